@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the build needs, only when some are missing.
+#   install-deps.sh test   everything for building and running the tests
+#   install-deps.sh run    everything for building and running the app
+#   install-deps.sh bench  the test set plus the benchmark's comparison libraries
+set -euo pipefail
+packages=(cmake make g++ googletest g++-mingw-w64-x86-64-posix wine64 xvfb)
+case "${1:-test}" in
+    run) packages+=(imagemagick) ;;
+    bench) packages+=(libfftw3-dev libopencv-dev) ;;
+esac
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo=sudo
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
