@@ -1,0 +1,23 @@
+#pragma once
+// The one place where Media Foundation's device and writer factories are called. Behind it is
+// either Media Foundation itself or a set of replacements (virtual devices, a substitute sink
+// writer) for machines that lack cameras or encoders; callers cannot tell the two apart.
+#include <windows.h>
+#include <mfidl.h>
+#include <mfreadwrite.h>
+
+HRESULT SeamEnumDeviceSources(IMFAttributes* attributes, IMFActivate*** activates, UINT32* count);
+HRESULT SeamCreateDeviceSource(IMFAttributes* attributes, IMFMediaSource** source);
+HRESULT SeamCreateSourceReaderFromMediaSource(IMFMediaSource* source, IMFAttributes* attributes,
+                                              IMFSourceReader** reader);
+
+// Replacement table; a null entry falls through to Media Foundation.
+struct MediaSeamOverride {
+    HRESULT (*enumDeviceSources)(IMFAttributes* attributes, IMFActivate*** activates, UINT32* count);
+    HRESULT (*createDeviceSource)(IMFAttributes* attributes, IMFMediaSource** source);
+    HRESULT (*createSourceReaderFromMediaSource)(IMFMediaSource* source, IMFAttributes* attributes,
+                                                 IMFSourceReader** reader);
+};
+
+// Installs a replacement table (null restores Media Foundation). The table must outlive its use.
+void MediaSeamInstall(const MediaSeamOverride* table);

@@ -1,0 +1,1 @@
+// Frame store (being written)

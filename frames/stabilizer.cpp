@@ -1,0 +1,1 @@
+// Macro stabiliser (being written)
