@@ -1,0 +1,12 @@
+#pragma once
+// The export text of the log (copying and saving from the diagnostics window).
+#include <span>
+
+#include "diag/log.h"
+
+// "MI-RU Diagnose-Protokoll", the system text, the creation line "Erstellt: …" at `now`, a line
+// of 32 em dashes, then one line "hh:mm:ss.mmm  LABEL   text" per entry, oldest first, without
+// a line feed after the last. Allocated with malloc (the caller frees it); null when the
+// allocation fails.
+wchar_t* LogBuildExportText(std::span<const LogEntry> entries, const wchar_t* systemText,
+                            const LogTime& now);

@@ -1,0 +1,61 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cwchar>
+
+#include "app/texts.h"
+#include "record/free_space_text.h"
+
+namespace {
+
+struct Language {
+    explicit Language(bool german) { TextsSetLanguageForTest(german ? 1 : 0); }
+    ~Language() { TextsSetLanguageForTest(-1); }
+};
+
+// Normal size: 104,857,600 bytes per minute; high size: 178,257,920.
+constexpr struct { int64_t bytes; bool high; const wchar_t* german; const wchar_t* english; } kCases[] = {
+    {2000000000, false, L"\u2248 19 Min \u00b7 2.0 GB frei", L"\u2248 19 min \u00b7 2.0 GB free"},
+    {50000000000, false, L"\u2248 7 Std 56 Min \u00b7 50.0 GB frei", L"\u2248 7 hrs 56 min \u00b7 50.0 GB free"},
+    {500000000000, false, L"\u2248 79 Std \u00b7 500 GB frei", L"\u2248 79 hrs \u00b7 500 GB free"},
+    {-5, false, L"\u2248 0 Min \u00b7 0.0 GB frei", L"\u2248 0 min \u00b7 0.0 GB free"},
+    {94371840000, false, L"\u2248 15 Std \u00b7 94.4 GB frei", L"\u2248 15 hrs \u00b7 94.4 GB free"},  // 900 min
+    {94371840000, true, L"\u2248 8 Std 49 Min \u00b7 94.4 GB frei", L"\u2248 8 hrs 49 min \u00b7 94.4 GB free"},
+    {9437184000, false, L"\u2248 1 Std 30 Min \u00b7 9.4 GB frei", L"\u2248 1 hrs 30 min \u00b7 9.4 GB free"},  // 90 min
+    {9384755200, false, L"\u2248 90 Min \u00b7 9.4 GB frei", L"\u2248 90 min \u00b7 9.4 GB free"},  // 89.5 min
+    {66060288000, false, L"\u2248 11 Std \u00b7 66.1 GB frei", L"\u2248 11 hrs \u00b7 66.1 GB free"},  // 10.5 h
+    {INT64_MAX, false, L"\u2248 1466015504 Std \u00b7 9223372037 GB frei", L"\u2248 1466015504 hrs \u00b7 9223372037 GB free"},
+    {100000000000, false, L"\u2248 16 Std \u00b7 100 GB frei", L"\u2248 16 hrs \u00b7 100 GB free"},
+};
+
+TEST(FreeSpaceText, TimeAndSizeInBothLanguages)
+{
+    EXPECT_EQ(RecordingBytesPerMinute(false), 104857600.0);
+    EXPECT_EQ(RecordingBytesPerMinute(true), 178257920.0);
+    wchar_t out[64];
+    for (const auto& c : kCases) {
+        for (bool german : {true, false}) {
+            Language language(german);
+            FormatFreeSpaceText(c.bytes, c.high, out, 64);
+            EXPECT_STREQ(out, german ? c.german : c.english) << c.bytes << (c.high ? " high" : "");
+        }
+    }
+}
+
+TEST(FreeSpaceText, ShortBuffersAreCutAndTerminated)
+{
+    Language german(true);
+    wchar_t out[16];
+    wmemset(out, L'#', 16);
+    FormatFreeSpaceText(2000000000, false, out, 10);
+    EXPECT_STREQ(out, L"\u2248 19 Min ");
+    EXPECT_EQ(out[10], L'#');
+    FormatFreeSpaceText(2000000000, false, out, 1);
+    EXPECT_STREQ(out, L"");
+    out[0] = L'#';
+    FormatFreeSpaceText(2000000000, false, out, 0);
+    FormatFreeSpaceText(2000000000, false, nullptr, 16);
+    EXPECT_EQ(out[0], L'#');
+}
+
+}  // namespace

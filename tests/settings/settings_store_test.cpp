@@ -1,0 +1,179 @@
+#include "settings/settings_store.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "diag/log.h"
+#include "tests/support/test_folder.h"
+
+namespace {
+// UTF-16LE bytes of a text (wchar_t is UTF-16 here).
+std::string Utf16(const std::wstring& text)
+{
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+}
+
+std::vector<std::wstring> LogTexts()
+{
+    static LogEntry entries[LOG_RING_CAPACITY];
+    std::vector<std::wstring> texts;
+    for (uint32_t i = 0, n = LogSnapshot(entries, LOG_RING_CAPACITY); i < n; ++i) texts.push_back(entries[i].text);
+    return texts;
+}
+
+std::wstring SavedFile(const std::wstring& praxis, const std::wstring& cropLead, const std::wstring& tail)
+{
+    return L"\xFEFF[MIRU]\r\nresolutionHigh=0\r\nwatermarkOn=1\r\npraxisText=" + praxis +
+           L"\r\nstabilizeMacro=0\r\nstabGain=0.500000\r\nstabSmoothing=0.850000\r\n" + cropLead +
+           L"devShowFPS=0\r\ndevStabSliders=0\r\ndevStabFrame=0\r\ndevStabDiag=0\r\n" + tail;
+}
+}  // namespace
+
+TEST(SettingsStore, MissingFileGivesDefaultsAndFirstSaveWritesWholeFile)
+{
+    TestSettingsFolder folder;
+    Settings.stabGain = 3.0;
+    SettingsLoad();
+    SettingsRecord loaded = Settings;
+    SettingsResetDefaults();
+    EXPECT_EQ(memcmp(&loaded, &Settings, sizeof(Settings)), 0);
+
+    SettingsSave();  // the flush call's result must not count as a failed key
+    EXPECT_EQ(ReadFileBytes(folder.File(L"settings.ini")),
+              Utf16(SavedFile(L"Praxis Dr. Vorlanz", L"stabCropZoom=1.150000\r\nstabLead=0.000000\r\n",
+                              L"didCompleteOnboarding=0\r\nrecordingFolder=\r\nwideDeviceID=\r\nmacroDeviceID=\r\n"
+                              L"micDeviceID=\r\nappearanceMode=0\r\n")));
+    EXPECT_TRUE(LogTexts().empty());
+}
+
+TEST(SettingsStore, ChangedValuesSurviveSaveAndLoad)
+{
+    TestSettingsFolder folder;
+    const std::wstring praxis = L"Zahnärzte Müller & Söhne – Größe";
+    wcscpy(Settings.praxisText, praxis.c_str());
+    Settings.stabLead = -0.25;  // not clamped on the way out
+    Settings.stabCropZoom = 1.35;
+    Settings.didCompleteOnboarding = true;
+    wcscpy(Settings.recordingFolder, L"D:\\Aufnahmen Übersicht");
+    wcscpy(Settings.wideDeviceID, L"\\\\?\\usb#vid_0c45&pid_6366#{e5323777}\\global");
+    Settings.appearanceMode = 2;
+    SettingsSave();
+    SettingsSave();  // a second save rewrites the same keys in place
+    EXPECT_EQ(ReadFileBytes(folder.File(L"settings.ini")),
+              Utf16(SavedFile(praxis, L"stabCropZoom=1.350000\r\nstabLead=-0.250000\r\n",
+                              L"didCompleteOnboarding=1\r\nrecordingFolder=D:\\Aufnahmen Übersicht\r\n"
+                              L"wideDeviceID=\\\\?\\usb#vid_0c45&pid_6366#{e5323777}\\global\r\nmacroDeviceID=\r\n"
+                              L"micDeviceID=\r\nappearanceMode=2\r\n")));
+
+    SettingsResetDefaults();
+    SettingsLoad();
+    EXPECT_EQ(std::wstring(Settings.praxisText), praxis);
+    EXPECT_EQ(std::wstring(Settings.recordingFolder), L"D:\\Aufnahmen Übersicht");
+    EXPECT_EQ(Settings.stabLead, 0.0);  // clamped on the way in
+    EXPECT_EQ(Settings.appearanceMode, 2);
+}
+
+TEST(SettingsStore, LoadAcceptsLenientValuesAndKeepsDefaultsForBadOnes)
+{
+    TestSettingsFolder folder;
+    const std::wstring longText(300, L'ä');
+    WriteFileBytes(folder.File(L"settings.ini"),
+                   Utf16(L"\xFEFF[MIRU]\r\nresolutionHigh=TRUE\r\nwatermarkOn=yes\r\ndevShowFPS=yes\r\npraxisText=\r\n"
+                         L"stabGain=9\r\nstabSmoothing=0,9\r\nstabLead=-1\r\nstabCropZoom=abc\r\nappearanceMode=2x\r\n"
+                         L"recordingFolder=" + longText + L"\r\nmicDeviceID=" + std::wstring(600, L'm') +
+                         L"\r\n[Andere]\r\nwideDeviceID=x\r\n"));
+    SettingsLoad();
+    EXPECT_TRUE(Settings.resolutionHigh && Settings.watermarkOn);  // "yes" keeps the default
+    EXPECT_FALSE(Settings.devShowFPS);
+    EXPECT_EQ(Settings.praxisText[0], 0);
+    EXPECT_EQ(Settings.stabGain, 8.0);
+    EXPECT_NEAR(Settings.stabSmoothing, 0.9, 1e-12);
+    EXPECT_EQ(Settings.stabLead, 0.0);
+    EXPECT_EQ(Settings.stabCropZoom, 1.15);
+    EXPECT_EQ(Settings.appearanceMode, 2);
+    EXPECT_EQ(std::wstring(Settings.recordingFolder), longText.substr(0, SETTINGS_FOLDER_CAPACITY - 1));
+    EXPECT_EQ(wcslen(Settings.micDeviceID), size_t(SETTINGS_DEVICE_ID_CAPACITY - 1));
+    EXPECT_EQ(Settings.wideDeviceID[0], 0);  // other sections are not read
+
+    for (const wchar_t* mode : {L"7", L"-1"}) {
+        WriteFileBytes(folder.File(L"settings.ini"),
+                       Utf16(L"\xFEFF[MIRU]\r\npraxisText=" + longText + L"\r\nappearanceMode=" + mode));
+        SettingsLoad();
+        EXPECT_EQ(Settings.appearanceMode, 0) << mode;
+        EXPECT_EQ(std::wstring(Settings.praxisText), longText.substr(0, SETTINGS_PRAXIS_CAPACITY - 1));
+    }
+    EXPECT_TRUE(LogTexts().empty());
+}
+
+TEST(SettingsStore, ExistingFileKeepsForeignContentAndFailedKeysAreReported)
+{
+    TestSettingsFolder folder;
+    const std::wstring path = folder.File(L"settings.ini");
+    const std::string foreign = Utf16(L"\xFEFF[Andere]\r\nx=1\r\n");
+    WriteFileBytes(path, foreign);
+    SettingsSave();
+    EXPECT_EQ(ReadFileBytes(path).substr(0, foreign.size()), foreign);
+
+    // Another program holds the file exclusively: every key fails, nothing is changed.
+    const std::string before = ReadFileBytes(path);
+    HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    Settings.stabGain = 2.0;
+    SettingsSave();
+    CloseHandle(held);
+    EXPECT_EQ(ReadFileBytes(path), before);
+    EXPECT_EQ(LogTexts(), std::vector<std::wstring>{L"Einstellungen unvollständig gespeichert (18 Schlüssel, Fehler 32)"});
+}
+
+TEST(SettingsStore, FolderOverrideKeepsTestsAwayFromTheRealFolder)
+{
+    wchar_t real[SETTINGS_FOLDER_CAPACITY], during[SETTINGS_FOLDER_CAPACITY];
+    SettingsFolder(real);
+    ASSERT_GT(wcslen(real), 6u);
+    EXPECT_STREQ(real + wcslen(real) - 6, L"\\MI-RU");
+    EXPECT_NE(GetFileAttributesW(real), INVALID_FILE_ATTRIBUTES);  // created
+    const std::wstring realFile = std::wstring(real) + L"\\settings.ini";
+    const std::string realBefore = ReadFileBytes(realFile);
+
+    TestSettingsFolder folder;
+    SettingsFolder(during);
+    EXPECT_STREQ(during, folder.Path());
+    SettingsSave();
+    EXPECT_NE(ReadFileBytes(folder.File(L"settings.ini")), "");
+    EXPECT_EQ(ReadFileBytes(realFile), realBefore);
+
+    // A folder that cannot be determined leaves the defaults and writes nothing.
+    SettingsSetFolderOverride(L"");
+    Settings.stabGain = 3.0;
+    SettingsLoad();
+    EXPECT_EQ(Settings.stabGain, 0.5);
+    SettingsSave();
+    EXPECT_EQ(ReadFileBytes(realFile), realBefore);
+    EXPECT_EQ(LogTexts(), (std::vector<std::wstring>{
+                              L"Einstellungen: AppData-Ordner nicht verfügbar — Standardwerte werden verwendet",
+                              L"Einstellungen konnten nicht gespeichert werden — AppData-Ordner nicht verfügbar"}));
+}
+
+TEST(SettingsStore, AppearanceFollowsModeThenWindowsTheme)
+{
+    TestSettingsFolder folder;
+    const wchar_t* key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
+    struct Case { int light; int32_t mode; bool dark; };  // light −1: value missing
+    for (Case c : {Case{0, 0, true}, {0, 1, false}, {0, 2, true}, {0, 5, true}, {1, 0, false}, {1, 2, true},
+                   {-1, 0, false}, {-1, 2, true}}) {
+        DWORD value = static_cast<DWORD>(c.light);
+        if (c.light >= 0) {
+            ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, key, L"AppsUseLightTheme", REG_DWORD, &value, sizeof(value)),
+                      ERROR_SUCCESS);
+        } else {
+            RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"AppsUseLightTheme");
+        }
+        Settings.appearanceMode = c.mode;
+        EXPECT_EQ(IsDarkAppearance(), c.dark) << c.light << " " << c.mode;
+    }
+}
