@@ -1,9 +1,14 @@
 #include "app/app_messages.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cwchar>
 
 HWND mainWindow = nullptr;
+
+namespace {
+std::atomic<int32_t> textsOutstanding{0};
+}
 
 bool PostAppMessageText(UINT message, WPARAM wParam, const wchar_t* text)
 {
@@ -15,9 +20,10 @@ bool PostAppMessageText(UINT message, WPARAM wParam, const wchar_t* text)
         copy = static_cast<wchar_t*>(malloc((length + 1) * sizeof(wchar_t)));
         if (!copy) return false;
         wmemcpy(copy, text, length + 1);
+        textsOutstanding.fetch_add(1, std::memory_order_relaxed);
     }
     if (!PostMessageW(target, message, wParam, reinterpret_cast<LPARAM>(copy))) {
-        free(copy);
+        FreeAppMessageText(reinterpret_cast<LPARAM>(copy));
         return false;
     }
     return true;
@@ -25,5 +31,12 @@ bool PostAppMessageText(UINT message, WPARAM wParam, const wchar_t* text)
 
 void FreeAppMessageText(LPARAM text)
 {
+    if (!text) return;
     free(reinterpret_cast<wchar_t*>(text));
+    textsOutstanding.fetch_sub(1, std::memory_order_relaxed);
+}
+
+int32_t AppMessageTextsOutstanding()
+{
+    return textsOutstanding.load(std::memory_order_relaxed);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The main window handle and the application messages that worker threads post to it.
 #include <windows.h>
+#include <cstdint>
 
 constexpr UINT WM_APP_STATUS = WM_APP + 1;           // wParam status number
 constexpr UINT WM_APP_LIVE = WM_APP + 2;             // wParam 1 live / 0 not
@@ -20,3 +21,6 @@ extern HWND mainWindow;
 // here. Returns whether the message was posted.
 bool PostAppMessageText(UINT message, WPARAM wParam, const wchar_t* text);
 void FreeAppMessageText(LPARAM text);
+
+// Heap texts made by PostAppMessageText and not yet freed (leak checks).
+int32_t AppMessageTextsOutstanding();

@@ -20,4 +20,6 @@ struct MediaSeamOverride {
 };
 
 // Installs a replacement table (null restores Media Foundation). The table must outlive its use.
+// Without a call, the first use of the seam installs the virtual devices when the environment
+// variable MIRU_VIRTUAL_DEVICES is set (see the README for its values).
 void MediaSeamInstall(const MediaSeamOverride* table);

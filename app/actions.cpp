@@ -1,0 +1,158 @@
+#include "app/actions.h"
+
+#include <cstdlib>
+
+#include "app/app_messages.h"
+#include "app/main_window.h"
+#include "app/recording_flow.h"
+#include "app/texts.h"
+#include "app/ui_state.h"
+#include "capture/camera_control.h"
+#include "diag/log.h"
+#include "frames/stabilizer.h"
+#include "record/free_space_text.h"
+#include "record/recorder.h"
+#include "record/recording_folder.h"
+#include "record/snapshot.h"
+#include "render/cockpit_input.h"
+#include "render/watermark.h"
+#include "settings/settings_store.h"
+
+namespace {
+
+constexpr ShellRecorder realRecorder = {RecordingStart, RecordingRequestStop, RecordingTakeWrittenCount};
+const ShellRecorder* recorder = &realRecorder;
+
+constexpr UINT RECORD_CLOCK_MS = 1000;
+constexpr UINT CAMERA_RESTART_MS = 300;
+constexpr float PHOTO_FLASH = 0.75f;
+
+void SyncRecordingFlag()
+{
+    UiState.recording = RecordingFlowIsRecording(MainWindow.recordingFlow);
+}
+
+// The recorder start of ToggleRecording: size, overlay and sound from the settings.
+void StartRecorder()
+{
+    UiState.recordSeconds = 0;
+    const int32_t width = Settings.resolutionHigh ? 2560 : 1920;
+    const int32_t height = Settings.resolutionHigh ? 1440 : 1080;
+    uint8_t* overlay = WatermarkBuildOverlay(width, height, Settings.watermarkOn ? Settings.praxisText : nullptr);
+    const bool withSound = !UiState.micMuted && Settings.micDeviceID[0] != L'\0';
+    const wchar_t* error = recorder->start(width, height, withSound, overlay, width, height);
+    free(overlay);  // the recorder keeps its own copy
+
+    const uint32_t effects = RecordingFlowStarted(MainWindow.recordingFlow, error == nullptr);
+    SyncRecordingFlag();
+    if (error == nullptr) {
+        if (mainWindow) SetTimer(mainWindow, TIMER_RECORD_CLOCK, RECORD_CLOCK_MS, nullptr);
+        LogWrite(LOG_EVENT, L"Aufnahme l\u00e4uft (%d\u00d7%d, Audio: %ls)", width, height,
+                 withSound ? L"an" : L"aus");
+    } else {
+        UiState.status = STATUS_RECORDING_ERROR;
+        LogWrite(LOG_ERROR, L"Aufnahme-Start fehlgeschlagen: %ls", error);
+    }
+    ApplyRecordingEffects(mainWindow, effects);
+}
+
+}  // namespace
+
+const ShellRecorder& ShellRecorderCalls()
+{
+    return *recorder;
+}
+
+void ShellSetRecorderForTest(const ShellRecorder* replacement)
+{
+    recorder = replacement ? replacement : &realRecorder;
+}
+
+void ApplyRecordingEffects(HWND window, uint32_t effects)
+{
+    SyncRecordingFlag();
+    if (effects & FLOW_LOG_CLOSING)
+        LogWrite(LOG_EVENT, L"Beenden: Aufnahme wird abgeschlossen und gespeichert\u2026");
+    if (effects & FLOW_REQUEST_STOP) recorder->requestStop();
+    if (effects & FLOW_SHOW_COCKPIT) CockpitShow();
+    if ((effects & FLOW_DESTROY_WINDOW) && window) DestroyWindow(window);
+}
+
+void ToggleRecording()
+{
+    const uint32_t effects = RecordingFlowToggle(MainWindow.recordingFlow, UiState.live);
+    if (effects & FLOW_START_RECORDER) {
+        StartRecorder();
+        return;
+    }
+    ApplyRecordingEffects(mainWindow, effects);
+}
+
+void TakePhoto()
+{
+    if (!UiState.live) return;
+    SnapshotRequest();
+    UiState.photoFlash = PHOTO_FLASH;
+    CockpitShow();
+}
+
+void ToggleStabilisation()
+{
+    Settings.stabilizeMacro = !Settings.stabilizeMacro;
+    SettingsSave();
+    StabSetEnabled(Settings.stabilizeMacro);
+    CockpitShow();
+}
+
+void ToggleMute()
+{
+    UiState.micMuted = !UiState.micMuted;
+    CockpitShow();
+}
+
+void OpenRecordingFolder()
+{
+    if (Settings.recordingFolder[0] != L'\0') OpenFolderInExplorer(Settings.recordingFolder);
+}
+
+void RestartCameras()
+{
+    ApplyRecordingEffects(mainWindow, RecordingFlowRequestStop(MainWindow.recordingFlow));
+    CaptureStop();
+    if (mainWindow) SetTimer(mainWindow, TIMER_CAMERA_RESTART, CAMERA_RESTART_MS, nullptr);
+    else CaptureStart();
+}
+
+void ToggleFullScreen(HWND window)
+{
+    LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
+    if (!MainWindow.fullScreen) {
+        MainWindow.savedPlacement.length = sizeof(WINDOWPLACEMENT);
+        MONITORINFO monitor = {};
+        monitor.cbSize = sizeof(monitor);
+        if (GetWindowPlacement(window, &MainWindow.savedPlacement) &&
+            GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor)) {
+            SetWindowLongPtrW(window, GWL_STYLE, style & ~static_cast<LONG_PTR>(WS_OVERLAPPEDWINDOW));
+            const RECT& r = monitor.rcMonitor;  // the whole monitor, not the work area
+            SetWindowPos(window, HWND_TOP, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                         SWP_NOOWNERZORDER | SWP_FRAMECHANGED);
+            MainWindow.fullScreen = true;
+        }
+    } else {
+        SetWindowLongPtrW(window, GWL_STYLE, style | WS_OVERLAPPEDWINDOW);
+        SetWindowPlacement(window, &MainWindow.savedPlacement);
+        SetWindowPos(window, nullptr, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOOWNERZORDER | SWP_FRAMECHANGED);
+        MainWindow.fullScreen = false;
+    }
+    CockpitShow();
+}
+
+void RefreshFreeSpaceText()
+{
+    UiState.freeSpaceText[0] = L'\0';
+    if (Settings.recordingFolder[0] == L'\0') return;
+    const int64_t freeBytes = FreeBytesForCaller(Settings.recordingFolder);
+    if (freeBytes < 0) return;
+    FormatFreeSpaceText(freeBytes, Settings.resolutionHigh, UiState.freeSpaceText, UI_FREE_SPACE_CAPACITY);
+}

@@ -1,0 +1,35 @@
+#pragma once
+// The user actions of the main window, run on the UI thread by keyboard shortcuts and by the
+// cockpit's buttons.
+#include <windows.h>
+#include <cstdint>
+
+// Starts a recording (only while the cameras are live) or asks the running one to stop.
+void ToggleRecording();
+// A photo, only while the cameras are live.
+void TakePhoto();
+void ToggleStabilisation();
+// Mutes the microphone for the next recording; a running recording keeps its sound.
+void ToggleMute();
+void OpenRecordingFolder();
+// Stops a running recording, stops the cameras and starts them again 300 ms later.
+void RestartCameras();
+// Borderless full screen on the window's monitor, and back to the saved placement.
+void ToggleFullScreen(HWND window);
+// The free-space text of the recording folder (empty when there is none or it is unknown).
+void RefreshFreeSpaceText();
+
+// Carries out the recording effects returned by the decisions in app/recording_flow.h and
+// mirrors the phase into the UI state. `window` is the main window.
+void ApplyRecordingEffects(HWND window, uint32_t effects);
+
+// The recorder as the shell calls it; tests replace it with a scripted stand-in.
+struct ShellRecorder {
+    const wchar_t* (*start)(int32_t width, int32_t height, bool withSound, const uint8_t* overlay,
+                            int32_t overlayWidth, int32_t overlayHeight);
+    void (*requestStop)();
+    int32_t (*takeWrittenCount)();
+};
+const ShellRecorder& ShellRecorderCalls();
+// Tests only: null restores the real recorder. The table must outlive its use.
+void ShellSetRecorderForTest(const ShellRecorder* recorder);

@@ -1,0 +1,240 @@
+// Stand-ins for the modules that do not exist yet: window renderer, cockpit input, watermark,
+// recorder, photos, camera control, device lists, settings window and first-run wizard.
+// Each later module replaces its block here. None of them claims work it does not do: the
+// renderer only clears the window, the recorder refuses to start, photos are not saved, no
+// camera is ever found and the settings window does not open.
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cwchar>
+
+#include "app/actions.h"
+#include "app/app_messages.h"
+#include "app/main_window.h"
+#include "app/texts.h"
+#include "app/ui_state.h"
+#include "capture/camera_control.h"
+#include "capture/device_list.h"
+#include "diag/log.h"
+#include "record/recorder.h"
+#include "record/snapshot.h"
+#include "render/cockpit_input.h"
+#include "render/renderer.h"
+#include "render/watermark.h"
+#include "settings/onboarding.h"
+#include "settings/settings_store.h"
+#include "settings/settings_window.h"
+
+// ---- Window renderer: clears the client area to black, nothing more. ----
+
+namespace {
+HWND rendererWindow = nullptr;
+}
+
+bool RendererInit(HWND window)
+{
+    rendererWindow = window;
+    return window != nullptr;
+}
+
+void RendererResize(int32_t, int32_t) {}
+
+void RendererDrawFrame()
+{
+    if (!rendererWindow) return;
+    HDC dc = GetDC(rendererWindow);
+    if (!dc) return;
+    RECT client;
+    GetClientRect(rendererWindow, &client);
+    FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    ReleaseDC(rendererWindow, dc);
+}
+
+void RendererShutdown()
+{
+    rendererWindow = nullptr;
+}
+
+// ---- Cockpit input: no layout exists yet, so nothing can be hit; visibility and the Macro
+// size work. ----
+
+namespace {
+constexpr UINT COCKPIT_HIDE_MS = 6000;
+constexpr float WHEEL_STEP = 0.03f;
+}
+
+CockpitItem CockpitHitTest(float, float, float, float)
+{
+    return ItemNone;
+}
+
+void CockpitShow()
+{
+    UiState.cockpitVisible = true;
+    if (mainWindow) SetTimer(mainWindow, TIMER_COCKPIT_HIDE, COCKPIT_HIDE_MS, nullptr);
+}
+
+void PublishPipSize(float value)
+{
+    UiState.pipSize = value;
+    CaptureSetPipFraction(value);
+}
+
+void CockpitSetPipSize(float value)
+{
+    PublishPipSize(std::clamp(value, 0.0f, 1.0f));
+    CockpitShow();
+}
+
+void CockpitMouseDown(float, float, float, float)
+{
+    CockpitShow();
+}
+
+void CockpitMouseMove(float, float, float, float)
+{
+    CockpitShow();
+}
+
+void CockpitMouseUp()
+{
+    UiState.sliderDrag = false;
+}
+
+void CockpitWheel(float notches)
+{
+    CockpitSetPipSize(UiState.pipSize + notches * WHEEL_STEP);
+}
+
+// ---- Watermark: no overlay can be drawn yet. ----
+
+uint8_t* WatermarkBuildOverlay(int32_t, int32_t, const wchar_t*)
+{
+    return nullptr;
+}
+
+// ---- Recorder: refuses every start. ----
+
+const wchar_t* RecordingStart(int32_t, int32_t, bool, const uint8_t*, int32_t, int32_t)
+{
+    return PickText(L"Aufnahme ist in dieser Programmversion noch nicht verf\u00fcgbar",
+                    L"Recording is not available in this program version yet");
+}
+
+void RecordingRequestStop() {}
+
+bool RecordingIsActive()
+{
+    return false;
+}
+
+int32_t RecordingTakeWrittenCount()
+{
+    return 0;
+}
+
+void RecordingSubmitVideo(Frame*, Frame*, float, int64_t) {}
+
+void RecordingSubmitAudio(IMFSample*) {}
+
+// ---- Photos: nothing is saved. ----
+
+void SnapshotRequest()
+{
+    LogWrite(LOG_ERROR, L"Keine Fotos gespeichert");
+}
+
+// ---- Camera control: there is no control thread, so the cameras never go live. ----
+
+namespace {
+HWND captureNotifyWindow = nullptr;
+std::atomic<float> pipFraction{0.3f};
+}
+
+void CaptureInit(HWND notifyWindow)
+{
+    captureNotifyWindow = notifyWindow;
+    pipFraction.store(0.3f);
+}
+
+void CaptureStart() {}
+void CaptureStop() {}
+void CaptureDevicesChanged() {}
+
+void CaptureShutdown()
+{
+    captureNotifyWindow = nullptr;
+}
+
+bool CaptureIsLive()
+{
+    return false;
+}
+
+float CaptureGetMicLevel()
+{
+    return 0.0f;
+}
+
+void CaptureSetPipFraction(float fraction)
+{
+    pipFraction.store(fraction);
+}
+
+IMFMediaType* CaptureAcquireAudioMediaType()
+{
+    return nullptr;
+}
+
+// ---- Device lists: no devices are listed. ----
+
+bool CaptureStartMediaFoundation()
+{
+    return false;
+}
+
+int32_t CaptureEnumerate(CaptureKind, CaptureDevice*, int32_t)
+{
+    return 0;
+}
+
+int32_t CaptureListCameras(CaptureDevice*, int32_t)
+{
+    return 0;
+}
+
+int32_t CaptureListMicrophones(CaptureDevice*, int32_t)
+{
+    return 0;
+}
+
+void CaptureResolveDeviceIds() {}
+
+void CameraSwapRoles()
+{
+    wchar_t wide[SETTINGS_DEVICE_ID_CAPACITY];
+    CopyTextCut(wide, SETTINGS_DEVICE_ID_CAPACITY, Settings.wideDeviceID);
+    CopyTextCut(Settings.wideDeviceID, SETTINGS_DEVICE_ID_CAPACITY, Settings.macroDeviceID);
+    CopyTextCut(Settings.macroDeviceID, SETTINGS_DEVICE_ID_CAPACITY, wide);
+    SettingsSave();
+    LogWrite(LOG_EVENT, L"Kameras getauscht (Wide \u2194 Macro)");
+    RestartCameras();
+    CockpitShow();
+}
+
+// ---- Settings window: does not exist yet. ----
+
+void OpenSettings(HWND)
+{
+    LogWrite(LOG_ERROR, L"Einstellungen-Fenster konnte nicht erstellt werden");
+}
+
+// ---- First-run wizard: does not exist yet, so the first run counts as done (the main
+// window's final save keeps the flag). ----
+
+bool OnboardingRun()
+{
+    Settings.didCompleteOnboarding = true;
+    return true;
+}

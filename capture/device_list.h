@@ -1,0 +1,32 @@
+#pragma once
+// Lists the cameras and microphones that Media Foundation offers, with display names unique
+// within a list, and binds the Wide and Macro roles by device identifier.
+#include <cstdint>
+
+enum : uint32_t { ROLE_WIDE = 0, ROLE_MACRO = 1 };
+
+constexpr int32_t CAPTURE_ID_CAPACITY = 512;
+constexpr int32_t CAPTURE_FRIENDLY_NAME_CAPACITY = 128;
+constexpr int32_t CAPTURE_DISPLAY_NAME_CAPACITY = 136;
+constexpr int32_t CAPTURE_LIST_CAPACITY = 16;  // what every caller passes
+
+struct CaptureDevice {
+    wchar_t id[CAPTURE_ID_CAPACITY];  // symbolic link (camera) or audio endpoint id (microphone)
+    wchar_t friendlyName[CAPTURE_FRIENDLY_NAME_CAPACITY];
+    wchar_t displayName[CAPTURE_DISPLAY_NAME_CAPACITY];  // friendly name made unique
+};
+
+enum class CaptureKind : uint32_t { Camera = 0, Microphone = 1 };
+
+// Starts Media Foundation for capture once per process; whether it is started.
+bool CaptureStartMediaFoundation();
+// Fill at most `capacity` entries, sorted by id; the count.
+int32_t CaptureListCameras(CaptureDevice* devices, int32_t capacity);
+int32_t CaptureListMicrophones(CaptureDevice* devices, int32_t capacity);
+int32_t CaptureEnumerate(CaptureKind kind, CaptureDevice* devices, int32_t capacity);
+// Camera control thread, on every start command: the active identifiers from the settings,
+// empty roles filled with the first free camera; then the search begins.
+void CaptureResolveDeviceIds();
+// UI thread: exchanges the Wide and Macro devices in the settings, saves them and restarts
+// the cameras.
+void CameraSwapRoles();

@@ -1,0 +1,35 @@
+#pragma once
+// A slow, plain transcription of the stabiliser's measurement: luma cells of the central
+// 960 x 540 pixels, Hann window, radix-2 FFT with bit reversal and column copies, normalised
+// cross-power spectrum, inverse transform, peak and sub-cell refinement. The product's fast
+// measurement is checked against it and benchmarked beside it.
+#include <complex>
+#include <cstdint>
+#include <vector>
+
+struct ReferenceResult {
+    int32_t peakX;  // cell column of the correlation peak, 0..255
+    int32_t peakY;  // cell row
+    float peakValue;
+    double shiftX;  // pixels; positive: the current content lies further right
+    double shiftY;  // pixels; positive: further down
+};
+
+// One frame's forward spectrum, 256 x 256 complex values, row-major (row = y).
+using ReferenceSpectrum = std::vector<std::complex<float>>;
+
+// The windowed cell image of one frame (real parts of the transform input), row-major.
+std::vector<float> ReferenceWindowedCells(const uint8_t* pixels, int32_t width, int32_t height,
+                                          int32_t stride);
+// The mean luma cells before the window, row-major.
+std::vector<float> ReferenceCells(const uint8_t* pixels, int32_t width, int32_t height,
+                                  int32_t stride);
+
+ReferenceSpectrum ReferenceForward(const uint8_t* pixels, int32_t width, int32_t height,
+                                   int32_t stride);
+// Correlates two spectra; `previous` is overwritten by the cross-power and its inverse.
+ReferenceResult ReferenceCorrelate(ReferenceSpectrum& previous, const ReferenceSpectrum& current);
+
+// Convenience: the whole measurement of a frame pair.
+ReferenceResult ReferenceMeasurePair(const uint8_t* previous, const uint8_t* current, int32_t width,
+                                     int32_t height, int32_t stride);
