@@ -1,12 +1,11 @@
 // Stand-ins for the modules that do not exist yet: window renderer, cockpit input, watermark,
-// recorder, photos, camera control, device lists, settings window and first-run wizard.
+// recorder, photos, settings window and first-run wizard.
 // Each later module replaces its block here. None of them claims work it does not do: the
-// renderer only clears the window, the recorder refuses to start, photos are not saved, no
-// camera is ever found and the settings window does not open.
+// renderer only clears the window, the recorder refuses to start, photos are not saved and
+// the settings window does not open.
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cwchar>
 
 #include "app/actions.h"
@@ -15,7 +14,6 @@
 #include "app/texts.h"
 #include "app/ui_state.h"
 #include "capture/camera_control.h"
-#include "capture/device_list.h"
 #include "diag/log.h"
 #include "record/recorder.h"
 #include "record/snapshot.h"
@@ -134,6 +132,8 @@ int32_t RecordingTakeWrittenCount()
     return 0;
 }
 
+// The hand-offs keep nothing. A recorder that keeps a Frame or a sample takes a reference of
+// its own: the readers release theirs right after the call.
 void RecordingSubmitVideo(Frame*, Frame*, float, int64_t) {}
 
 void RecordingSubmitAudio(IMFSample*) {}
@@ -143,84 +143,6 @@ void RecordingSubmitAudio(IMFSample*) {}
 void SnapshotRequest()
 {
     LogWrite(LOG_ERROR, L"Keine Fotos gespeichert");
-}
-
-// ---- Camera control: there is no control thread, so the cameras never go live. ----
-
-namespace {
-HWND captureNotifyWindow = nullptr;
-std::atomic<float> pipFraction{0.3f};
-}
-
-void CaptureInit(HWND notifyWindow)
-{
-    captureNotifyWindow = notifyWindow;
-    pipFraction.store(0.3f);
-}
-
-void CaptureStart() {}
-void CaptureStop() {}
-void CaptureDevicesChanged() {}
-
-void CaptureShutdown()
-{
-    captureNotifyWindow = nullptr;
-}
-
-bool CaptureIsLive()
-{
-    return false;
-}
-
-float CaptureGetMicLevel()
-{
-    return 0.0f;
-}
-
-void CaptureSetPipFraction(float fraction)
-{
-    pipFraction.store(fraction);
-}
-
-IMFMediaType* CaptureAcquireAudioMediaType()
-{
-    return nullptr;
-}
-
-// ---- Device lists: no devices are listed. ----
-
-bool CaptureStartMediaFoundation()
-{
-    return false;
-}
-
-int32_t CaptureEnumerate(CaptureKind, CaptureDevice*, int32_t)
-{
-    return 0;
-}
-
-int32_t CaptureListCameras(CaptureDevice*, int32_t)
-{
-    return 0;
-}
-
-int32_t CaptureListMicrophones(CaptureDevice*, int32_t)
-{
-    return 0;
-}
-
-void CaptureResolveDeviceIds() {}
-
-void CameraSwapRoles()
-{
-    wchar_t wide[SETTINGS_DEVICE_ID_CAPACITY];
-    CopyTextCut(wide, SETTINGS_DEVICE_ID_CAPACITY, Settings.wideDeviceID);
-    CopyTextCut(Settings.wideDeviceID, SETTINGS_DEVICE_ID_CAPACITY, Settings.macroDeviceID);
-    CopyTextCut(Settings.macroDeviceID, SETTINGS_DEVICE_ID_CAPACITY, wide);
-    SettingsSave();
-    LogWrite(LOG_EVENT, L"Kameras getauscht (Wide \u2194 Macro)");
-    RestartCameras();
-    CockpitShow();
 }
 
 // ---- Settings window: does not exist yet. ----

@@ -24,3 +24,8 @@ float CaptureGetMicLevel();
 void CaptureSetPipFraction(float fraction);
 // The microphone's current media type with a reference for the caller, or null.
 IMFMediaType* CaptureAcquireAudioMediaType();
+
+// Camera control thread only (the start command's device binding ends with it): resets the
+// attempt counter and, unless the cameras are live or a search runs, arms a search whose first
+// attempt is due at once.
+void CaptureBeginSearch();

@@ -18,8 +18,20 @@ struct CaptureDevice {
 
 enum class CaptureKind : uint32_t { Camera = 0, Microphone = 1 };
 
-// Starts Media Foundation for capture once per process; whether it is started.
+// The devices of one start: copied from the settings by CaptureResolveDeviceIds, empty camera
+// roles filled with free cameras, never written back. Camera control thread only.
+struct CaptureActiveIdSet {
+    wchar_t wide[CAPTURE_ID_CAPACITY];
+    wchar_t macro[CAPTURE_ID_CAPACITY];
+    wchar_t microphone[CAPTURE_ID_CAPACITY];
+};
+
+// Starts Media Foundation for capture once per process; whether it is started. A failed start
+// is not retried.
 bool CaptureStartMediaFoundation();
+// The capture side's MFShutdown (at shutdown, after the control thread ended); a later
+// CaptureStartMediaFoundation starts it again.
+void CaptureStopMediaFoundation();
 // Fill at most `capacity` entries, sorted by id; the count.
 int32_t CaptureListCameras(CaptureDevice* devices, int32_t capacity);
 int32_t CaptureListMicrophones(CaptureDevice* devices, int32_t capacity);
@@ -27,6 +39,8 @@ int32_t CaptureEnumerate(CaptureKind kind, CaptureDevice* devices, int32_t capac
 // Camera control thread, on every start command: the active identifiers from the settings,
 // empty roles filled with the first free camera; then the search begins.
 void CaptureResolveDeviceIds();
+// Camera control thread: the identifiers of the current start.
+const CaptureActiveIdSet& CaptureActiveIds();
 // UI thread: exchanges the Wide and Macro devices in the settings, saves them and restarts
 // the cameras.
 void CameraSwapRoles();

@@ -2,7 +2,9 @@
 # Builds MI-RU.exe and runs it under Wine in a prefix of its own (build/run-prefix).
 # With an X display the app opens there and this script ends when the app ends. Without one
 # it runs the app on a private Xvfb, saves a screenshot of the main window, closes the app
-# through WM_CLOSE (its normal close path) and checks that it ended with exit code 0.
+# through WM_CLOSE (its normal close path) and checks that it ended with exit code 0. Either way
+# it then prints the log lines of the run. Without /dev/video* the app runs with the virtual
+# headset (MIRU_VIRTUAL_DEVICES=default, see the README).
 # Installs what a fresh Debian 12 machine lacks (needs root or sudo).
 #   MIRU_BUILD_DIR  build root (default: build)
 set -euo pipefail
@@ -65,12 +67,45 @@ if ! compgen -G "/dev/video*" >/dev/null; then
     export MIRU_VIRTUAL_DEVICES=default
 fi
 
+roaming=$(find "$WINEPREFIX/drive_c/users" -mindepth 3 -maxdepth 3 -type d -path '*/AppData/Roaming' \
+    ! -path '*/Public/*' 2>/dev/null | head -1)
+log="$roaming/MI-RU/miru-diagnose.log"
+
+# The first-run wizard binds the headset's microphone; until it exists, a prefix that runs the
+# virtual headset gets its microphone named in the settings (other settings stay as they are).
+bind_virtual_microphone() {
+    local ini="$roaming/MI-RU/settings.ini" text=""
+    local endpoint='{0.0.1.00000000}.{8d2f6a3e-5b1c-4e7a-9f0d-3c6b2a1e4f57}'
+    [ -f "$ini" ] && text=$(iconv -f UTF-16 -t UTF-8 "$ini" | tr -d '\r')
+    if grep -q '^micDeviceID=.' <<<"$text"; then return 0; fi
+    text=$(grep -v -e '^micDeviceID=' -e '^$' <<<"$text" || true)
+    grep -q '^\[MIRU\]' <<<"$text" || text=$'[MIRU]\n'"$text"
+    mkdir -p "$roaming/MI-RU"
+    { printf '\xff\xfe'; printf '%s\nmicDeviceID=%s\n' "$text" "$endpoint" | grep -v '^$' | sed 's/$/\r/' |
+        iconv -f UTF-8 -t UTF-16LE; } >"$ini"
+}
+virtual_set=${MIRU_VIRTUAL_DEVICES:-}
+case "${virtual_set,,}" in
+    "" | none | no-mic) ;;
+    *) [ -n "$roaming" ] && bind_virtual_microphone ;;
+esac
+
+# The log lines of this run, printed when the app has ended.
+log_lines_before=0
+[ -f "$log" ] && log_lines_before=$(wc -l <"$log")
+print_run_log() {
+    [ -f "$log" ] || return 0
+    echo "Log of this run ($log):"
+    tail -n +"$((log_lines_before + 1))" "$log" | tr -d '\r'
+}
+
 if [ $headless -eq 0 ]; then
     set +e
     "$wine" "$exe" </dev/null
     code=$?
     set -e
     echo "MI-RU ended with exit code $code"
+    print_run_log
     exit $code
 fi
 
@@ -100,4 +135,5 @@ wait "$app"
 code=$?
 set -e
 echo "MI-RU ended with exit code $code"
+print_run_log
 exit $code

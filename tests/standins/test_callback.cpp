@@ -94,16 +94,6 @@ double TestNowSeconds()
     return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-DWORD OpenHandleCount()
-{
-    DWORD count = 0;
-    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) return count;
-    DWORD flags = 0;
-    for (UINT_PTR value = 4; value < 0x2000; value += 4)
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
-    return count;
-}
-
 HRESULT OpenVirtualReader(VirtualKind kind, const wchar_t* id, TestCallback* callback, IMFSourceReader** reader)
 {
     bool camera = kind == VirtualKind::Camera;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "standins/virtual_devices.h"
+#include "tests/support/handle_count.h"
 
 struct Delivery {
     HRESULT status;
@@ -52,10 +53,6 @@ struct TestCallback final : IMFSourceReaderCallback {
 };
 
 double TestNowSeconds();
-
-// Handles open in this process. Wine's GetProcessHandleCount always reports 0, so there the
-// handle table's lower part is probed instead (enough for a test process).
-DWORD OpenHandleCount();
 
 // Opens a device through the seam: device source, then an asynchronous reader with `callback`.
 HRESULT OpenVirtualReader(VirtualKind kind, const wchar_t* id, TestCallback* callback, IMFSourceReader** reader);
