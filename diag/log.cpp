@@ -79,6 +79,9 @@ void LogLoadAtStartup()
     bool startsInsideFile = false;
     std::unique_ptr<wchar_t, FreeDeleter> text(LogPlatformReadTail(&length, &startsInsideFile));
     if (text) LogReadBackText({text.get(), length}, startsInsideFile, TakeReadBackEntry, nullptr);
+    // A run that ended mid-line (crash, full disk) left the file without its final line feed;
+    // ending that line first keeps this run's lines, the start event among them, readable.
+    if (text && length > 0 && text.get()[length - 1] != L'\n') LogPlatformAppendLine(L"\n");
     text.reset();
 
     wchar_t system[LOG_SYSTEM_TEXT_CAPACITY];

@@ -3,63 +3,61 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <set>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/app_messages.h"
-#include "diag/log.h"
 #include "settings/settings_store.h"
-#include "tests/support/test_folder.h"
+#include "tests/diag/log_probe.h"
 
 namespace {
 
 constexpr size_t MiB = 0x100000;
 
-std::wstring LogFilePath(const TestSettingsFolder& folder)
+// The file's lines after their "YYYY-MM-DD hh:mm:ss", which must be a plausible local time.
+std::vector<std::string> FileLines(const std::wstring& path)
 {
-    return folder.File(L"miru-diagnose.log");
-}
-
-std::vector<std::string> FileLines(const TestSettingsFolder& folder)
-{
-    std::string bytes = ReadFileBytes(LogFilePath(folder));
+    const std::string bytes = ReadFileBytes(path);
     std::vector<std::string> lines;
     size_t start = 0;
-    for (size_t end = bytes.find('\n'); end != std::string::npos; end = bytes.find('\n', start)) {
-        lines.push_back(bytes.substr(start, end - start));
-        start = end + 1;
+    for (size_t end = bytes.find('\n'); end != std::string::npos; start = end + 1, end = bytes.find('\n', start)) {
+        const std::string line = bytes.substr(start, end - start);
+        unsigned y, mo, d, h, mi, s;
+        const bool timed = sscanf(line.c_str(), "%4u-%2u-%2u %2u:%2u:%2u", &y, &mo, &d, &h, &mi, &s) == 6 &&
+                           y >= 2000 && mo >= 1 && mo <= 12 && d >= 1 && d <= 31 && h <= 23 && mi <= 59 && s <= 60;
+        lines.push_back(timed ? line.substr(19) : "(bad timestamp) " + line);
     }
     EXPECT_EQ(start, bytes.size()) << "file does not end with a line feed";
     return lines;
 }
 
-// The part after "YYYY-MM-DD hh:mm:ss", which must be a plausible local time.
-std::string AfterTimestamp(const std::string& line)
+// A 5 MiB file: 3 MiB of older valid lines, then the last 2 MiB, which begin inside a line
+// whose rest looks whole. They hold foreign lines, then `count` lines "neu k Größe", every
+// other one ending in CR LF, each followed by a continuation line, the last without line feed.
+std::string FileWithTail(int count)
 {
-    unsigned y, mo, d, h, mi, s;
-    if (line.size() < 19 || sscanf(line.c_str(), "%4u-%2u-%2u %2u:%2u:%2u", &y, &mo, &d, &h, &mi, &s) != 6 ||
-        y < 2000 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60)
-        return "(bad timestamp) " + line;
-    return line.substr(19);
-}
-
-std::vector<LogEntry> Snapshot()
-{
-    std::vector<LogEntry> entries(LOG_RING_CAPACITY);
-    entries.resize(LogSnapshot(entries.data(), LOG_RING_CAPACITY));
-    return entries;
-}
-
-bool IsStartEvent(const LogEntry& entry)
-{
-    const wchar_t prefix[] = L"App gestartet \u2014 Windows ";
-    return entry.level == LOG_EVENT && wcsncmp(entry.text, prefix, wcslen(prefix)) == 0;
+    std::string head;
+    while (head.size() < 3 * MiB) head += "2022-01-01 00:00:00  INFO  vorher\n";
+    head += "Fremdtext, in dessen Mitte die letzten 2 MiB beginnen: ";
+    std::string tail = "2024-02-03 04:05:06  WARN  abgeschnitten\n"
+                       "2024-13-03 04:05:08  INFO  Monat 13\n2024-02-03 04:05:09  DEBUG  fremde Stufe\n";
+    std::string lines;
+    char line[128];
+    for (int k = 0; k < count; k++) {
+        if (k) lines += std::string(k % 2 ? "\r\n" : "\n") + "  Fortsetzung " + std::string(200, '.') + "\n";
+        snprintf(line, sizeof line, "2024-05-06 07:08:09  EVENT  neu %d Gr\xC3\xB6\xC3\x9F" "e", k);
+        lines += line;
+    }
+    while (tail.size() + lines.size() < 2 * MiB)
+        tail += std::string(std::min<size_t>(2 * MiB - tail.size() - lines.size(), 500) - 1, 'x') + "\n";
+    return head + tail + lines;
 }
 
 // The text thread `thread` logs as its `number`th entry: long enough that a torn copy shows.
@@ -69,214 +67,139 @@ std::wstring ThreadText(int thread, int number)
            std::wstring(40 + (number * 7 + thread) % 300, static_cast<wchar_t>(L'a' + thread));
 }
 
-// Checks one ring snapshot: every text is one a thread wrote, at that thread's level, and each
-// thread's entries appear in the order it wrote them. Returns the number of faults.
-int CheckConsistent(const std::vector<LogEntry>& entries)
+// Faults in one ring snapshot: a text no thread wrote, at another level than its thread's, or
+// out of the order its thread wrote it.
+int CountFaults(std::span<const LogEntry> entries)
 {
     int faults = 0;
     int last[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
     for (const LogEntry& entry : entries) {
         int thread = -1, number = -1;
-        if (swscanf(entry.text, L"T%d N%d", &thread, &number) != 2 || thread < 0 || thread > 7 ||
-            ThreadText(thread, number) != entry.text || entry.level != static_cast<uint32_t>(thread % 4) ||
-            number <= last[thread]) {
-            faults++;
-            continue;
-        }
-        last[thread] = number;
+        const bool good = swscanf(entry.text, L"T%d N%d", &thread, &number) == 2 && thread >= 0 && thread < 8 &&
+                          ThreadText(thread, number) == entry.text && entry.level == uint32_t(thread % 4) &&
+                          number > last[thread];
+        faults += !good;
+        if (good) last[thread] = number;
     }
     return faults;
 }
 
 }  // namespace
 
-TEST(LogFile, LinesReachTheFileCutFormattedAndInUtf8)
+TEST(LogFile, LinesInUtf8EntriesWithoutAFileAndClearing)
 {
     TestSettingsFolder folder;
-    LogWrite(LOG_INFO, L"%ls", std::wstring(511, L'a').c_str());
-    LogWrite(LOG_INFO, L"%ls", std::wstring(600, L'b').c_str());
-    LogWrite(7, L"Stufe %d", 7);
-    LogWrite(LOG_WARN, L"Pr\u00fcfung \u00e4\u00f6\u00fc\u00df \u2014 %ls", L"Gr\u00fc\u00dfe");
-
-    std::vector<std::string> lines = FileLines(folder);
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(AfterTimestamp(lines[0]), "  INFO  " + std::string(511, 'a'));
-    EXPECT_EQ(AfterTimestamp(lines[1]), "  INFO  " + std::string(511, 'b'));
-    EXPECT_EQ(AfterTimestamp(lines[2]), "  INFO  Stufe 7");
-    EXPECT_EQ(AfterTimestamp(lines[3]), "  WARN  Pr\xC3\xBC" "fung \xC3\xA4\xC3\xB6\xC3\xBC\xC3\x9F \xE2\x80\x94 Gr\xC3\xBC\xC3\x9F" "e");
-}
-
-TEST(LogFile, FiveMiBFileGivesTheNewest1000ValidLinesOfItsTailThenTheStart)
-{
-    TestSettingsFolder folder;
-    std::string file;
-    char line[128];
-    for (int i = 0; file.size() < 3 * MiB; i++) {
-        snprintf(line, sizeof line, "2022-01-01 00:00:00  INFO  vorher %d\n", i);
-        file += line;
-    }
-    const std::string continuation = "  Fortsetzung einer mehrzeiligen Meldung " + std::string(200, '.') + "\n";
-    int newest = 0;
-    for (; file.size() < 5 * MiB; newest++) {
-        snprintf(line, sizeof line, "2024-05-06 07:08:09  EVENT  neu %d\n", newest);
-        file += line + continuation;
-    }
-    WriteFileBytes(LogFilePath(folder), file);
-
-    LogLoadAtStartup();
-    std::vector<LogEntry> entries = Snapshot();
-    ASSERT_EQ(entries.size(), 1000u);
-    for (int i = 0; i < 999; i++) {
-        ASSERT_EQ(std::wstring(entries[i].text), L"neu " + std::to_wstring(newest - 999 + i)) << i;
-        ASSERT_EQ(entries[i].level, LOG_EVENT);
-        ASSERT_EQ(entries[i].time.year, 2024);
-        ASSERT_EQ(entries[i].time.second, 9);
-    }
-    EXPECT_TRUE(IsStartEvent(entries[999]));
-    // Only appended to: the old content is untouched, the start event follows it.
-    std::string after = ReadFileBytes(LogFilePath(folder));
-    ASSERT_GT(after.size(), file.size());
-    EXPECT_EQ(after.compare(0, file.size(), file), 0);
-    EXPECT_NE(after.find("  EVENT  App gestartet \xE2\x80\x94 Windows ", file.size()), std::string::npos);
-}
-
-TEST(LogFile, TailReadBackDropsTheCutLineAndSkipsForeignLines)
-{
-    TestSettingsFolder folder;
-    // Valid lines before the last 2 MiB must not come back although the ring has room.
-    std::string head;
-    while (head.size() < 300000) head += "2022-01-01 00:00:00  INFO  vorher\n";
-    head += "Fremdtext, in dessen Mitte die letzten 2 MiB beginnen: ";
-    // The cut leaves a first line that would match on its own.
-    std::string tail = "2024-02-03 04:05:06  WARN  abgeschnitten\n"
-                       "2024-02-03 04:05:07  INFO  Pr\xC3\xBC" "fung \xC3\xA4\xC3\xB6\xC3\xBC\xC3\x9F\r\n"
-                       "2024-13-03 04:05:08  INFO  Monat 13\n"
-                       "2024-02-03 04:05:09  DEBUG  fremde Stufe\n";
-    const std::string last = "2024-02-03 04:05:10  FEHLER  letzte ohne Zeilenende";
-    while (tail.size() + last.size() < 2 * MiB) {
-        size_t room = 2 * MiB - tail.size() - last.size();
-        tail += std::string(room > 500 ? 499 : room - 1, 'x') + "\n";
-    }
-    tail += last;
-    ASSERT_EQ(tail.size(), 2 * MiB);
-    WriteFileBytes(LogFilePath(folder), head + tail);
-
-    LogLoadAtStartup();
-    std::vector<LogEntry> entries = Snapshot();
-    ASSERT_EQ(entries.size(), 3u);
-    EXPECT_STREQ(entries[0].text, L"Pr\u00fcfung \u00e4\u00f6\u00fc\u00df");
-    EXPECT_EQ(entries[0].level, LOG_INFO);
-    EXPECT_STREQ(entries[1].text, L"letzte ohne Zeilenende");
-    EXPECT_EQ(entries[1].level, LOG_ERROR);
-    EXPECT_EQ(entries[1].time.minute, 5);
-    EXPECT_EQ(entries[1].time.second, 10);
-    EXPECT_TRUE(IsStartEvent(entries[2]));
-}
-
-TEST(LogFile, EightThreadsKeepTheRingConsistentAndEveryLineInTheFile)
-{
-    TestSettingsFolder folder;
-    constexpr int threads = 8;
-    constexpr int perThread = 500;
-    std::atomic<int> writersLeft{threads};
-    std::atomic<int> faults{0};
-    std::atomic<int> snapshots{0};
-
-    std::thread reader([&] {
-        std::vector<LogEntry> entries(LOG_RING_CAPACITY);
-        while (writersLeft.load() > 0) {
-            entries.resize(LOG_RING_CAPACITY);
-            entries.resize(LogSnapshot(entries.data(), LOG_RING_CAPACITY));
-            faults += CheckConsistent(entries);
-            snapshots++;
-        }
-    });
-    std::vector<std::thread> writers;
-    for (int t = 0; t < threads; t++) {
-        writers.emplace_back([&, t] {
-            for (int n = 0; n < perThread; n++)
-                LogWrite(static_cast<uint32_t>(t % 4), L"%ls", ThreadText(t, n).c_str());
-            writersLeft--;
-        });
-    }
-    for (std::thread& writer : writers) writer.join();
-    reader.join();
-
-    EXPECT_EQ(faults.load(), 0);
-    EXPECT_GT(snapshots.load(), 0);
-    std::vector<LogEntry> settled = Snapshot();
-    EXPECT_EQ(settled.size(), LOG_RING_CAPACITY);
-    EXPECT_EQ(CheckConsistent(settled), 0);
-
-    std::multiset<std::string> expected, written;
-    constexpr const char* labels[] = {"  INFO  ", "  EVENT  ", "  WARN  ", "  FEHLER  "};
-    for (int t = 0; t < threads; t++) {
-        for (int n = 0; n < perThread; n++) {
-            std::wstring text = ThreadText(t, n);
-            expected.insert(labels[t % 4] + std::string(text.begin(), text.end()));
-        }
-    }
-    for (const std::string& line : FileLines(folder)) written.insert(AfterTimestamp(line));
-    EXPECT_EQ(written.size(), expected.size());
-    EXPECT_TRUE(written == expected) << "lines missing, doubled or garbled in the file";
-}
-
-TEST(LogFile, ClearLeavesExactlyItsEventInRingAndFile)
-{
-    TestSettingsFolder folder;
-    for (int i = 0; i < 30; i++) LogWrite(LOG_WARN, L"vorher %d", i);
-    LogClear();
-    std::vector<LogEntry> entries = Snapshot();
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].level, LOG_EVENT);
-    EXPECT_STREQ(entries[0].text, L"Protokoll geleert");
-    std::vector<std::string> lines = FileLines(folder);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(AfterTimestamp(lines[0]), "  EVENT  Protokoll geleert");
-
-    wchar_t* text = LogExportText();
-    ASSERT_NE(text, nullptr);
-    std::wstring exported = text;
-    free(text);
-    EXPECT_EQ(exported.rfind(L"MI-RU Diagnose-Protokoll\nWindows ", 0), 0u);
-    EXPECT_EQ(exported.substr(exported.size() - 27), L"  EVENT   Protokoll geleert");
-}
-
-TEST(LogFile, EntriesWithoutFileStayInMemoryAndStillNotifyTheMainWindow)
-{
-    TestSettingsFolder folder;
+    const std::wstring path = folder.File(L"miru-diagnose.log");
     HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     ASSERT_NE(window, nullptr);
     mainWindow = window;
-    // A folder in place of the file makes the append fail.
-    ASSERT_TRUE(CreateDirectoryW(LogFilePath(folder).c_str(), nullptr));
+    LogWrite(LOG_INFO, L"%ls", std::wstring(600, L'b').c_str());
+    LogWrite(LOG_WARN, L"Pr\u00fcfung \u00e4\u00f6\u00fc\u00df \u2014 %ls", L"Gr\u00fc\u00dfe");
+    EXPECT_EQ(FileLines(path),
+              (std::vector<std::string>{"  INFO  " + std::string(511, 'b'),
+                                        "  WARN  Pr\xC3\xBC" "fung \xC3\xA4\xC3\xB6\xC3\xBC\xC3\x9F "
+                                        "\xE2\x80\x94 Gr\xC3\xBC\xC3\x9F" "e"}));
+
+    // A folder in place of the file makes the append fail; without an application data folder
+    // there is no file at all (not even at the drive root). The entries stay in memory and the
+    // main window still hears of every one.
+    ASSERT_TRUE(DeleteFileW(path.c_str()) && CreateDirectoryW(path.c_str(), nullptr));
     LogWrite(LOG_WARN, L"ohne Datei");
-    // Without an application data folder there is no file at all (not even at the drive root).
     SettingsSetFolderOverride(L"");
     LogWrite(LOG_INFO, L"kein Ordner");
     SettingsSetFolderOverride(folder.Path());
     mainWindow = nullptr;
     EXPECT_EQ(GetFileAttributesW(L"\\miru-diagnose.log"), INVALID_FILE_ATTRIBUTES);
-
+    const std::vector<std::wstring> texts = LogTexts();
+    EXPECT_TRUE(texts.size() == 4 && texts[2] == L"ohne Datei" && texts[3] == L"kein Ordner");
     MSG message;
     int notes = 0;
     while (PeekMessageW(&message, window, WM_APP_LOG_CHANGED, WM_APP_LOG_CHANGED, PM_REMOVE))
         notes += message.wParam == 0 && message.lParam == 0;
     DestroyWindow(window);
-    EXPECT_EQ(notes, 2);
-    std::vector<LogEntry> entries = Snapshot();
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_STREQ(entries[0].text, L"ohne Datei");
-    EXPECT_STREQ(entries[1].text, L"kein Ordner");
-}
+    EXPECT_EQ(notes, 4);
 
-TEST(LogFile, SystemTextNamesTheRunningVersion)
-{
-    wchar_t text[256];
-    SystemVersionText(text);
+    ASSERT_TRUE(RemoveDirectoryW(path.c_str()));
+    WriteFileBytes(path, "2024-01-01 00:00:00  INFO  vorher\n");
+    LogClear();
+    EXPECT_EQ(LogTexts(LOG_EVENT), LogTexts());
+    EXPECT_EQ(LogTexts(), std::vector<std::wstring>{L"Protokoll geleert"});
+    EXPECT_EQ(FileLines(path), std::vector<std::string>{"  EVENT  Protokoll geleert"});
+
+    // The export names the running system and ends with the one entry.
+    wchar_t* text = LogExportText();
+    ASSERT_NE(text, nullptr);
+    const std::wstring exported = text;
+    free(text);
     unsigned long major = 0, minor = 0, build = 0;
     wchar_t rest[64] = {};
-    ASSERT_EQ(swscanf(text, L"Windows %lu.%lu (Build %lu)%63l[^\n]", &major, &minor, &build, rest), 4) << text;
+    EXPECT_EQ(swscanf(exported.c_str(), L"MI-RU Diagnose-Protokoll\nWindows %lu.%lu (Build %lu)%63l[^\n]", &major,
+                      &minor, &build, rest), 4) << exported;
     EXPECT_GE(major, 6u);
     EXPECT_STREQ(rest, L" \u00B7 MI-RU App v1.1 (2)");
+    EXPECT_TRUE(exported.ends_with(L"  EVENT   Protokoll geleert")) << exported;
+}
+
+// With 1500 lines in the tail the ring keeps the newest 999 and the start event; with 998 it
+// keeps all of them, so neither the cut line nor anything before the tail may come back.
+TEST(LogFile, FiveMiBFileGivesTheNewestValidLinesOfItsTailThenTheStart)
+{
+    for (int count : {1500, 998}) {
+        TestSettingsFolder folder;
+        const std::string file = FileWithTail(count);
+        WriteFileBytes(folder.File(L"miru-diagnose.log"), file);
+        LogLoadAtStartup();
+        const std::vector<LogEntry> entries = LogEntries();
+        const int kept = std::min(count, 999);
+        ASSERT_EQ(entries.size(), size_t(kept + 1)) << count;
+        for (int i = 0; i < kept; i++) {
+            ASSERT_EQ(std::wstring(entries[i].text), L"neu " + std::to_wstring(count - kept + i) + L" Gr\u00f6\u00dfe");
+            ASSERT_TRUE(entries[i].level == LOG_EVENT && entries[i].time.year == 2024 && entries[i].time.second == 9);
+        }
+        EXPECT_TRUE(entries[kept].level == LOG_EVENT &&
+                    std::wstring(entries[kept].text).starts_with(L"App gestartet \u2014 Windows "));
+        // Only appended to: the old content is untouched, the start event follows it.
+        const std::string after = ReadFileBytes(folder.File(L"miru-diagnose.log"));
+        EXPECT_EQ(after.compare(0, file.size(), file), 0);
+        EXPECT_NE(after.find("  EVENT  App gestartet \xE2\x80\x94 Windows ", file.size()), std::string::npos);
+    }
+}
+
+TEST(LogFile, EightThreadsKeepTheRingConsistentAndEveryLineInTheFile)
+{
+    TestSettingsFolder folder;
+    constexpr int threads = 8, perThread = 500;
+    std::atomic<int> writersLeft{threads}, faults{0}, snapshots{0};
+    std::thread reader([&] {
+        std::vector<LogEntry> entries(LOG_RING_CAPACITY);
+        for (; writersLeft.load() > 0; snapshots++)
+            faults += CountFaults({entries.data(), LogSnapshot(entries.data(), LOG_RING_CAPACITY)});
+    });
+    std::vector<std::thread> writers;
+    for (int t = 0; t < threads; t++) {
+        writers.emplace_back([&, t] {
+            for (int n = 0; n < perThread; n++) LogWrite(uint32_t(t % 4), L"%ls", ThreadText(t, n).c_str());
+            writersLeft--;
+        });
+    }
+    for (std::thread& writer : writers) writer.join();
+    reader.join();
+    EXPECT_EQ(faults.load(), 0);
+    EXPECT_GT(snapshots.load(), 0);
+    const std::vector<LogEntry> settled = LogEntries();
+    EXPECT_EQ(settled.size(), LOG_RING_CAPACITY);
+    EXPECT_EQ(CountFaults(settled), 0);
+
+    std::multiset<std::string> expected;
+    constexpr const char* labels[] = {"  INFO  ", "  EVENT  ", "  WARN  ", "  FEHLER  "};
+    for (int t = 0; t < threads; t++) {
+        for (int n = 0; n < perThread; n++) {
+            const std::wstring text = ThreadText(t, n);
+            expected.insert(labels[t % 4] + std::string(text.begin(), text.end()));
+        }
+    }
+    const std::vector<std::string> lines = FileLines(folder.File(L"miru-diagnose.log"));
+    EXPECT_EQ(lines.size(), expected.size());
+    EXPECT_TRUE(std::multiset<std::string>(lines.begin(), lines.end()) == expected)
+        << "lines missing, doubled or garbled in the file";
 }

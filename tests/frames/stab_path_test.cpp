@@ -9,28 +9,24 @@ namespace {
 constexpr int32_t W = 1920;
 constexpr int32_t H = 1080;
 
-StabParams Params(double gain = 0.5, double cropZoom = 1.15, double lead = 0.0, double smoothing = 0.85)
+StabParams Params(double gain = 0.5, double cropZoom = 1.15, double lead = 0.0)
 {
-    return StabParams{gain, smoothing, cropZoom, lead};
+    return StabParams{gain, 0.85, cropZoom, lead};
 }
 
 TEST(StabPathTest, StillnessGateBetweenQuietAndMoving)
 {
-    EXPECT_EQ(StabStillness(0.0, W), 1.0);
     EXPECT_EQ(StabStillness(0.008 * W, W), 1.0);
     EXPECT_NEAR(StabStillness(0.0145 * W, W), 0.5, 1e-12);  // half way: smoothstep 0.5
     EXPECT_EQ(StabStillness(0.021 * W, W), 0.0);
-    EXPECT_EQ(StabStillness(0.05 * W, W), 0.0);
-    EXPECT_GT(StabStillness(0.012 * W, W), StabStillness(0.017 * W, W));
 }
 
+// Gain 0.5, crop 1.15: margin 0.0652, at most 0.12 x 0.0652 = 0.78 % of the frame per frame.
 TEST(StabPathTest, MarginAndRateLimit)
 {
-    // Gain 0.5, crop 1.15: margin 0.0652, at most 0.12 x 0.0652 = 0.78 % of the frame per frame.
     const double m = StabMargin(1.15);
     EXPECT_NEAR(m, 0.0652, 1e-4);
     const double limit = 0.12 * m;
-    EXPECT_NEAR(limit, 0.0078, 1e-4);
     StabPath p{};
     bool reachedLimit = false;
     for (int32_t k = 0; k < 200; k++) {
@@ -42,16 +38,14 @@ TEST(StabPathTest, MarginAndRateLimit)
         EXPECT_LE(std::fabs(p.corrX - beforeX), limit + 1e-15);
         EXPECT_LE(std::fabs(p.corrY - beforeY), limit + 1e-15);
         reachedLimit |= std::fabs(p.corrX - beforeX) > limit - 1e-12;
-        EXPECT_LE(std::fabs(p.corrX), m);
-        EXPECT_LE(std::fabs(p.corrY), m);
+        EXPECT_TRUE(std::fabs(p.corrX) <= m && std::fabs(p.corrY) <= m) << k;
     }
     EXPECT_TRUE(reachedLimit);
 
     // Gain 2 allows four times the step.
     StabPath fast{};
     StabPathAdvance(fast, 14.0, 0.0, W, H, Params(2.0));
-    EXPECT_GT(fast.corrX, limit * 1.5);
-    EXPECT_LE(fast.corrX, 4 * limit + 1e-15);
+    EXPECT_TRUE(fast.corrX > limit * 1.5 && fast.corrX <= 4 * limit + 1e-15) << fast.corrX;
 }
 
 TEST(StabPathTest, NoCropNoCorrection)
@@ -60,9 +54,7 @@ TEST(StabPathTest, NoCropNoCorrection)
     p.corrX = 0.02;  // left over from a larger crop
     for (int32_t k = 0; k < 10; k++) {
         const StabStep step = StabPathAdvance(p, 5.0, 5.0, W, H, Params(0.5, 1.0));
-        EXPECT_EQ(p.corrX, 0.0);
-        EXPECT_EQ(p.corrY, 0.0);
-        EXPECT_EQ(step.correctionPixels, 0.0);
+        EXPECT_TRUE(p.corrX == 0.0 && p.corrY == 0.0 && step.correctionPixels == 0.0);
     }
     EXPECT_EQ(p.pathX, 50.0);  // the path is still followed
 }
@@ -75,15 +67,12 @@ TEST(StabPathTest, APanFadesTheCorrectionOut)
     ASSERT_GT(std::fabs(p.corrX), 0.002);
     // ... a pan of 3 % of the width per frame closes the gate and the correction returns to 0,
     // never faster than the rate limit.
-    const double limit = 0.12 * StabMargin(1.15);
     for (int32_t k = 0; k < 40; k++) {
         const double before = p.corrX;
-        const StabStep step = StabPathAdvance(p, 0.03 * W, 0.0, W, H, Params());
-        EXPECT_EQ(step.stillness, 0.0);
-        EXPECT_LE(std::fabs(p.corrX - before), limit + 1e-15);
+        EXPECT_EQ(StabPathAdvance(p, 0.03 * W, 0.0, W, H, Params()).stillness, 0.0);
+        EXPECT_LE(std::fabs(p.corrX - before), 0.12 * StabMargin(1.15) + 1e-15);
     }
     EXPECT_EQ(p.corrX, 0.0);
-    EXPECT_NEAR(p.motionEnvelope, 0.03 * W, 1e-9);
 }
 
 }  // namespace

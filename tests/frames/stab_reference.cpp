@@ -108,25 +108,18 @@ std::vector<float> ReferenceCells(const uint8_t* pixels, int32_t width, int32_t 
     return cells;
 }
 
-std::vector<float> ReferenceWindowedCells(const uint8_t* pixels, int32_t width, int32_t height,
-                                          int32_t stride)
+ReferenceSpectrum ReferenceForward(const uint8_t* pixels, int32_t width, int32_t height, int32_t stride)
 {
+    // The cells with their mean removed, under the window.
     const Tables& t = GetTables();
     std::vector<float> cells = ReferenceCells(pixels, width, height, stride);
     double sum = 0.0;
     for (float c : cells) sum += c;
     const float mean = static_cast<float>(sum * 1.52587890625e-5);
+    ReferenceSpectrum spectrum(N * N);
     for (int32_t j = 0; j < N; j++)
         for (int32_t i = 0; i < N; i++)
-            cells[j * N + i] = (cells[j * N + i] - mean) * t.window[i] * t.window[j];
-    return cells;
-}
-
-ReferenceSpectrum ReferenceForward(const uint8_t* pixels, int32_t width, int32_t height, int32_t stride)
-{
-    const std::vector<float> input = ReferenceWindowedCells(pixels, width, height, stride);
-    ReferenceSpectrum spectrum(N * N);
-    for (int32_t k = 0; k < N * N; k++) spectrum[k] = {input[k], 0.0f};
+            spectrum[j * N + i] = {(cells[j * N + i] - mean) * t.window[i] * t.window[j], 0.0f};
     Fft2d(spectrum.data(), false);
     return spectrum;
 }
@@ -156,12 +149,4 @@ ReferenceResult ReferenceCorrelate(ReferenceSpectrum& previous, const ReferenceS
     r.shiftX = (cellsX + static_cast<double>(offsetX)) * 3.75;
     r.shiftY = (cellsY + static_cast<double>(offsetY)) * 2.109375;
     return r;
-}
-
-ReferenceResult ReferenceMeasurePair(const uint8_t* previous, const uint8_t* current, int32_t width,
-                                     int32_t height, int32_t stride)
-{
-    ReferenceSpectrum a = ReferenceForward(previous, width, height, stride);
-    const ReferenceSpectrum b = ReferenceForward(current, width, height, stride);
-    return ReferenceCorrelate(a, b);
 }

@@ -18,18 +18,12 @@ struct ReferenceResult {
 // One frame's forward spectrum, 256 x 256 complex values, row-major (row = y).
 using ReferenceSpectrum = std::vector<std::complex<float>>;
 
-// The windowed cell image of one frame (real parts of the transform input), row-major.
-std::vector<float> ReferenceWindowedCells(const uint8_t* pixels, int32_t width, int32_t height,
-                                          int32_t stride);
 // The mean luma cells before the window, row-major.
 std::vector<float> ReferenceCells(const uint8_t* pixels, int32_t width, int32_t height,
                                   int32_t stride);
 
+// The windowed cells (their mean removed) of one frame, transformed.
 ReferenceSpectrum ReferenceForward(const uint8_t* pixels, int32_t width, int32_t height,
                                    int32_t stride);
 // Correlates two spectra; `previous` is overwritten by the cross-power and its inverse.
 ReferenceResult ReferenceCorrelate(ReferenceSpectrum& previous, const ReferenceSpectrum& current);
-
-// Convenience: the whole measurement of a frame pair.
-ReferenceResult ReferenceMeasurePair(const uint8_t* previous, const uint8_t* current, int32_t width,
-                                     int32_t height, int32_t stride);

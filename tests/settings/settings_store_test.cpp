@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "diag/log.h"
-#include "tests/support/test_folder.h"
+#include "tests/diag/log_probe.h"
 
 namespace {
 // UTF-16LE bytes of a text (wchar_t is UTF-16 here).
@@ -18,42 +17,29 @@ std::string Utf16(const std::wstring& text)
     return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
 }
 
-std::vector<std::wstring> LogTexts()
+// The whole saved file; the arguments are the parts that differ between the cases.
+std::string SavedFile(const std::wstring& praxis, const wchar_t* cropLead, const std::wstring& tail)
 {
-    static LogEntry entries[LOG_RING_CAPACITY];
-    std::vector<std::wstring> texts;
-    for (uint32_t i = 0, n = LogSnapshot(entries, LOG_RING_CAPACITY); i < n; ++i) texts.push_back(entries[i].text);
-    return texts;
-}
-
-std::wstring SavedFile(const std::wstring& praxis, const std::wstring& cropLead, const std::wstring& tail)
-{
-    return L"\xFEFF[MIRU]\r\nresolutionHigh=0\r\nwatermarkOn=1\r\npraxisText=" + praxis +
-           L"\r\nstabilizeMacro=0\r\nstabGain=0.500000\r\nstabSmoothing=0.850000\r\n" + cropLead +
-           L"devShowFPS=0\r\ndevStabSliders=0\r\ndevStabFrame=0\r\ndevStabDiag=0\r\n" + tail;
+    return Utf16(L"\xFEFF[MIRU]\r\nresolutionHigh=0\r\nwatermarkOn=1\r\npraxisText=" + praxis +
+                 L"\r\nstabilizeMacro=0\r\nstabGain=0.500000\r\nstabSmoothing=0.850000\r\n" + cropLead +
+                 L"devShowFPS=0\r\ndevStabSliders=0\r\ndevStabFrame=0\r\ndevStabDiag=0\r\n" + tail);
 }
 }  // namespace
 
-TEST(SettingsStore, MissingFileGivesDefaultsAndFirstSaveWritesWholeFile)
+TEST(SettingsStore, SavedFileByteForByteAndValuesSurviveSaveAndLoad)
 {
     TestSettingsFolder folder;
+    const std::wstring path = folder.File(L"settings.ini");
     Settings.stabGain = 3.0;
-    SettingsLoad();
+    SettingsLoad();  // no file: the defaults
     SettingsRecord loaded = Settings;
     SettingsResetDefaults();
     EXPECT_EQ(memcmp(&loaded, &Settings, sizeof(Settings)), 0);
-
     SettingsSave();  // the flush call's result must not count as a failed key
-    EXPECT_EQ(ReadFileBytes(folder.File(L"settings.ini")),
-              Utf16(SavedFile(L"Praxis Dr. Vorlanz", L"stabCropZoom=1.150000\r\nstabLead=0.000000\r\n",
-                              L"didCompleteOnboarding=0\r\nrecordingFolder=\r\nwideDeviceID=\r\nmacroDeviceID=\r\n"
-                              L"micDeviceID=\r\nappearanceMode=0\r\n")));
-    EXPECT_TRUE(LogTexts().empty());
-}
+    EXPECT_EQ(ReadFileBytes(path), SavedFile(L"Praxis Dr. Vorlanz", L"stabCropZoom=1.150000\r\nstabLead=0.000000\r\n",
+                                             L"didCompleteOnboarding=0\r\nrecordingFolder=\r\nwideDeviceID=\r\n"
+                                             L"macroDeviceID=\r\nmicDeviceID=\r\nappearanceMode=0\r\n"));
 
-TEST(SettingsStore, ChangedValuesSurviveSaveAndLoad)
-{
-    TestSettingsFolder folder;
     const std::wstring praxis = L"Zahnärzte Müller & Söhne – Größe";
     wcscpy(Settings.praxisText, praxis.c_str());
     Settings.stabLead = -0.25;  // not clamped on the way out
@@ -64,11 +50,11 @@ TEST(SettingsStore, ChangedValuesSurviveSaveAndLoad)
     Settings.appearanceMode = 2;
     SettingsSave();
     SettingsSave();  // a second save rewrites the same keys in place
-    EXPECT_EQ(ReadFileBytes(folder.File(L"settings.ini")),
-              Utf16(SavedFile(praxis, L"stabCropZoom=1.350000\r\nstabLead=-0.250000\r\n",
-                              L"didCompleteOnboarding=1\r\nrecordingFolder=D:\\Aufnahmen Übersicht\r\n"
-                              L"wideDeviceID=\\\\?\\usb#vid_0c45&pid_6366#{e5323777}\\global\r\nmacroDeviceID=\r\n"
-                              L"micDeviceID=\r\nappearanceMode=2\r\n")));
+    EXPECT_EQ(ReadFileBytes(path),
+              SavedFile(praxis, L"stabCropZoom=1.350000\r\nstabLead=-0.250000\r\n",
+                        L"didCompleteOnboarding=1\r\nrecordingFolder=D:\\Aufnahmen Übersicht\r\n"
+                        L"wideDeviceID=\\\\?\\usb#vid_0c45&pid_6366#{e5323777}\\global\r\nmacroDeviceID=\r\n"
+                        L"micDeviceID=\r\nappearanceMode=2\r\n"));
 
     SettingsResetDefaults();
     SettingsLoad();
@@ -76,6 +62,7 @@ TEST(SettingsStore, ChangedValuesSurviveSaveAndLoad)
     EXPECT_EQ(std::wstring(Settings.recordingFolder), L"D:\\Aufnahmen Übersicht");
     EXPECT_EQ(Settings.stabLead, 0.0);  // clamped on the way in
     EXPECT_EQ(Settings.appearanceMode, 2);
+    EXPECT_TRUE(LogTexts().empty());
 }
 
 TEST(SettingsStore, LoadAcceptsLenientValuesAndKeepsDefaultsForBadOnes)
@@ -110,51 +97,38 @@ TEST(SettingsStore, LoadAcceptsLenientValuesAndKeepsDefaultsForBadOnes)
     EXPECT_TRUE(LogTexts().empty());
 }
 
-TEST(SettingsStore, ExistingFileKeepsForeignContentAndFailedKeysAreReported)
+// Foreign content stays; a save that fails changes nothing and is reported once; without a
+// folder the defaults are used and nothing is written.
+TEST(SettingsStore, FailuresChangeNothingAndAreReported)
 {
+    wchar_t real[SETTINGS_FOLDER_CAPACITY];
+    SettingsFolder(real);
+    EXPECT_TRUE(std::wstring(real).ends_with(L"\\MI-RU")) << real;
+    EXPECT_NE(GetFileAttributesW(real), INVALID_FILE_ATTRIBUTES);  // created
+    const std::string realBefore = ReadFileBytes(std::wstring(real) + L"\\settings.ini");
+
     TestSettingsFolder folder;
     const std::wstring path = folder.File(L"settings.ini");
     const std::string foreign = Utf16(L"\xFEFF[Andere]\r\nx=1\r\n");
     WriteFileBytes(path, foreign);
     SettingsSave();
-    EXPECT_EQ(ReadFileBytes(path).substr(0, foreign.size()), foreign);
-
-    // Another program holds the file exclusively: every key fails, nothing is changed.
     const std::string before = ReadFileBytes(path);
+    EXPECT_TRUE(before.starts_with(foreign));
+    // Another program holds the file exclusively: every key fails.
     HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     Settings.stabGain = 2.0;
     SettingsSave();
     CloseHandle(held);
     EXPECT_EQ(ReadFileBytes(path), before);
-    EXPECT_EQ(LogTexts(), std::vector<std::wstring>{L"Einstellungen unvollständig gespeichert (18 Schlüssel, Fehler 32)"});
-}
 
-TEST(SettingsStore, FolderOverrideKeepsTestsAwayFromTheRealFolder)
-{
-    wchar_t real[SETTINGS_FOLDER_CAPACITY], during[SETTINGS_FOLDER_CAPACITY];
-    SettingsFolder(real);
-    ASSERT_GT(wcslen(real), 6u);
-    EXPECT_STREQ(real + wcslen(real) - 6, L"\\MI-RU");
-    EXPECT_NE(GetFileAttributesW(real), INVALID_FILE_ATTRIBUTES);  // created
-    const std::wstring realFile = std::wstring(real) + L"\\settings.ini";
-    const std::string realBefore = ReadFileBytes(realFile);
-
-    TestSettingsFolder folder;
-    SettingsFolder(during);
-    EXPECT_STREQ(during, folder.Path());
-    SettingsSave();
-    EXPECT_NE(ReadFileBytes(folder.File(L"settings.ini")), "");
-    EXPECT_EQ(ReadFileBytes(realFile), realBefore);
-
-    // A folder that cannot be determined leaves the defaults and writes nothing.
-    SettingsSetFolderOverride(L"");
-    Settings.stabGain = 3.0;
+    SettingsSetFolderOverride(L"");  // the folder cannot be determined
     SettingsLoad();
     EXPECT_EQ(Settings.stabGain, 0.5);
     SettingsSave();
-    EXPECT_EQ(ReadFileBytes(realFile), realBefore);
+    EXPECT_EQ(ReadFileBytes(std::wstring(real) + L"\\settings.ini"), realBefore);
     EXPECT_EQ(LogTexts(), (std::vector<std::wstring>{
+                              L"Einstellungen unvollständig gespeichert (18 Schlüssel, Fehler 32)",
                               L"Einstellungen: AppData-Ordner nicht verfügbar — Standardwerte werden verwendet",
                               L"Einstellungen konnten nicht gespeichert werden — AppData-Ordner nicht verfügbar"}));
 }

@@ -1,0 +1,456 @@
+// The application shell under Wine: the main window's wiring with real messages to a real
+// MIRU_MAIN window in this process against a scripted recorder, start-up with failing steps,
+// and the real MI-RU.exe (single instance, window, settings and log).
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <dbt.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "app/actions.h"
+#include "app/app_messages.h"
+#include "app/main_window.h"
+#include "app/startup.h"
+#include "app/texts.h"
+#include "app/ui_state.h"
+#include "settings/settings_store.h"
+#include "tests/diag/log_probe.h"
+
+namespace {
+
+// Handles every message waiting for this thread (also the WM_QUIT a destroyed main window
+// leaves behind, so that it cannot end a later message loop early).
+void PumpMessages()
+{
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+}
+
+// Pumps messages until `condition` holds; false when it did not within `seconds`.
+bool WaitUntil(const std::function<bool()>& condition, int seconds = 30)
+{
+    for (int i = 0; i < seconds * 50 && !condition(); i++, Sleep(20)) PumpMessages();
+    return condition();
+}
+
+int CountLogged(uint32_t level, const std::wstring& text)
+{
+    const std::vector<std::wstring> texts = LogTexts(level);
+    return static_cast<int>(std::count(texts.begin(), texts.end(), text));
+}
+
+// What a message box showed before it was answered (an empty text: no box appeared).
+struct BoxSeen {
+    std::wstring text;
+    HWND owner = nullptr;
+};
+
+// A thread that waits up to 30 s for a message box of this process with the caption "MI-RU",
+// notes what it shows and presses OK. Join it before reading `seen`.
+std::thread AnswerBox(BoxSeen* seen)
+{
+    return std::thread([seen] {
+        for (int i = 0; i < 1500; i++, Sleep(20)) {
+            HWND box = FindWindowW(L"#32770", L"MI-RU");
+            DWORD process = 0;
+            if (box) GetWindowThreadProcessId(box, &process);
+            if (!box || process != GetCurrentProcessId()) continue;
+            wchar_t text[1024] = {};
+            GetDlgItemTextW(box, 0xFFFF, text, 1024);  // the box's message text
+            *seen = {text, GetWindow(box, GW_OWNER)};
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+            return;
+        }
+    });
+}
+
+struct RecorderScript {
+    int starts, stops;
+    int32_t width, height;
+    bool withSound;
+    const wchar_t* answer;  // what the next start returns
+    int32_t written;
+};
+RecorderScript script;
+constexpr ShellRecorder scriptedRecorder = {
+    [](int32_t width, int32_t height, bool withSound, const uint8_t*, int32_t, int32_t) {
+        script.starts++;
+        script.width = width;
+        script.height = height;
+        script.withSound = withSound;
+        return script.answer;
+    },
+    [] { script.stops++; }, [] { return script.written; }};
+
+class MainWindowTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        TextsSetLanguageForTest(0);
+        PumpMessages();
+        script = {};
+        ShellSetRecorderForTest(&scriptedRecorder);
+        ASSERT_TRUE(MainWindowRegisterClass(GetModuleHandleW(nullptr)));
+        window = MainWindowCreate(GetModuleHandleW(nullptr));
+        ASSERT_NE(window, nullptr);
+        ASSERT_EQ(mainWindow, window);
+        UiStateReset();
+    }
+    void TearDown() override
+    {
+        if (IsWindow(window)) DestroyWindow(window);
+        PumpMessages();
+        UnregisterClassW(MAIN_WINDOW_CLASS, GetModuleHandleW(nullptr));
+        ShellSetRecorderForTest(nullptr);
+        EXPECT_EQ(AppMessageTextsOutstanding(), 0);
+    }
+    // A key press with Ctrl and Shift held or not, as GetKeyState reports them.
+    void Key(UINT key, bool ctrl = false, bool shift = false)
+    {
+        BYTE keys[256];
+        GetKeyboardState(keys);
+        keys[VK_CONTROL] = keys[VK_LCONTROL] = ctrl ? 0x80 : 0;
+        keys[VK_SHIFT] = keys[VK_LSHIFT] = shift ? 0x80 : 0;
+        SetKeyboardState(keys);
+        SendMessageW(window, WM_KEYDOWN, key, 1);
+    }
+    void Timer(UINT_PTR id, int times = 1)
+    {
+        for (int i = 0; i < times; i++) SendMessageW(window, WM_TIMER, id, 0);
+    }
+    void GoLive() { SendMessageW(window, WM_APP_LIVE, 1, 0); }
+    void EndRecording(bool success, const wchar_t* text)
+    {
+        ASSERT_TRUE(PostAppMessageText(WM_APP_RECORDING_ENDED, success ? 1 : 0, text));
+        PumpMessages();
+    }
+
+    LogSandbox folder;
+    HWND window = nullptr;
+};
+
+// The modifiers come from the keyboard state; the Macro size is clamped to the video area.
+TEST_F(MainWindowTest, KeysRunTheirActionsUnderTheHeldModifiers)
+{
+    Key('5');
+    EXPECT_FLOAT_EQ(UiState.pipSize, 0.5f);
+    Key('7', true);  // Ctrl+digit is no shortcut
+    Key(VK_OEM_PLUS);  // plus needs Ctrl
+    EXPECT_FLOAT_EQ(UiState.pipSize, 0.5f);
+    Key('0');
+    Key(VK_OEM_PLUS, true);
+    EXPECT_FLOAT_EQ(UiState.pipSize, 1.0f);
+    Key('1');
+    for (int i = 0; i < 4; i++) Key(VK_OEM_MINUS, true);
+    EXPECT_FLOAT_EQ(UiState.pipSize, 0.0f);
+    Key(VK_ADD, true);
+    SendMessageW(window, WM_MOUSEWHEEL, MAKEWPARAM(0, 5 * WHEEL_DELTA), 0);
+    EXPECT_NEAR(UiState.pipSize, 0.2f, 1e-6);
+
+    Key('M', true);
+    EXPECT_FALSE(UiState.micMuted);
+    Key('M', false, true);
+    EXPECT_TRUE(UiState.micMuted);
+    const bool stabilised = Settings.stabilizeMacro;
+    Key('S');
+    Settings.stabilizeMacro = stabilised;
+    SettingsLoad();  // the change was saved at once
+    EXPECT_NE(Settings.stabilizeMacro, stabilised);
+
+    Key(VK_SPACE);  // photos only while live
+    EXPECT_FLOAT_EQ(UiState.photoFlash, 0.0f);
+    GoLive();
+    Key(VK_SPACE, true);
+    EXPECT_FLOAT_EQ(UiState.photoFlash, 0.0f);
+    Key('P', true, true);
+    EXPECT_FLOAT_EQ(UiState.photoFlash, 0.75f);
+}
+
+TEST_F(MainWindowTest, RecordTwiceStopsAndAThirdPressOnlyShowsTheCockpit)
+{
+    Key('R');  // not live: nothing at all
+    SendMessageW(window, WM_APP_STOP_RECORDING, 0, 0);
+    EXPECT_EQ(script.starts + script.stops, 0);
+    UiState.cockpitVisible = false;
+    GoLive();
+    Key('R');
+    EXPECT_TRUE(script.starts == 1 && script.width == 1920 && script.height == 1080);
+    EXPECT_FALSE(script.withSound);  // no microphone chosen
+    EXPECT_TRUE(UiState.recording && UiState.cockpitVisible);
+    EXPECT_EQ(CountLogged(LOG_EVENT, L"Aufnahme l\u00e4uft (1920\u00d71080, Audio: aus)"), 1);
+
+    Timer(TIMER_RECORD_CLOCK);
+    EXPECT_EQ(UiState.recordSeconds, 1u);
+    script.written = 28;
+    Timer(TIMER_FRAME, 30);
+    EXPECT_EQ(UiState.framesRecorded, 28u);
+    Timer(TIMER_COCKPIT_HIDE);
+    EXPECT_TRUE(UiState.cockpitVisible);  // stays while recording
+
+    Key('R');
+    EXPECT_EQ(script.stops, 1);
+    UiState.cockpitVisible = false;
+    Key('R');
+    SendMessageW(window, WM_APP_STOP_RECORDING, 0, 0);
+    EXPECT_TRUE(script.stops == 1 && script.starts == 1);
+    EXPECT_TRUE(UiState.cockpitVisible);
+
+    UiStateSetStatusDetail(L"Speicher knapp");
+    EndRecording(true, L"C:\\Videos\\MI-RU-2026-01-01_10-00-00.mp4");
+    EXPECT_FALSE(UiState.recording);
+    EXPECT_STREQ(UiState.statusDetail, L"");
+    EXPECT_EQ(UiState.status, 0u);
+    Timer(TIMER_FRAME, 30);
+    EXPECT_EQ(UiState.framesRecorded, UI_FRAMES_NOT_RECORDING);
+    Timer(TIMER_COCKPIT_HIDE);
+    EXPECT_FALSE(UiState.cockpitVisible);
+
+    Settings.resolutionHigh = true;
+    wcscpy(Settings.micDeviceID, L"mic-1");
+    Key('R');
+    EXPECT_TRUE(script.width == 2560 && script.height == 1440 && script.withSound);
+    EXPECT_EQ(UiState.recordSeconds, 0u);
+    EXPECT_EQ(CountLogged(LOG_EVENT, L"Aufnahme l\u00e4uft (2560\u00d71440, Audio: an)"), 1);
+}
+
+TEST_F(MainWindowTest, RecordingFailuresSetStatusNine)
+{
+    GoLive();
+    Key('M');
+    wcscpy(Settings.micDeviceID, L"mic-1");
+    script.answer = L"SinkWriter could not be created";
+    Key('R');
+    EXPECT_FALSE(script.withSound);  // muted
+    EXPECT_FALSE(UiState.recording);
+    EXPECT_EQ(UiState.status, 9u);
+    EXPECT_EQ(CountLogged(LOG_ERROR, L"Aufnahme-Start fehlgeschlagen: SinkWriter could not be created"), 1);
+
+    SendMessageW(window, WM_APP_STATUS, 2, 0);
+    script.answer = nullptr;
+    Key('R');  // a failed start left it idle: this one starts
+    EXPECT_TRUE(UiState.recording);
+    EndRecording(false, nullptr);
+    EXPECT_EQ(UiState.status, 9u);
+    EXPECT_EQ(CountLogged(LOG_ERROR, L"Aufnahme fehlgeschlagen: unbekannter Fehler"), 1);
+    Key('R');
+    EndRecording(false, L"Datentr\u00e4ger voll");
+    EXPECT_EQ(CountLogged(LOG_ERROR, L"Aufnahme fehlgeschlagen: Datentr\u00e4ger voll"), 1);
+    EXPECT_FALSE(UiState.recording);
+}
+
+TEST_F(MainWindowTest, CloseDuringARecordingWaitsForItsEnd)
+{
+    GoLive();
+    Key('R');
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    Key('R');
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_EQ(script.stops, 1);
+    EXPECT_EQ(CountLogged(LOG_EVENT, L"Beenden: Aufnahme wird abgeschlossen und gespeichert\u2026"), 1);
+
+    EndRecording(true, L"C:\\Videos\\a.mp4");
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(mainWindow, nullptr);
+    EXPECT_FALSE(ReadFileBytes(folder.File(L"settings.ini")).empty());  // saved on WM_DESTROY
+}
+
+TEST_F(MainWindowTest, ApplicationMessagesAndTheirHeapTexts)
+{
+    SendMessageW(window, WM_APP_STATUS, 7, 0);
+    SendMessageW(window, WM_APP_LIVE, 1, 0);
+    EXPECT_TRUE(UiState.status == 7 && UiState.live);
+    SendMessageW(window, WM_APP_LIVE, 0, 0);
+    EXPECT_FALSE(UiState.live);
+
+    const std::wstring longText = std::wstring(95, L'a') + L"bcdefghij";
+    ASSERT_TRUE(PostAppMessageText(WM_APP_STATUS_DETAIL, 0, longText.c_str()));
+    PumpMessages();
+    EXPECT_EQ(std::wstring(UiState.statusDetail), std::wstring(95, L'a'));
+    ASSERT_TRUE(PostAppMessageText(WM_APP_STATUS_DETAIL, 0, nullptr));
+    PumpMessages();
+    EXPECT_STREQ(UiState.statusDetail, L"");
+
+    BoxSeen seen;
+    std::thread answer = AnswerBox(&seen);
+    ASSERT_TRUE(PostAppMessageText(WM_APP_WARNING, 0, L"Aufnahme gestoppt: Speicher voll"));
+    EXPECT_TRUE(WaitUntil([] { return AppMessageTextsOutstanding() == 0; }));
+    answer.join();
+    EXPECT_EQ(seen.text, L"Aufnahme gestoppt: Speicher voll");
+    EXPECT_EQ(seen.owner, window);
+    EXPECT_EQ(SendMessageW(window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0), TRUE);
+    EXPECT_EQ(SendMessageW(window, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE, 0), TRUE);
+
+    // Texts still queued when the window goes are freed with it; afterwards nothing is posted.
+    ASSERT_TRUE(PostAppMessageText(WM_APP_STATUS_DETAIL, 0, L"queued"));
+    ASSERT_TRUE(PostAppMessageText(WM_APP_RECORDING_ENDED, 0, L"queued"));
+    DestroyWindow(window);
+    EXPECT_EQ(AppMessageTextsOutstanding(), 0);
+    EXPECT_FALSE(PostAppMessageText(WM_APP_WARNING, 0, L"after"));
+}
+
+// Start-up run in this process with some steps replaced.
+class StartupTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        TextsSetLanguageForTest(0);
+        PumpMessages();
+        Settings.didCompleteOnboarding = true;  // the first run is not under test here
+        SettingsSave();
+    }
+    void TearDown() override
+    {
+        AppSetStartupHooksForTest(nullptr);
+        UnregisterClassW(MAIN_WINDOW_CLASS, GetModuleHandleW(nullptr));
+        PumpMessages();
+    }
+    int Run(const AppStartupHooks& hooks)
+    {
+        AppSetStartupHooksForTest(&hooks);
+        return AppRun(GetModuleHandleW(nullptr), SW_SHOWNORMAL);
+    }
+
+    LogSandbox folder;
+};
+
+TEST_F(StartupTest, RendererFailureShowsTheErrorBoxAndEndsWithOne)
+{
+    DeleteFileW(folder.File(L"settings.ini").c_str());
+    BoxSeen seen;
+    std::thread answer = AnswerBox(&seen);
+    EXPECT_EQ(Run({nullptr, [](HWND) { return false; }}), 1);
+    answer.join();
+    EXPECT_EQ(seen.owner, nullptr);
+    EXPECT_EQ(seen.text, L"Graphics output could not be initialized. Please update the graphics driver and "
+                         L"start the app again.");
+    EXPECT_EQ(CountLogged(LOG_ERROR, L"Renderer konnte nicht initialisiert werden \u2014 App wird beendet"), 1);
+    EXPECT_EQ(FindWindowW(MAIN_WINDOW_CLASS, nullptr), nullptr);
+    EXPECT_EQ(mainWindow, nullptr);
+    EXPECT_FALSE(ReadFileBytes(folder.File(L"settings.ini")).empty());  // the shutdown saved
+}
+
+TEST_F(StartupTest, CancelledWizardEndsWithZeroBeforeAnyWindow)
+{
+    Settings.didCompleteOnboarding = false;
+    SettingsSave();
+    static int runs;
+    runs = 0;
+    // The first run "finishes" without setting the flag, so the wizard comes again.
+    EXPECT_EQ(Run({[] { return ++runs == 1; }, nullptr}), 0);
+    EXPECT_EQ(runs, 2);
+    WNDCLASSEXW info = {};
+    info.cbSize = sizeof(info);
+    EXPECT_FALSE(GetClassInfoExW(GetModuleHandleW(nullptr), MAIN_WINDOW_CLASS, &info));
+}
+
+std::wstring AppPath()
+{
+    wchar_t unixPath[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"MIRU_EXE", unixPath, MAX_PATH);
+    std::wstring path = L"Z:";
+    for (const wchar_t* c = unixPath; *c; c++) path += *c == L'/' ? L'\\' : *c;
+    return path;
+}
+
+HANDLE StartApp()
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(AppPath().c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return nullptr;
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+// The exit code (the handle closed), or STILL_ACTIVE when the process did not end in a minute.
+DWORD WaitForExit(HANDLE process)
+{
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(process, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(process, &code);
+    CloseHandle(process);
+    return code;
+}
+
+size_t CountText(const std::string& haystack, const std::string& needle)
+{
+    size_t count = 0;
+    for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1)) count++;
+    return count;
+}
+
+// Points the prefix user's roaming application data folder (where the app keeps its settings
+// and log) at a test folder while it lives, so a started MI-RU.exe never touches the user's files.
+struct RoamingRedirect {
+    static constexpr wchar_t key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    wchar_t old[MAX_PATH] = {};
+    explicit RoamingRedirect(const std::wstring& folder)
+    {
+        DWORD size = sizeof(old);
+        if (RegGetValueW(HKEY_CURRENT_USER, key, L"AppData", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, old, &size))
+            wcscpy(old, L"%USERPROFILE%\\AppData\\Roaming");
+        Set(folder.c_str());
+    }
+    ~RoamingRedirect() { Set(old); }
+    static void Set(const wchar_t* value)
+    {
+        RegSetKeyValueW(HKEY_CURRENT_USER, key, L"AppData", REG_EXPAND_SZ, value,
+                        static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
+    }
+};
+
+TEST(RealApp, StartsOnceRaisesTheMinimisedFirstOnASecondStartAndClosesCleanly)
+{
+    TestSettingsFolder folder;
+    const std::wstring roaming = std::wstring(folder.Path()) + L"\\roaming";
+    ASSERT_TRUE(CreateDirectoryW(roaming.c_str(), nullptr));
+    RoamingRedirect redirect(roaming);
+    auto appFile = [&](const wchar_t* name) { return ReadFileBytes(roaming + L"\\MI-RU\\" + name); };
+    ASSERT_EQ(FindWindowW(MAIN_WINDOW_CLASS, nullptr), nullptr) << "another MI-RU window is open";
+
+    HANDLE first = StartApp();
+    ASSERT_NE(first, nullptr) << "cannot start " << std::string(AppPath().begin(), AppPath().end());
+    HWND window = nullptr;
+    WaitUntil([&] { return (window = FindWindowW(MAIN_WINDOW_CLASS, nullptr)) && IsWindowVisible(window); }, 60);
+    ASSERT_NE(window, nullptr);
+    wchar_t title[64] = {};
+    GetWindowTextW(window, title, 64);
+    EXPECT_STREQ(title, L"MI-RU");
+    RECT client;
+    GetClientRect(window, &client);
+    const int dpi = GetDpiForSystem() ? static_cast<int>(GetDpiForSystem()) : 96;
+    EXPECT_EQ(client.right, MulDiv(1280, dpi, 96));
+    EXPECT_EQ(client.bottom, MulDiv(800, dpi, 96));
+
+    // The start event carries the system text.
+    const std::string log = appFile(L"miru-diagnose.log");
+    ASSERT_EQ(CountText(log, "App gestartet \xE2\x80\x94 Windows"), 1u) << log;
+    const size_t lineStart = log.rfind('\n', log.find("App gestartet")) + 1;
+    const std::string line = log.substr(lineStart, log.find('\n', lineStart) - lineStart);
+    EXPECT_NE(line.find("  EVENT  "), std::string::npos) << line;
+    EXPECT_NE(line.find("MI-RU App v1.1 (2)"), std::string::npos) << line;
+
+    // A second start raises the minimised first and ends without touching settings or log.
+    ShowWindow(window, SW_MINIMIZE);
+    ASSERT_TRUE(WaitUntil([&] { return IsIconic(window) != FALSE; }));
+    const std::string settingsBefore = appFile(L"settings.ini");
+    HANDLE second = StartApp();
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(WaitForExit(second), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return !IsIconic(window); }));
+    EXPECT_EQ(CountText(appFile(L"miru-diagnose.log"), "App gestartet"), 1u);
+    EXPECT_EQ(appFile(L"settings.ini"), settingsBefore);
+
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForExit(first), 0u);
+    const std::string settings = appFile(L"settings.ini");
+    EXPECT_EQ(settings.substr(0, 2), "\xFF\xFE");  // saved on the way out (UTF-16LE)
+    EXPECT_GT(settings.size(), 100u);
+}
+
+}  // namespace
