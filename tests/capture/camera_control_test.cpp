@@ -1,23 +1,19 @@
 // The camera control thread against scripted virtual devices, watched through the messages
 // posted to a window and through the log: every transition of its state table, the edge cases
-// around commands, hot-plug and the no-image check, and 200 start/stop cycles without leaks.
+// around commands, hot-plug and the no-image check, 200 start/stop cycles without leaks, and the
+// control behind the real main window procedure.
 #include <windows.h>
 
-#include <algorithm>
+#include <memory>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
-#include "app/app_messages.h"
-#include "app/texts.h"
-#include "capture/camera_control.h"
-#include "capture/capture_reader.h"
-#include "capture/capture_state.h"
+#include "app/main_window.h"
+#include "app/ui_state.h"
 #include "capture/control_rules.h"
-#include "capture/device_list.h"
-#include "diag/log.h"
-#include "frames/frame_store.h"
-#include "settings/settings_record.h"
+#include "standins/virtual_seam.h"
 #include "tests/capture/capture_test_support.h"
 #include "tests/support/handle_count.h"
 
@@ -25,177 +21,163 @@ namespace {
 
 using Values = std::vector<WPARAM>;
 
-// `ms` of the control's clock running `scale` times faster, as a real pumping time.
-DWORD Scaled(uint32_t ms, double scale = CONTROL_TIME_SCALE)
-{
-    return static_cast<DWORD>(ms / scale);
-}
-
 constexpr wchar_t WIDE_ID[] = L"usb#1-wide";
 constexpr wchar_t MACRO_ID[] = L"usb#2-macro";
 constexpr wchar_t MIC_ID[] = L"mic-1";
 
+VirtualDevice WideCamera()
+{
+    return PatternCamera(WIDE_ID, L"Wide Cam");
+}
+VirtualDevice MacroCamera()
+{
+    return PatternCamera(MACRO_ID, L"Macro Cam", 48, 36);
+}
+
+// `ms` of the control's clock running `scale` times faster, as a real pumping time.
+DWORD Scaled(uint32_t ms, double scale = 10)
+{
+    return static_cast<DWORD>(ms / scale);
+}
+
 class CameraControlTest : public CaptureTest {
 protected:
-    int32_t wideHandle_ = -1;
     int32_t macroHandle_ = -1;
 
-    void PlugWide(VirtualDevice camera = PatternCamera(WIDE_ID, L"Wide Cam")) { wideHandle_ = PlugQuietly(camera); }
-    void PlugMacro(VirtualDevice camera = PatternCamera(MACRO_ID, L"Macro Cam", 48, 36))
+    void PlugBoth(const VirtualDevice& wide = WideCamera(), const VirtualDevice& macro = MacroCamera())
     {
-        macroHandle_ = PlugQuietly(camera);
+        PlugQuietly(wide);
+        macroHandle_ = PlugQuietly(macro);
     }
-    void PlugMicrophone() { PlugQuietly(VirtualMicrophone(MIC_ID, L"Headset Mic", SceneKind::Tone)); }
     // Plugs the Macro camera in while the control runs, with the device-change notice.
-    void ReplugMacro() { macroHandle_ = VirtualDeviceAdd(PatternCamera(MACRO_ID, L"Macro Cam", 48, 36)); }
-
+    void ReplugMacro() { macroHandle_ = VirtualDeviceAdd(MacroCamera()); }
+    Values Statuses() { return Posted(WM_APP_STATUS); }
+    Values Lives() { return Posted(WM_APP_LIVE); }
     // Starts and waits for the cameras to go live (the live message comes before the status).
     void StartLive()
     {
-        const size_t lives = PostedValues(WM_APP_LIVE).size();
+        const size_t lives = Lives().size();
         CaptureStart();
         ASSERT_EQ(WaitForPosted(WM_APP_LIVE, lives), 1);
         ASSERT_TRUE(WaitForStatus(STATUS_LIVE));
     }
     bool WaitForStatus(WPARAM status)
     {
-        return PumpUntil([&] {
-            const Values values = PostedValues(WM_APP_STATUS);
-            return !values.empty() && values.back() == status;
-        });
+        return PumpUntil([&] { return !Statuses().empty() && Statuses().back() == status; });
     }
-    bool WaitForStatusSeen(WPARAM status)
-    {
-        return PumpUntil([&] {
-            const Values values = PostedValues(WM_APP_STATUS);
-            return std::find(values.begin(), values.end(), status) != values.end();
-        });
-    }
-    int Logged(uint32_t level, const wchar_t* text) { return CountLogged(level, text); }
 };
 
-TEST_F(CameraControlTest, BothCamerasGoLiveAndAPassedImageCheckChangesNothing)
+TEST_F(CameraControlTest, BothCamerasGoLivePassTheImageCheckAndStopAndRestartOnCommand)
 {
-    PlugWide();
-    PlugMacro();
-    PlugMicrophone();
-    InitControl(L"", L"", MIC_ID);
+    PlugBoth();
+    PlugQuietly(VirtualMicrophone(MIC_ID, L"Headset Mic", SceneKind::Tone));
+    InitControl(L"", L"", MIC_ID);  // empty camera roles take the free cameras
     StartLive();
-    EXPECT_EQ(PostedValues(WM_APP_STATUS), Values{STATUS_LIVE});
-    EXPECT_TRUE(CaptureIsLive());
-    EXPECT_EQ(Logged(LOG_EVENT, L"2 Kameras live \u00b7 Mikrofon aktiv"), 1);
-    EXPECT_EQ(Logged(LOG_INFO, L"Kamera 0 konfiguriert: Wide Cam"), 1);
-    EXPECT_EQ(Logged(LOG_INFO, L"Kamera 1 konfiguriert: Macro Cam"), 1);
-    EXPECT_EQ(Logged(LOG_INFO, L"Mikrofon eingebunden: Headset Mic"), 1);
+    EXPECT_EQ(CountLogged(LOG_EVENT, L"2 Kameras live \u00b7 Mikrofon aktiv"), 1);
+    EXPECT_EQ(CountLogged(LOG_INFO, L"Kamera 0 konfiguriert: Wide Cam"), 1);
+    EXPECT_EQ(CountLogged(LOG_INFO, L"Kamera 1 konfiguriert: Macro Cam"), 1);
+    EXPECT_EQ(CountLogged(LOG_INFO, L"Mikrofon eingebunden: Headset Mic"), 1);
     IMFMediaType* audio = CaptureAcquireAudioMediaType();
     EXPECT_NE(audio, nullptr);
     if (audio) audio->Release();
-
     PumpFor(Scaled(3 * CONTROL_NO_IMAGE_CHECK_MS));  // well past the image check
-    EXPECT_EQ(PostedValues(WM_APP_STATUS), Values{STATUS_LIVE});
-    EXPECT_EQ(PostedValues(WM_APP_LIVE), Values{1});
+    EXPECT_EQ(Statuses(), Values{STATUS_LIVE});
     EXPECT_EQ(CountLoggedPrefix(L"Kamera ohne Bild"), 0);
     EXPECT_GT(CaptureGetMicLevel(), 0.0f);
 
-    // Quit while live: stopped, reported, and the microphone forgotten.
-    CaptureShutdown();
-    PumpFor(0);
-    EXPECT_EQ(PostedValues(WM_APP_STATUS), (Values{STATUS_LIVE, STATUS_STOPPED}));
-    EXPECT_EQ(PostedValues(WM_APP_LIVE), (Values{1, 0}));
-    EXPECT_EQ(Logged(LOG_EVENT, L"Kamera-Sessions gestoppt"), 1);
+    CaptureStop();  // stop and start in one go restart the cameras
+    CaptureStart();
+    ASSERT_EQ(WaitForPosted(WM_APP_LIVE, 2), 1);
+    ASSERT_TRUE(WaitForStatus(STATUS_LIVE));
+    EXPECT_EQ(CountLogged(LOG_EVENT, L"2 Kameras live \u00b7 Mikrofon aktiv"), 2);
+    CaptureStop();  // stopped, reported, the microphone forgotten
+    ASSERT_TRUE(WaitForStatus(STATUS_STOPPED));
+    EXPECT_EQ(Lives(), (Values{1, 0, 1, 0}));
+    EXPECT_EQ(CountLogged(LOG_EVENT, L"Kamera-Sessions gestoppt"), 2);
+    EXPECT_EQ(CaptureReaderLiveCount(), 0);
     EXPECT_EQ(CaptureAcquireAudioMediaType(), nullptr);
     EXPECT_EQ(CaptureGetMicLevel(), 0.0f);
     EXPECT_EQ(FrameAcquireLatest(SLOT_WIDE), nullptr);
-}
 
-TEST_F(CameraControlTest, AMissingMacroCameraIsSearchedForUntilItIsPluggedIn)
-{
-    // Real time: the device check after the plug-in comes long before the next attempt would.
-    CaptureSetTimeScaleForTest(1);
-    PlugWide();
-    InitControl(WIDE_ID, MACRO_ID, MIC_ID);  // a microphone that is not there
+    CaptureStop();  // idle and not searching: no status
+    VirtualDevicesRemoveAll();
     CaptureStart();
-    ASSERT_EQ(WaitForPosted(WM_APP_STATUS, 0), STATUS_SEARCHING);
-    PumpFor(CONTROL_SEARCH_STEP_MS * 3 / 2);  // a second attempt
-    EXPECT_EQ(CaptureReaderLiveCount(), 0);  // the Wide camera alone is not started
-    ReplugMacro();
-    ASSERT_TRUE(WaitForStatus(STATUS_LIVE));
-    EXPECT_EQ(PostedValues(WM_APP_STATUS), (Values{STATUS_SEARCHING, STATUS_LIVE}));
-    EXPECT_EQ(Logged(LOG_EVENT, L"Kamera angeschlossen: Macro Cam"), 1);
-    EXPECT_EQ(Logged(LOG_EVENT, L"Kamera angeschlossen: Wide Cam"), 0);  // it was there all along
-    // The absent microphone is ignored without a word.
-    EXPECT_EQ(Logged(LOG_EVENT, L"2 Kameras live"), 1);
-    EXPECT_EQ(CountLoggedPrefix(L"Mikrofon"), 0);
+    ASSERT_TRUE(WaitForStatus(STATUS_SEARCHING));
+    EXPECT_EQ(Statuses(), (Values{STATUS_LIVE, STATUS_STOPPED, STATUS_LIVE, STATUS_STOPPED, STATUS_SEARCHING}));
 }
 
-TEST_F(CameraControlTest, TheSixtiethFailedAttemptEndsTheSearchUntilBothCamerasAreThere)
+TEST_F(CameraControlTest, AMissingCameraIsSearchedForSixtyTimesAndStartsWhenPluggedIn)
 {
     CaptureSetTimeScaleForTest(40);
-    PlugWide();
-    InitControl(WIDE_ID, MACRO_ID);
+    PlugQuietly(WideCamera());
+    InitControl(WIDE_ID, MACRO_ID, MIC_ID);  // a microphone that is not there
     const int32_t listedBefore = VirtualDevicesCounters().activatesFreed;
     CaptureStart();
     ASSERT_TRUE(WaitForStatus(STATUS_NO_CAMERAS));
-    // Each attempt lists the cameras once; only the Wide camera is there.
+    // Each attempt lists the cameras once; only the Wide camera is there, and it is not started alone.
     EXPECT_EQ(VirtualDevicesCounters().activatesFreed - listedBefore, 60);
-    EXPECT_EQ(Logged(LOG_WARN, L"Kameras nicht erkannt \u2014 beide anstecken; bei Bedarf neu starten."), 1);
-    EXPECT_EQ(PostedValues(WM_APP_STATUS), (Values{STATUS_SEARCHING, STATUS_NO_CAMERAS}));
+    EXPECT_EQ(CountLogged(LOG_WARN, L"Kameras nicht erkannt \u2014 beide anstecken; bei Bedarf neu starten."), 1);
+    EXPECT_EQ(Statuses(), (Values{STATUS_SEARCHING, STATUS_NO_CAMERAS}));
+    EXPECT_EQ(CountLoggedPrefix(L"Kamera 0 konfiguriert"), 0);
 
     PumpFor(Scaled(10 * CONTROL_SEARCH_STEP_MS, 40));
     EXPECT_EQ(VirtualDevicesCounters().activatesFreed - listedBefore, 60);  // idle: no more attempts
     ReplugMacro();
     ASSERT_TRUE(WaitForStatus(STATUS_LIVE));
-    EXPECT_EQ(PostedValues(WM_APP_STATUS), (Values{STATUS_SEARCHING, STATUS_NO_CAMERAS, STATUS_LIVE}));
-    EXPECT_EQ(Logged(LOG_EVENT, L"Kamera angeschlossen: Macro Cam"), 1);
+    EXPECT_EQ(Statuses(), (Values{STATUS_SEARCHING, STATUS_NO_CAMERAS, STATUS_LIVE}));
+    EXPECT_EQ(CountLogged(LOG_EVENT, L"Kamera angeschlossen: Macro Cam"), 1);
+    EXPECT_EQ(CountLogged(LOG_EVENT, L"Kamera angeschlossen: Wide Cam"), 0);  // it was there all along
+    EXPECT_EQ(CountLogged(LOG_EVENT, L"2 Kameras live"), 1);
+    EXPECT_EQ(CountLoggedPrefix(L"Mikrofon"), 0);  // the absent microphone is ignored without a word
 }
 
-TEST_F(CameraControlTest, BothRolesOnOneCameraNeverStartIt)
+TEST_F(CameraControlTest, NothingStartsWithoutTwoDistinctBoundCameras)
 {
+    struct Case {
+        const char* what;
+        bool plugWide;
+        const wchar_t *wideId, *macroId;              // in the settings
+        const wchar_t *activeWide, *activeMacro;      // bound for this start
+    };
+    const Case cases[] = {
+        {"both roles on one camera", true, WIDE_ID, WIDE_ID, WIDE_ID, WIDE_ID},
+        {"one camera, both roles empty", false, L"", L"", MACRO_ID, L""},
+        {"Wide bound but unplugged", false, WIDE_ID, L"", WIDE_ID, MACRO_ID},
+    };
     CaptureSetTimeScaleForTest(40);
-    PlugWide();
-    PlugMacro();
-    InitControl(WIDE_ID, WIDE_ID);
-    CaptureStart();
-    ASSERT_TRUE(WaitForStatus(STATUS_NO_CAMERAS));
-    EXPECT_EQ(PostedValues(WM_APP_STATUS), (Values{STATUS_SEARCHING, STATUS_NO_CAMERAS}));
+    InitControl();
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        VirtualDevicesRemoveAll();
+        if (test.plugWide) PlugQuietly(WideCamera());
+        PlugQuietly(MacroCamera());
+        wcscpy(Settings.wideDeviceID, test.wideId);
+        wcscpy(Settings.macroDeviceID, test.macroId);
+        ClearPosted();
+        CaptureStart();
+        ASSERT_TRUE(WaitForStatus(STATUS_NO_CAMERAS));
+        EXPECT_EQ(Statuses(), (Values{STATUS_SEARCHING, STATUS_NO_CAMERAS}));
+        EXPECT_STREQ(CaptureActiveIds().wide, test.activeWide);
+        EXPECT_STREQ(CaptureActiveIds().macro, test.activeMacro);
+        EXPECT_STREQ(Settings.wideDeviceID, test.wideId);  // the automatic choice is for this start only
+        EXPECT_STREQ(Settings.macroDeviceID, test.macroId);
+    }
     EXPECT_EQ(CountLoggedPrefix(L"Kamera 0 konfiguriert"), 0);
-    EXPECT_EQ(VirtualDevicesCounters().sourcesLive, 0);
-}
-
-TEST_F(CameraControlTest, WithOneCameraOrAnUnpluggedWideCameraNothingStarts)
-{
-    PlugMacro();
-    InitControl();  // both empty: Wide takes the only camera, Macro stays empty
-    CaptureStart();
-    ASSERT_EQ(WaitForPosted(WM_APP_STATUS, 0), STATUS_SEARCHING);
-    PumpFor(Scaled(3 * CONTROL_SEARCH_STEP_MS));
-    EXPECT_STREQ(CaptureActiveIds().wide, MACRO_ID);
-    EXPECT_STREQ(CaptureActiveIds().macro, L"");
-    EXPECT_STREQ(Settings.wideDeviceID, L"");  // the automatic choice is for this start only
-    CaptureStop();
-    ASSERT_TRUE(WaitForStatus(STATUS_STOPPED));
-
-    wcscpy(Settings.wideDeviceID, WIDE_ID);  // bound, but not plugged in
-    CaptureStart();
-    ASSERT_TRUE(WaitForStatus(STATUS_SEARCHING));
-    PumpFor(Scaled(3 * CONTROL_SEARCH_STEP_MS));
-    EXPECT_EQ(PostedValues(WM_APP_STATUS).back(), STATUS_SEARCHING);
-    EXPECT_EQ(VirtualDevicesCounters().sourcesLive, 0);
     EXPECT_EQ(CountLoggedPrefix(L"Kamera 1 konfiguriert"), 0);
+    EXPECT_EQ(VirtualDevicesCounters().sourcesLive, 0);
 }
 
 TEST_F(CameraControlTest, AReaderThatCannotOpenIsACameraErrorRetriedWithinTheSearch)
 {
-    PlugWide();
-    VirtualDevice broken = PatternCamera(MACRO_ID, L"Macro Cam");
+    VirtualDevice broken = MacroCamera();
     broken.modeCount = 0;  // offers no format at all
-    PlugMacro(broken);
+    PlugBoth(WideCamera(), broken);
     InitControl(WIDE_ID, MACRO_ID);
     CaptureStart();
     ASSERT_TRUE(PumpUntil([] { return CountLogged(LOG_ERROR, L"Video-Sessions konnten nicht konfiguriert werden") >= 2; }));
-    EXPECT_EQ(PostedValues(WM_APP_STATUS), Values{STATUS_CAMERA_ERROR});
+    EXPECT_EQ(Statuses(), Values{STATUS_CAMERA_ERROR});
     EXPECT_GE(CountLoggedPrefix(L"Kamera 1 (Macro Cam): 0x"), 2);
-    EXPECT_TRUE(PostedValues(WM_APP_LIVE).empty());
+    EXPECT_TRUE(Lives().empty());
     CaptureStop();
     ASSERT_TRUE(WaitForStatus(STATUS_STOPPED));
     EXPECT_EQ(CaptureReaderLiveCount(), 0);  // the Wide reader of each attempt was stopped again
@@ -204,72 +186,65 @@ TEST_F(CameraControlTest, AReaderThatCannotOpenIsACameraErrorRetriedWithinTheSea
 TEST_F(CameraControlTest, ACameraWithoutImageIsRestartedThreeTimesThenReported)
 {
     CaptureSetTimeScaleForTest(5);
-    PlugWide();
-    VirtualDevice silent = PatternCamera(MACRO_ID, L"Macro Cam");
+    VirtualDevice silent = MacroCamera();
     silent.neverDelivers = 1;
-    PlugMacro(silent);
+    PlugBoth(WideCamera(), silent);
     InitControl(WIDE_ID, MACRO_ID);
     CaptureStart();
     ASSERT_TRUE(WaitForStatus(STATUS_NO_IMAGE));
-    EXPECT_EQ(PostedValues(WM_APP_STATUS), (Values{STATUS_LIVE, STATUS_RESTARTING, STATUS_LIVE, STATUS_RESTARTING,
-                                                   STATUS_LIVE, STATUS_RESTARTING, STATUS_LIVE, STATUS_NO_IMAGE}));
-    EXPECT_EQ(PostedValues(WM_APP_LIVE), (Values{1, 0, 1, 0, 1, 0, 1}));
-    for (int restart = 1; restart <= 3; ++restart) {
-        const std::wstring line = L"Kamera ohne Bild (Wide:1 Macro:0) \u2014 automatischer Neustart " +
-                                  std::to_wstring(restart) + L"/3";
-        EXPECT_EQ(CountLogged(LOG_WARN, line), 1) << restart;
-    }
-    EXPECT_EQ(Logged(LOG_ERROR, L"Kamera liefert kein Bild (Wide:1 Macro:0) \u2014 bitte USB-Verbindung/Hub "
-                                L"pr\u00fcfen und neu starten (\u21bb)."),
+    EXPECT_EQ(Statuses(), (Values{STATUS_LIVE, STATUS_RESTARTING, STATUS_LIVE, STATUS_RESTARTING, STATUS_LIVE,
+                                  STATUS_RESTARTING, STATUS_LIVE, STATUS_NO_IMAGE}));
+    EXPECT_EQ(Lives(), (Values{1, 0, 1, 0, 1, 0, 1}));
+    const std::wstring restart = L"Kamera ohne Bild (Wide:1 Macro:0) \u2014 automatischer Neustart ";
+    for (int count = 1; count <= 3; ++count)
+        EXPECT_EQ(CountLogged(LOG_WARN, restart + std::to_wstring(count) + L"/3"), 1) << count;
+    EXPECT_EQ(CountLogged(LOG_ERROR, L"Kamera liefert kein Bild (Wide:1 Macro:0) \u2014 bitte USB-Verbindung/Hub "
+                                     L"pr\u00fcfen und neu starten (\u21bb)."),
               1);
     PumpFor(Scaled(2 * CONTROL_NO_IMAGE_CHECK_MS, 5));  // no further check while live
-    EXPECT_EQ(PostedValues(WM_APP_STATUS).size(), 8u);
+    EXPECT_EQ(Statuses().size(), 8u);
     EXPECT_TRUE(CaptureIsLive());
 
     // A stop resets the restart count: the next start gets three restarts again.
     CaptureStop();
     CaptureStart();
-    ASSERT_TRUE(PumpUntil([] {
-        return CountLogged(LOG_WARN, L"Kamera ohne Bild (Wide:1 Macro:0) \u2014 automatischer Neustart 1/3") == 2;
-    }));
+    ASSERT_TRUE(PumpUntil([&] { return CountLogged(LOG_WARN, restart + L"1/3") == 2; }));
 }
 
 TEST_F(CameraControlTest, UnpluggingTheMacroCameraWhileRecordingStopsTheRecordingAndSearches)
 {
     CaptureSetTimeScaleForTest(1);  // the replug's device check comes before the next attempt
-    PlugWide();
-    PlugMacro();
+    PlugBoth();
     InitControl();
     StartLive();
     Recorder().active = true;
     ClearPosted();
     ASSERT_TRUE(VirtualDeviceRemove(macroHandle_));  // with its device-change notice
     ASSERT_EQ(WaitForPosted(WM_APP_LIVE, 0), 0);
-    ASSERT_TRUE(PumpUntil([&] { return !PostedValues(WM_APP_STOP_RECORDING).empty(); }));
-    EXPECT_EQ(Logged(LOG_ERROR, L"Kamera getrennt: Macro Cam \u2014 USB-Verbindung/Hub pr\u00fcfen"), 1);
-    EXPECT_TRUE(WaitForStatusSeen(STATUS_DISCONNECTED));
+    ASSERT_EQ(WaitForPosted(WM_APP_STOP_RECORDING, 0), 0);
+    EXPECT_EQ(CountLogged(LOG_ERROR, L"Kamera getrennt: Macro Cam \u2014 USB-Verbindung/Hub pr\u00fcfen"), 1);
+    EXPECT_TRUE(WaitForStatus(STATUS_DISCONNECTED));
     EXPECT_EQ(FrameAcquireLatest(SLOT_MACRO), nullptr);
-    PumpFor(3 * 800);  // several search attempts: the error stays visible while the camera is away
-    EXPECT_EQ(PostedValues(WM_APP_STATUS).back(), STATUS_DISCONNECTED);
+    PumpFor(3 * CONTROL_SEARCH_STEP_MS);  // several search attempts: the error stays while the camera is away
+    EXPECT_EQ(Statuses().back(), STATUS_DISCONNECTED);
     Recorder().active = false;
 
     ReplugMacro();
     ASSERT_EQ(WaitForPosted(WM_APP_LIVE, 1), 1);
     EXPECT_TRUE(WaitForStatus(STATUS_LIVE));
-    EXPECT_EQ(Logged(LOG_EVENT, L"Kamera angeschlossen: Macro Cam"), 1);
-    EXPECT_EQ(PostedValues(WM_APP_STOP_RECORDING).size(), 1u);
+    EXPECT_EQ(CountLogged(LOG_EVENT, L"Kamera angeschlossen: Macro Cam"), 1);
+    EXPECT_EQ(Posted(WM_APP_STOP_RECORDING).size(), 1u);
 }
 
 TEST_F(CameraControlTest, AMacroStreamErrorIsACameraErrorWhileWideStaysLive)
 {
-    PlugWide();
-    VirtualDevice failing = PatternCamera(MACRO_ID, L"Macro Cam", 48, 36);
+    VirtualDevice failing = MacroCamera();
     failing.errorAfterSamples = 5;
-    PlugMacro(failing);
+    PlugBoth(WideCamera(), failing);
     InitControl(WIDE_ID, MACRO_ID);
     StartLive();
     ASSERT_TRUE(WaitForStatus(STATUS_CAMERA_ERROR));
-    EXPECT_EQ(Logged(LOG_ERROR, L"Kamera 1: Stream-Fehler (0xC00D3704) \u2014 USB-Verbindung pr\u00fcfen"), 1);
+    EXPECT_EQ(CountLogged(LOG_ERROR, L"Kamera 1: Stream-Fehler (0xC00D3704) \u2014 USB-Verbindung pr\u00fcfen"), 1);
     PumpFor(Scaled(2 * CONTROL_NO_IMAGE_CHECK_MS));  // past the image check, which passes
     uint32_t counts[2];
     FrameTakePublishCounts(counts);
@@ -277,46 +252,16 @@ TEST_F(CameraControlTest, AMacroStreamErrorIsACameraErrorWhileWideStaysLive)
     FrameTakePublishCounts(counts);
     EXPECT_GT(counts[SLOT_WIDE], 0u);
     EXPECT_EQ(counts[SLOT_MACRO], 0u);
-    EXPECT_EQ(PostedValues(WM_APP_LIVE), Values{1});
-    EXPECT_EQ(PostedValues(WM_APP_STATUS), (Values{STATUS_LIVE, STATUS_CAMERA_ERROR}));
-    EXPECT_TRUE(CaptureIsLive());
-}
-
-TEST_F(CameraControlTest, StopAndStartRestartAndAStopWhileIdleReportsNothing)
-{
-    PlugWide();
-    PlugMacro();
-    InitControl();
-    StartLive();
-    CaptureStop();  // stop and start in one go restart the cameras
-    CaptureStart();
-    ASSERT_EQ(WaitForPosted(WM_APP_LIVE, 2), 1);
-    ASSERT_TRUE(WaitForStatus(STATUS_LIVE));
-    EXPECT_EQ(PostedValues(WM_APP_STATUS), (Values{STATUS_LIVE, STATUS_STOPPED, STATUS_LIVE}));
-    EXPECT_EQ(Logged(LOG_EVENT, L"2 Kameras live"), 2);
-
-    CaptureStop();
-    ASSERT_TRUE(WaitForStatus(STATUS_STOPPED));
-    EXPECT_EQ(PostedValues(WM_APP_LIVE), (Values{1, 0, 1, 0}));
-    EXPECT_EQ(Logged(LOG_EVENT, L"Kamera-Sessions gestoppt"), 2);
-    EXPECT_EQ(CaptureReaderLiveCount(), 0);
-    EXPECT_EQ(FrameAcquireLatest(SLOT_WIDE), nullptr);
-
-    CaptureStop();  // idle and not searching: no status
-    VirtualDevicesRemoveAll();
-    CaptureStart();
-    ASSERT_TRUE(WaitForStatus(STATUS_SEARCHING));
-    EXPECT_EQ(PostedValues(WM_APP_STATUS),
-              (Values{STATUS_LIVE, STATUS_STOPPED, STATUS_LIVE, STATUS_STOPPED, STATUS_SEARCHING}));
+    EXPECT_EQ(Lives(), Values{1});
+    EXPECT_EQ(Statuses(), (Values{STATUS_LIVE, STATUS_CAMERA_ERROR}));
 }
 
 TEST_F(CameraControlTest, AQuitArrivingWithAStartEndsTheThreadWithoutStartingTheCameras)
 {
     CaptureSetTimeScaleForTest(1);  // no image check during the test
-    VirtualDevice silentWide = PatternCamera(WIDE_ID, L"Wide Cam");
+    VirtualDevice silentWide = WideCamera();
     silentWide.neverDelivers = 1;  // so that only the control thread asks whether a recording runs
-    PlugWide(silentWide);
-    PlugMacro();
+    PlugBoth(silentWide);
     InitControl(WIDE_ID, MACRO_ID);
     StartLive();
 
@@ -333,8 +278,8 @@ TEST_F(CameraControlTest, AQuitArrivingWithAStartEndsTheThreadWithoutStartingThe
     CaptureShutdown();
     releaser.join();
     PumpFor(0);
-    EXPECT_EQ(PostedValues(WM_APP_LIVE), (Values{1, 0}));
-    EXPECT_EQ(PostedValues(WM_APP_STATUS).back(), STATUS_STOPPED);
+    EXPECT_EQ(Lives(), (Values{1, 0}));
+    EXPECT_EQ(Statuses().back(), STATUS_STOPPED);
     EXPECT_EQ(CountLoggedPrefix(L"Kamera 0 konfiguriert"), 1);
     EXPECT_EQ(CountLoggedPrefix(L"Kamera-Steuerthread reagiert nicht"), 0);
 }
@@ -342,20 +287,19 @@ TEST_F(CameraControlTest, AQuitArrivingWithAStartEndsTheThreadWithoutStartingThe
 TEST_F(CameraControlTest, TwoHundredStartStopCyclesLeaveNothingBehind)
 {
     CaptureSetTimeScaleForTest(40);
-    PlugWide();
-    PlugMacro();
-    PlugMicrophone();
+    PlugBoth();
+    PlugQuietly(VirtualMicrophone(MIC_ID, L"Headset Mic", SceneKind::Tone));
     InitControl(L"", L"", MIC_ID);
-    auto cycle = [&](int index) {
+    auto cycle = [&](size_t index) {
         CaptureStart();
-        ASSERT_EQ(WaitForPosted(WM_APP_LIVE, 2 * static_cast<size_t>(index)), 1) << index;
+        ASSERT_EQ(WaitForPosted(WM_APP_LIVE, 2 * index), 1) << index;
         CaptureStop();
-        ASSERT_EQ(WaitForPosted(WM_APP_LIVE, 2 * static_cast<size_t>(index) + 1), 0) << index;
+        ASSERT_EQ(WaitForPosted(WM_APP_LIVE, 2 * index + 1), 0) << index;
     };
     cycle(0);  // the first start creates what lives for the whole process
     PumpFor(50);
     const DWORD handlesBefore = OpenHandleCount();
-    for (int i = 1; i <= 200 && !HasFatalFailure(); ++i) cycle(i);
+    for (size_t i = 1; i <= 200 && !HasFatalFailure(); ++i) cycle(i);
     ASSERT_TRUE(WaitForStatus(STATUS_STOPPED));
     PumpUntil([] { return VirtualDevicesCounters().readersLive == 0 && VirtualDevicesCounters().readerThreadsLive == 0; },
               5000);
@@ -364,6 +308,57 @@ TEST_F(CameraControlTest, TwoHundredStartStopCyclesLeaveNothingBehind)
     EXPECT_EQ(VirtualDevicesCounters().sourcesLive, 0);
     EXPECT_EQ(FrameLiveCount(), 0);
     EXPECT_LE(OpenHandleCount(), handlesBefore + 4);
+}
+
+// The control behind the real main window procedure, under a class name of its own so that it
+// cannot meet the shell tests' window class.
+TEST_F(CameraControlTest, TheHeadsetGoesLiveWithRisingFrameCountersAndASwapRestartsItTheOtherWayRound)
+{
+    CaptureSetTimeScaleForTest(1);
+    VirtualDevicesSetTimeScale(1);
+    VirtualAddNamedSet(L"default");
+    CaptureDevice cameras[CAPTURE_LIST_CAPACITY];
+    ASSERT_EQ(CaptureListCameras(cameras, CAPTURE_LIST_CAPACITY), 2);
+    wcscpy(Settings.wideDeviceID, cameras[0].id);
+    wcscpy(Settings.macroDeviceID, cameras[1].id);
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"MIRU_CAPTURE_MAIN";
+    RegisterClassExW(&windowClass);
+    UiStateReset();
+    std::unique_ptr<std::remove_pointer_t<HWND>, decltype(&DestroyWindow)> main(
+        CreateWindowExW(0, L"MIRU_CAPTURE_MAIN", L"MI-RU", WS_OVERLAPPEDWINDOW, 0, 0, 640, 400, nullptr, nullptr,
+                        windowClass.hInstance, nullptr),
+        DestroyWindow);  // destroying it shuts the camera control down
+    ASSERT_NE(main, nullptr);
+    CaptureInit(main.get());
+    CaptureStart();
+    SetTimer(main.get(), TIMER_FRAME, 33, nullptr);
+    ASSERT_TRUE(PumpUntil([] { return UiState.live && UiState.framesWide > 0 && UiState.framesMacro > 0; }));
+    EXPECT_EQ(UiState.status, STATUS_LIVE);
+    EXPECT_EQ(CountLogged(LOG_INFO, L"Kamera 0 konfiguriert: HD USB Camera #1"), 1);
+    UiState.framesWide = UiState.framesMacro = 0;  // the next counting period counts again
+    ASSERT_TRUE(PumpUntil([] { return UiState.framesWide > 0 && UiState.framesMacro > 0; }));
+
+    UiState.cockpitVisible = false;
+    CameraSwapRoles();
+    EXPECT_STREQ(Settings.wideDeviceID, cameras[1].id);
+    EXPECT_STREQ(Settings.macroDeviceID, cameras[0].id);
+    EXPECT_TRUE(UiState.cockpitVisible);
+    const std::string file = ReadFileBytes(folder_->File(L"settings.ini"));
+    const std::wstring text(reinterpret_cast<const wchar_t*>(file.data()), file.size() / sizeof(wchar_t));
+    EXPECT_NE(text.find(L"wideDeviceID=" + std::wstring(cameras[1].id)), std::wstring::npos);
+    EXPECT_NE(text.find(L"macroDeviceID=" + std::wstring(cameras[0].id)), std::wstring::npos);
+    EXPECT_EQ(CountLogged(LOG_EVENT, L"Kameras getauscht (Wide \u2194 Macro)"), 1);
+    // The main window's restart timer starts the cameras again, the former Macro camera as Wide.
+    ASSERT_TRUE(PumpUntil([] { return !UiState.live; }));
+    ASSERT_TRUE(PumpUntil([] { return UiState.live; }));
+    EXPECT_EQ(CountLogged(LOG_INFO, L"Kamera 0 konfiguriert: HD USB Camera #2"), 1);
+    main.reset();
+    EXPECT_FALSE(CaptureIsLive());
+    EXPECT_EQ(CountLogged(LOG_EVENT, L"Kamera-Sessions gestoppt"), 2);
 }
 
 }  // namespace

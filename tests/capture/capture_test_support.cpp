@@ -1,63 +1,32 @@
 #include "tests/capture/capture_test_support.h"
 
-#include <dbt.h>
 #include <mfapi.h>
 #include <objbase.h>
 
-#include "app/app_messages.h"
-#include "capture/camera_control.h"
-#include "capture/capture_reader.h"
-#include "capture/capture_state.h"
-#include "diag/log.h"
-#include "frames/frame_store.h"
+#include <algorithm>
+#include <utility>
+
 #include "frames/stabilizer.h"
-#include "settings/settings_record.h"
 
 namespace {
 
-constexpr wchar_t WINDOW_CLASS[] = L"MIRU_CAPTURE_TEST";
-std::vector<Posted> posted;  // test thread only (the window's thread)
+std::vector<std::pair<UINT, WPARAM>> posted;  // test thread only (the window's thread)
 
 LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    switch (message) {
-    case WM_APP_STATUS:
-    case WM_APP_LIVE:
-    case WM_APP_STOP_RECORDING:
+    if (message == WM_APP_STATUS || message == WM_APP_LIVE || message == WM_APP_STOP_RECORDING) {
         posted.push_back({message, wParam});
         return 0;
-    case WM_DEVICECHANGE:
-        // As the main window does: the control checks the devices.
-        if (wParam == DBT_DEVNODES_CHANGED || wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE)
-            CaptureDevicesChanged();
-        return TRUE;
-    default:
-        return DefWindowProcW(window, message, wParam, lParam);
     }
-}
-
-bool RegisterTestClass()
-{
-    static const bool registered = [] {
-        WNDCLASSEXW windowClass = {};
-        windowClass.cbSize = sizeof(windowClass);
-        windowClass.lpfnWndProc = TestWindowProc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = WINDOW_CLASS;
-        return RegisterClassExW(&windowClass) != 0;
-    }();
-    return registered;
-}
-
-bool IsTestThread()
-{
-    return GetCurrentThreadId() == Recorder().testThread;
+    if (message != WM_DEVICECHANGE) return DefWindowProcW(window, message, wParam, lParam);
+    CaptureDevicesChanged();  // as the main window does
+    return TRUE;
 }
 
 bool ProbeIsActive()
 {
     RecorderProbe& probe = Recorder();
-    if (!IsTestThread() && probe.holdNextCall.exchange(false)) {
+    if (probe.holdNextCall.exchange(false)) {
         SetEvent(probe.holding);
         WaitForSingleObject(probe.release, 20000);
     }
@@ -66,39 +35,26 @@ bool ProbeIsActive()
 
 void ProbeSubmitVideo(Frame*, Frame* macro, float pipFraction, int64_t timestamp)
 {
-    RecorderProbe& probe = Recorder();
-    AcquireSRWLockExclusive(&probe.lock);
-    probe.videos.push_back({macro, pipFraction, timestamp});
-    ReleaseSRWLockExclusive(&probe.lock);
+    std::lock_guard<std::mutex> lock(Recorder().mutex);
+    Recorder().videos.push_back({macro, pipFraction, timestamp});
 }
 
 void ProbeSubmitAudio(IMFSample*)
 {
-    RecorderProbe& probe = Recorder();
-    AcquireSRWLockExclusive(&probe.lock);
-    ++probe.audioSamples;
-    ReleaseSRWLockExclusive(&probe.lock);
+    ++Recorder().audioSamples;
 }
 
 constexpr CaptureRecorderCalls PROBE_CALLS = {ProbeIsActive, ProbeSubmitVideo, ProbeSubmitAudio};
 
+// Log entries matching `match`, counted over the ring (which the test's settings folder emptied).
+int CountEntries(const std::function<bool(const LogEntry&)>& match)
+{
+    std::vector<LogEntry> entries(LOG_RING_CAPACITY);
+    const uint32_t count = LogSnapshot(entries.data(), LOG_RING_CAPACITY);
+    return static_cast<int>(std::count_if(entries.begin(), entries.begin() + count, match));
+}
+
 }  // namespace
-
-size_t RecorderProbe::VideoCount()
-{
-    AcquireSRWLockShared(&lock);
-    size_t count = videos.size();
-    ReleaseSRWLockShared(&lock);
-    return count;
-}
-
-void RecorderProbe::Clear()
-{
-    AcquireSRWLockExclusive(&lock);
-    videos.clear();
-    audioSamples = 0;
-    ReleaseSRWLockExclusive(&lock);
-}
 
 RecorderProbe& Recorder()
 {
@@ -111,35 +67,14 @@ bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs)
     const ULONGLONG end = GetTickCount64() + timeoutMs;
     for (;;) {
         MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) continue;  // left by a destroyed main window
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            if (message.message != WM_QUIT) DispatchMessageW(&message);  // WM_QUIT: left by a destroyed main window
         if (condition()) return true;
         const ULONGLONG now = GetTickCount64();
         if (now >= end) return false;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 10)), QS_ALLINPUT);
     }
 }
-
-void PumpFor(DWORD ms)
-{
-    PumpUntil([] { return false; }, ms);
-}
-
-namespace {
-// Log entries matching `match`, counted over the ring (which the test's settings folder emptied).
-template <class Match>
-int CountEntries(Match match)
-{
-    std::vector<LogEntry> entries(LOG_RING_CAPACITY);
-    const uint32_t count = LogSnapshot(entries.data(), LOG_RING_CAPACITY);
-    int found = 0;
-    for (uint32_t i = 0; i < count; ++i) found += match(entries[i]) ? 1 : 0;
-    return found;
-}
-}  // namespace
 
 int CountLogged(uint32_t level, const std::wstring& text)
 {
@@ -174,22 +109,20 @@ void CaptureTest::SetUp()
     ASSERT_EQ(MFStartup(MF_VERSION, 0), S_OK);
     VirtualDevicesInstall();
     VirtualDevicesSetTimeScale(4.0);
-    CaptureSetTimeScaleForTest(CONTROL_TIME_SCALE);
+    CaptureSetTimeScaleForTest(10.0);  // the control's waits run ten times faster
     CaptureResetStateForTest();
     StabSetEnabled(false);
     RecorderProbe& probe = Recorder();
     probe.Clear();
     probe.active = false;
     probe.holdNextCall = false;
-    probe.testThread = GetCurrentThreadId();
-    if (!probe.holding) probe.holding = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (!probe.release) probe.release = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     CaptureSetRecorderForTest(&PROBE_CALLS);
     posted.clear();
-    ASSERT_TRUE(RegisterTestClass());
-    window_ = CreateWindowExW(0, WINDOW_CLASS, L"capture test", WS_OVERLAPPED, 0, 0, 100, 100, nullptr, nullptr,
-                              GetModuleHandleW(nullptr), nullptr);
+    // Any window class will do: the test's procedure replaces the class's one.
+    window_ = CreateWindowExW(0, L"STATIC", L"capture test", WS_OVERLAPPED, 0, 0, 100, 100, nullptr, nullptr, nullptr,
+                              nullptr);
     ASSERT_NE(window_, nullptr);
+    SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(TestWindowProc));
     mainWindow = window_;  // the virtual devices post their device-change notices here
 }
 
@@ -198,7 +131,6 @@ void CaptureTest::TearDown()
     CaptureShutdown();
     mainWindow = nullptr;
     if (window_) DestroyWindow(window_);
-    window_ = nullptr;
     PumpFor(0);
     Recorder().Clear();
     CaptureSetRecorderForTest(nullptr);
@@ -222,31 +154,18 @@ void CaptureTest::InitControl(const wchar_t* wideId, const wchar_t* macroId, con
     CaptureInit(window_);
 }
 
-int64_t CaptureTest::WaitForPosted(UINT message, size_t nth, DWORD timeoutMs)
-{
-    int64_t value = -1;
-    PumpUntil(
-        [&] {
-            size_t seen = 0;
-            for (const Posted& entry : posted) {
-                if (entry.message != message) continue;
-                if (seen++ == nth) {
-                    value = static_cast<int64_t>(entry.wParam);
-                    return true;
-                }
-            }
-            return false;
-        },
-        timeoutMs);
-    return value;
-}
-
-std::vector<WPARAM> CaptureTest::PostedValues(UINT message)
+std::vector<WPARAM> CaptureTest::Posted(UINT message)
 {
     std::vector<WPARAM> values;
-    for (const Posted& entry : posted)
-        if (entry.message == message) values.push_back(entry.wParam);
+    for (const auto& [kind, value] : posted)
+        if (kind == message) values.push_back(value);
     return values;
+}
+
+int64_t CaptureTest::WaitForPosted(UINT message, size_t nth)
+{
+    if (!PumpUntil([&] { return Posted(message).size() > nth; })) return -1;
+    return static_cast<int64_t>(Posted(message)[nth]);
 }
 
 void CaptureTest::ClearPosted()

@@ -1,319 +1,479 @@
-// Device lists, device sources, media types and the scenes of the virtual devices.
+// The virtual devices as the capture code uses them: device lists, the asynchronous reader's
+// pixel layout, flush, unplugging, release rules and leaks.
+#include <windows.h>
+#include <dbt.h>
+#include <gtest/gtest.h>
 #include <mfapi.h>
 #include <mferror.h>
+#include <mfidl.h>
+#include <mfreadwrite.h>
 
-#include <cmath>
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "app/app_messages.h"
 #include "capture/media_seam.h"
 #include "standins/com_ref.h"
+#include "standins/virtual_devices.h"
 #include "standins/virtual_seam.h"
-#include "tests/standins/test_callback.h"
+#include "tests/support/handle_count.h"
 
 namespace {
 
-constexpr DWORD VIDEO = static_cast<DWORD>(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
-constexpr DWORD AUDIO = static_cast<DWORD>(MF_SOURCE_READER_FIRST_AUDIO_STREAM);
-
-struct Listed {
-    std::wstring id;
-    std::wstring name;
-    bool hasName;
+class VirtualDeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        com_ = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        ASSERT_EQ(MFStartup(MF_VERSION, 0), S_OK);
+        VirtualDevicesInstall();
+        before_ = VirtualDevicesCounters();
+    }
+    void TearDown() override
+    {
+        VirtualDevicesUninstall();
+        MFShutdown();
+        if (SUCCEEDED(com_)) CoUninitialize();
+    }
+    HRESULT com_ = E_FAIL;
+    VirtualDeviceCounters before_{};
 };
 
-// Lists one kind through the seam the way enumeration code does, releasing every object.
-std::vector<Listed> Enumerate(VirtualKind kind, HRESULT* result = nullptr)
+const GUID& IdKey(VirtualKind kind)
 {
-    bool camera = kind == VirtualKind::Camera;
-    std::vector<Listed> listed;
-    ComRef<IMFAttributes> attributes;
-    MFCreateAttributes(&attributes, 1);
-    attributes->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE,
-                        camera ? MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID : MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_AUDCAP_GUID);
-    IMFActivate** activates = nullptr;
-    UINT32 count = 0;
-    HRESULT hr = SeamEnumDeviceSources(attributes.Get(), &activates, &count);
-    if (result) *result = hr;
-    for (UINT32 i = 0; i < count; ++i) {
-        wchar_t* text = nullptr;
-        UINT32 length = 0;
-        Listed entry{};
-        activates[i]->GetAllocatedString(camera ? MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK
-                                                : MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_AUDCAP_ENDPOINT_ID,
-                                         &text, &length);
-        entry.id = text ? text : L"";
-        CoTaskMemFree(text);
-        text = nullptr;
-        entry.hasName = SUCCEEDED(activates[i]->GetAllocatedString(MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME, &text, &length));
-        entry.name = text ? text : L"";
-        CoTaskMemFree(text);
-        listed.push_back(entry);
-        activates[i]->Release();
-    }
-    CoTaskMemFree(activates);
-    return listed;
+    return kind == VirtualKind::Camera ? MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK
+                                       : MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_AUDCAP_ENDPOINT_ID;
+}
+
+// Attributes naming the device kind and, unless `id` is null, the device.
+HRESULT DeviceAttributes(VirtualKind kind, const wchar_t* id, IMFAttributes** out)
+{
+    HRESULT hr = MFCreateAttributes(out, 2);
+    if (SUCCEEDED(hr))
+        hr = (*out)->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE, kind == VirtualKind::Camera
+                                                                     ? MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID
+                                                                     : MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_AUDCAP_GUID);
+    if (SUCCEEDED(hr) && id) hr = (*out)->SetString(IdKey(kind), id);
+    return hr;
 }
 
 HRESULT OpenSource(VirtualKind kind, const wchar_t* id, IMFMediaSource** source)
 {
     ComRef<IMFAttributes> attributes;
-    MFCreateAttributes(&attributes, 2);
-    bool camera = kind == VirtualKind::Camera;
-    attributes->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE,
-                        camera ? MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID : MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_AUDCAP_GUID);
-    attributes->SetString(camera ? MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK
-                                 : MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_AUDCAP_ENDPOINT_ID,
-                          id);
-    return SeamCreateDeviceSource(attributes.Get(), source);
+    HRESULT hr = DeviceAttributes(kind, id, &attributes);
+    return SUCCEEDED(hr) ? SeamCreateDeviceSource(attributes.Get(), source) : hr;
 }
 
-HRESULT SetPartialType(IMFSourceReader* reader, DWORD stream, const GUID& major, const GUID& subtype, UINT32 bits = 0,
-                       UINT32 width = 0, UINT32 height = 0)
+// A small pattern camera: 300 × 5 pixels at 30 per second (NV12 native), so that 2-D buffer
+// rows are padded and the pattern's 256-pixel blocks show.
+VirtualDevice PatternCamera(const wchar_t* id)
+{
+    VirtualDevice device = VirtualCamera(id, L"Test Camera", SceneKind::Pattern);
+    device.modeCount = 1;
+    device.modes[0] = {300, 5, 30, 1, VirtualPixels::Nv12};
+    return device;
+}
+
+constexpr DWORD ALL = static_cast<DWORD>(MF_SOURCE_READER_ALL_STREAMS);
+constexpr LONGLONG PERIOD_30 = 10'000'000 / 30;
+
+struct Delivery {
+    HRESULT status;
+    DWORD flags;
+    LONGLONG timestamp;
+};
+
+// Polls `condition` for at most `timeoutMs`.
+template <class Condition>
+bool Eventually(Condition condition, DWORD timeoutMs = 10000)
+{
+    for (const ULONGLONG end = GetTickCount64() + timeoutMs; !condition(); Sleep(2))
+        if (GetTickCount64() >= end) return false;
+    return true;
+}
+
+// Records every answer. While `requestFrom` is set, each good answer asks that reader for the
+// next sample (as the capture code does); answer number `releaseAfter` drops the reference
+// `requestFrom` holds instead.
+struct TestCallback final : IMFSourceReaderCallback {
+    std::atomic<ULONG> refs{1};
+    std::atomic<IMFSourceReader*> requestFrom{nullptr};
+    std::atomic<int> releaseAfter{-1};
+    std::atomic<int> flushes{0};
+    std::atomic<DWORD> dwellMs{0};  // each answer takes this long
+    std::atomic<bool> answering{false};
+    size_t keepSamples = 0;  // set before the first request
+    SRWLOCK lock = SRWLOCK_INIT;  // guards the two records below
+    std::vector<Delivery> deliveries;
+    std::vector<IMFSample*> samples;  // the first `keepSamples`, one reference each
+
+    ~TestCallback()
+    {
+        for (IMFSample* sample : samples) sample->Release();
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override
+    {
+        const bool known = riid == IID_IUnknown || riid == IID_IMFSourceReaderCallback;
+        *object = known ? static_cast<IMFSourceReaderCallback*>(this) : nullptr;
+        if (known) AddRef();
+        return known ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const ULONG count = --refs;
+        if (count == 0) delete this;
+        return count;
+    }
+    HRESULT STDMETHODCALLTYPE OnReadSample(HRESULT status, DWORD, DWORD flags, LONGLONG timestamp,
+                                           IMFSample* sample) override
+    {
+        answering = true;
+        Sleep(dwellMs);
+        AcquireSRWLockExclusive(&lock);
+        deliveries.push_back({status, flags, timestamp});
+        const int count = static_cast<int>(deliveries.size());
+        if (sample && samples.size() < keepSamples) {
+            sample->AddRef();
+            samples.push_back(sample);
+        }
+        ReleaseSRWLockExclusive(&lock);
+        if (count == releaseAfter.load()) {
+            if (IMFSourceReader* owned = requestFrom.exchange(nullptr)) owned->Release();
+        } else if (IMFSourceReader* reader = requestFrom.load();
+                   reader && SUCCEEDED(status) && !(flags & MF_SOURCE_READERF_ERROR)) {
+            reader->ReadSample(0, 0, nullptr, nullptr, nullptr, nullptr);
+        }
+        answering = false;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnFlush(DWORD) override
+    {
+        ++flushes;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnEvent(DWORD, IMFMediaEvent*) override { return S_OK; }
+
+    size_t Count()
+    {
+        AcquireSRWLockShared(&lock);
+        const size_t count = deliveries.size();
+        ReleaseSRWLockShared(&lock);
+        return count;
+    }
+    // Answer `index`, or the latest one when it is beyond them (status S_FALSE before any).
+    Delivery At(size_t index)
+    {
+        AcquireSRWLockShared(&lock);
+        const Delivery delivery = deliveries.empty() ? Delivery{S_FALSE, 0, 0}
+                                                     : deliveries[std::min(index, deliveries.size() - 1)];
+        ReleaseSRWLockShared(&lock);
+        return delivery;
+    }
+    Delivery Last() { return At(SIZE_MAX); }
+};
+
+// One reader with its callback; the test holds one reference to each.
+struct Session {
+    TestCallback* callback = new TestCallback;
+    ComRef<IMFSourceReader> reader;
+
+    ~Session()
+    {
+        reader.Reset();
+        callback->Release();
+    }
+    HRESULT Open(VirtualKind kind, const wchar_t* id)
+    {
+        ComRef<IMFMediaSource> source;
+        ComRef<IMFAttributes> options;
+        HRESULT hr = OpenSource(kind, id, &source);
+        if (SUCCEEDED(hr)) hr = MFCreateAttributes(&options, 1);
+        if (SUCCEEDED(hr)) hr = options->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, callback);
+        if (SUCCEEDED(hr)) hr = SeamCreateSourceReaderFromMediaSource(source.Get(), options.Get(), &reader);
+        return hr;
+    }
+    HRESULT Read() { return reader->ReadSample(0, 0, nullptr, nullptr, nullptr, nullptr); }
+    // Keeps reading from inside the callback.
+    HRESULT Stream()
+    {
+        callback->requestFrom = reader.Get();
+        return Read();
+    }
+    bool WaitFor(size_t count)
+    {
+        return Eventually([&] { return callback->Count() >= count; });
+    }
+};
+
+// RGB32 at the native size, as the capture code asks for it.
+HRESULT ChooseRgb32(IMFSourceReader* reader)
 {
     ComRef<IMFMediaType> type;
-    MFCreateMediaType(&type);
-    type->SetGUID(MF_MT_MAJOR_TYPE, major);
-    type->SetGUID(MF_MT_SUBTYPE, subtype);
-    if (bits) type->SetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, bits);
-    if (width) MFSetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, width, height);
-    return reader->SetCurrentMediaType(stream, nullptr, type.Get());
+    HRESULT hr = MFCreateMediaType(&type);
+    if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+    if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_RGB32);
+    if (SUCCEEDED(hr)) hr = reader->SetCurrentMediaType(0, nullptr, type.Get());
+    return hr;
+}
+
+// Checks that a 300 × 5 RGB32 sample holds frame `index` of the pattern, top row first, read
+// through the interface the capture code uses for `kind`: a 2-D buffer by its own pitch, a
+// plain buffer by the media type's default stride (negative: bottom-up).
+void ExpectPattern(IMFSample* sample, VirtualBuffer kind, int32_t stride, int64_t index)
+{
+    ComRef<IMFMediaBuffer> buffer;
+    ASSERT_EQ(sample->ConvertToContiguousBuffer(&buffer), S_OK);
+    ComRef<IMF2DBuffer2> sized;
+    ComRef<IMF2DBuffer> planes;
+    EXPECT_EQ(SUCCEEDED(buffer->QueryInterface(IID_PPV_ARGS(&sized))), kind == VirtualBuffer::TwoD2);
+    const bool twoD = SUCCEEDED(buffer->QueryInterface(IID_PPV_ARGS(&planes)));
+    ASSERT_EQ(twoD, kind != VirtualBuffer::Plain);
+    BYTE* row0 = nullptr;
+    LONG pitch = stride;
+    DWORD length = 0;
+    if (twoD) {
+        ASSERT_EQ(planes->Lock2D(&row0, &pitch), S_OK);
+        EXPECT_GE(std::abs(pitch), 1200);
+    } else {
+        ASSERT_EQ(buffer->Lock(&row0, nullptr, &length), S_OK);
+        EXPECT_GE(length, 5 * 1200u);
+        if (stride < 0) row0 += 4 * 1200;
+    }
+    EXPECT_EQ(pitch < 0, stride < 0);
+    std::string mismatch;
+    for (int32_t y = 0; y < 5 && mismatch.empty(); ++y) {
+        for (int32_t x = 0; x < 300 && mismatch.empty(); ++x) {
+            uint32_t pixel;
+            std::memcpy(&pixel, row0 + static_cast<ptrdiff_t>(y) * pitch + x * 4, 4);
+            if (pixel != ScenePatternPixel(x, y, index)) mismatch = std::to_string(x) + "," + std::to_string(y);
+        }
+    }
+    EXPECT_EQ(mismatch, "");
+    if (twoD) planes->Unlock2D();
+    else buffer->Unlock();
+}
+
+bool WaitForCounters(const VirtualDeviceCounters& expected)
+{
+    return Eventually([&] {
+        const VirtualDeviceCounters now = VirtualDevicesCounters();
+        return now.readersLive == expected.readersLive && now.readerThreadsLive == expected.readerThreadsLive &&
+               now.sourcesLive == expected.sourcesLive;
+    });
+}
+
+// The ids of one kind in the order enumeration returns them; every activation object is released.
+std::vector<std::wstring> Enumerate(VirtualKind kind)
+{
+    ComRef<IMFAttributes> attributes;
+    EXPECT_EQ(DeviceAttributes(kind, nullptr, &attributes), S_OK);
+    IMFActivate** activates = nullptr;
+    UINT32 count = 0;
+    EXPECT_EQ(SeamEnumDeviceSources(attributes.Get(), &activates, &count), S_OK);
+    std::vector<std::wstring> ids;
+    for (UINT32 i = 0; i < count; ++i) {
+        wchar_t* id = nullptr;
+        UINT32 length = 0;
+        activates[i]->GetAllocatedString(IdKey(kind), &id, &length);
+        ids.emplace_back(id ? id : L"");
+        CoTaskMemFree(id);
+        activates[i]->Release();
+    }
+    CoTaskMemFree(activates);
+    return ids;
 }
 
 }  // namespace
 
-TEST_F(VirtualDeviceTest, HeadsetSetIsTwoCamerasOfOneModelAndAMicrophone)
+TEST_F(VirtualDeviceTest, EnumerationListsEveryDeviceOfItsKindInPlugOrderAndCountsReleases)
 {
-    EXPECT_EQ(VirtualAddNamedSet(L"default"), 3u);
-    std::vector<Listed> cameras = Enumerate(VirtualKind::Camera);
-    ASSERT_EQ(cameras.size(), 2u);
-    EXPECT_LT(cameras[0].id, cameras[1].id);  // the Wide camera sorts first
-    EXPECT_EQ(cameras[0].name, L"HD USB Camera");
-    EXPECT_EQ(cameras[1].name, cameras[0].name);
-    std::vector<Listed> microphones = Enumerate(VirtualKind::Microphone);
-    ASSERT_EQ(microphones.size(), 1u);
-    EXPECT_EQ(microphones[0].id.rfind(L"{0.0.1.", 0), 0u);
-
-    VirtualDevicesRemoveAll();
-    EXPECT_EQ(VirtualAddNamedSet(L"NONE"), 0u);
-    EXPECT_EQ(VirtualAddNamedSet(L"wide-only"), 2u);
-    EXPECT_EQ(Enumerate(VirtualKind::Camera).size(), 1u);
-    VirtualDevicesRemoveAll();
-    EXPECT_EQ(VirtualAddNamedSet(L"no-mic"), 2u);
-    EXPECT_EQ(Enumerate(VirtualKind::Microphone).size(), 0u);
-    EXPECT_EQ(VirtualDevicesCounters().activatesLive, 0);
-}
-
-TEST_F(VirtualDeviceTest, EnumerationReturnsEveryDeviceInPlugOrderAndCountsReleases)
-{
-    for (int i = 0; i < 20; ++i) {
-        std::wstring id = L"cam-" + std::to_wstring(19 - i);
-        ASSERT_GE(VirtualDeviceAdd(VirtualCamera(id.c_str(), i == 5 ? nullptr : L"Cam", SceneKind::Pattern)), 0);
-    }
+    for (int i = 19; i >= 0; --i)
+        ASSERT_GE(VirtualDeviceAdd(VirtualCamera((L"cam-" + std::to_wstring(i)).c_str(), L"Cam", SceneKind::Pattern)), 0);
     VirtualDeviceAdd(VirtualMicrophone(L"mic", L"Mic", SceneKind::Silence));
-    std::vector<Listed> cameras = Enumerate(VirtualKind::Camera);
+    const std::vector<std::wstring> cameras = Enumerate(VirtualKind::Camera);
     ASSERT_EQ(cameras.size(), 20u);
-    EXPECT_EQ(cameras[0].id, L"cam-19");
-    EXPECT_EQ(cameras[19].id, L"cam-0");
-    EXPECT_FALSE(cameras[5].hasName);
-    EXPECT_TRUE(cameras[6].hasName);
-    VirtualDeviceCounters after = VirtualDevicesCounters();
+    EXPECT_EQ(cameras.front(), L"cam-19");
+    EXPECT_EQ(cameras.back(), L"cam-0");
+    EXPECT_EQ(Enumerate(VirtualKind::Microphone), std::vector<std::wstring>{L"mic"});
+    const VirtualDeviceCounters after = VirtualDevicesCounters();
     EXPECT_EQ(after.activatesLive, 0);
-    EXPECT_EQ(after.activatesFreed - before_.activatesFreed, 20);
+    EXPECT_EQ(after.activatesFreed - before_.activatesFreed, 21);
 
-    // Without a source type there is nothing to list.
-    ComRef<IMFAttributes> empty;
-    MFCreateAttributes(&empty, 1);
-    IMFActivate** activates = nullptr;
-    UINT32 count = 7;
-    EXPECT_EQ(SeamEnumDeviceSources(empty.Get(), &activates, &count), E_INVALIDARG);
-    EXPECT_EQ(count, 0u);
-    EXPECT_EQ(activates, nullptr);
-}
-
-TEST_F(VirtualDeviceTest, DeviceSourcesOpenOnlyForPluggedInDevicesOfTheirKind)
-{
-    int32_t camera = VirtualDeviceAdd(PatternCamera(L"cam"));
-    VirtualDeviceAdd(VirtualMicrophone(L"mic", L"Mic", SceneKind::Tone));
-    {
-        ComRef<IMFMediaSource> source;
-        ASSERT_EQ(OpenSource(VirtualKind::Camera, L"cam", &source), S_OK);
-        DWORD characteristics = 0;
-        EXPECT_EQ(source->GetCharacteristics(&characteristics), S_OK);
-        EXPECT_TRUE(characteristics & MFMEDIASOURCE_IS_LIVE);
-        EXPECT_EQ(source->Shutdown(), S_OK);
-        EXPECT_EQ(source->GetCharacteristics(&characteristics), MF_E_SHUTDOWN);
-        // A shut-down source cannot be read.
-        TestCallback* callback = new TestCallback;
-        ComRef<IMFAttributes> options;
-        MFCreateAttributes(&options, 1);
-        options->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, callback);
-        ComRef<IMFSourceReader> reader;
-        EXPECT_EQ(SeamCreateSourceReaderFromMediaSource(source.Get(), options.Get(), &reader), MF_E_SHUTDOWN);
-        callback->Release();
+    // The named sets for runs without capture hardware: name, cameras, microphones.
+    struct Set {
+        const wchar_t* name;
+        size_t cameras, microphones;
+    };
+    for (const Set& set : {Set{L"default", 2, 1}, Set{L"NONE", 0, 0}, Set{L"wide-only", 1, 1}, Set{L"no-mic", 2, 0}}) {
+        VirtualDevicesRemoveAll();
+        VirtualAddNamedSet(set.name);
+        EXPECT_EQ(Enumerate(VirtualKind::Camera).size(), set.cameras) << set.name;
+        EXPECT_EQ(Enumerate(VirtualKind::Microphone).size(), set.microphones) << set.name;
     }
-    ComRef<IMFMediaSource> source;
-    EXPECT_EQ(OpenSource(VirtualKind::Camera, L"mic", &source), VIRTUAL_DEVICE_MISSING);
-    EXPECT_EQ(OpenSource(VirtualKind::Microphone, L"mic", &source), S_OK);
-    source.Reset();
-    VirtualDeviceRemove(camera);
-    EXPECT_EQ(OpenSource(VirtualKind::Camera, L"cam", &source), VIRTUAL_DEVICE_MISSING);
-    EXPECT_FALSE(source);
-
-    // Activation objects open the source too.
-    IMFActivate** activates = nullptr;
-    UINT32 count = 0;
-    ComRef<IMFAttributes> attributes;
-    MFCreateAttributes(&attributes, 1);
-    attributes->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE, MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_AUDCAP_GUID);
-    ASSERT_EQ(SeamEnumDeviceSources(attributes.Get(), &activates, &count), S_OK);
-    ASSERT_EQ(count, 1u);
-    EXPECT_EQ(activates[0]->ActivateObject(IID_PPV_ARGS(&source)), S_OK);
-    EXPECT_EQ(activates[0]->ShutdownObject(), S_OK);
-    EXPECT_EQ(source->GetCharacteristics(nullptr), E_POINTER);
-    source.Reset();
-    activates[0]->Release();
-    CoTaskMemFree(activates);
-    EXPECT_EQ(VirtualDevicesCounters().sourcesLive, 0);
 }
 
-TEST_F(VirtualDeviceTest, CameraOffersNativeTypesAndConvertsToRgb32AtTheNativeSize)
+TEST_F(VirtualDeviceTest, Rgb32FramesHoldTheExactPatternThroughEachBufferInterface)
 {
-    VirtualDevice device = VirtualCamera(L"cam", L"Cam", SceneKind::Pattern);
-    device.modes[device.modeCount++] = {0, 0, 0, 0, VirtualPixels::Yuy2};  // a type without size and rate
-    device.bottomUp = 1;
+    VirtualDevicesSetTimeScale(10);
+    for (const VirtualBuffer kind : {VirtualBuffer::TwoD2, VirtualBuffer::TwoDOnly, VirtualBuffer::Plain}) {
+        for (const bool bottomUp : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "buffer " << static_cast<int>(kind) << " bottom-up " << bottomUp);
+            VirtualDevice device = PatternCamera(L"cam");
+            device.buffer = kind;
+            device.bottomUp = bottomUp;
+            const int32_t handle = VirtualDeviceAdd(device);
+            Session session;
+            ASSERT_EQ(session.Open(VirtualKind::Camera, L"cam"), S_OK);
+            ASSERT_EQ(ChooseRgb32(session.reader.Get()), S_OK);
+            ComRef<IMFMediaType> type;
+            ASSERT_EQ(session.reader->GetCurrentMediaType(0, &type), S_OK);
+            const auto stride = static_cast<int32_t>(MFGetAttributeUINT32(type.Get(), MF_MT_DEFAULT_STRIDE, 0));
+            EXPECT_EQ(stride, bottomUp ? -1200 : 1200);
+
+            session.callback->keepSamples = 2;
+            ASSERT_EQ(session.Stream(), S_OK);
+            ASSERT_TRUE(session.WaitFor(2));
+            session.callback->requestFrom = nullptr;
+            for (size_t i = 0; i < 2; ++i) {
+                const Delivery delivery = session.callback->At(i);
+                ASSERT_EQ(delivery.status, S_OK);
+                ASSERT_EQ(delivery.timestamp % PERIOD_30, 0);  // whole frames of stream time
+                ExpectPattern(session.callback->samples[i], kind, stride, delivery.timestamp / PERIOD_30);
+            }
+            session.reader.Reset();
+            VirtualDeviceRemove(handle);
+        }
+    }
+}
+
+TEST_F(VirtualDeviceTest, AFlushThatNeverCompletesRefusesRequestsAndSendsNoOnFlush)
+{
+    VirtualDevice device = PatternCamera(L"cam");
+    device.flushNeverCompletes = 1;
     VirtualDeviceAdd(device);
-    TestCallback* callback = new TestCallback;
-    ComRef<IMFSourceReader> reader;
-    ASSERT_EQ(OpenVirtualReader(VirtualKind::Camera, L"cam", callback, &reader), S_OK);
-
-    UINT32 expected[][3] = {{1920, 1080, 30}, {1920, 1080, 60}, {1280, 720, 30}, {640, 480, 30}};
-    for (DWORD i = 0; i < 4; ++i) {
-        ComRef<IMFMediaType> type;
-        ASSERT_EQ(reader->GetNativeMediaType(VIDEO, i, &type), S_OK);
-        UINT32 width = 0, height = 0, numerator = 0, denominator = 0;
-        EXPECT_EQ(MFGetAttributeSize(type.Get(), MF_MT_FRAME_SIZE, &width, &height), S_OK);
-        EXPECT_EQ(MFGetAttributeRatio(type.Get(), MF_MT_FRAME_RATE, &numerator, &denominator), S_OK);
-        EXPECT_EQ(width, expected[i][0]);
-        EXPECT_EQ(height, expected[i][1]);
-        EXPECT_EQ(numerator, expected[i][2]);
-        EXPECT_EQ(denominator, 1u);
+    {
+        Session session;
+        ASSERT_EQ(session.Open(VirtualKind::Camera, L"cam"), S_OK);
+        ASSERT_EQ(session.reader->Flush(ALL), S_OK);
+        EXPECT_EQ(session.Read(), MF_E_NOTACCEPTING);
+        EXPECT_FALSE(Eventually([&] { return session.callback->flushes > 0; }, 300));
     }
-    ComRef<IMFMediaType> sizeless;
-    ASSERT_EQ(reader->GetNativeMediaType(VIDEO, 4, &sizeless), S_OK);
-    UINT64 packed = 0;
-    EXPECT_EQ(sizeless->GetUINT64(MF_MT_FRAME_SIZE, &packed), MF_E_ATTRIBUTENOTFOUND);
-    EXPECT_EQ(sizeless->GetUINT64(MF_MT_FRAME_RATE, &packed), MF_E_ATTRIBUTENOTFOUND);
-    EXPECT_EQ(reader->GetNativeMediaType(VIDEO, 5, &sizeless), MF_E_NO_MORE_TYPES);
-    EXPECT_EQ(reader->GetNativeMediaType(AUDIO, 0, &sizeless), MF_E_INVALIDSTREAMNUMBER);
-
-    ASSERT_EQ(ChooseRgb32(reader.Get(), 1), S_OK);
-    // Rejected requests leave the output as it was.
-    EXPECT_EQ(SetPartialType(reader.Get(), VIDEO, MFMediaType_Video, MFVideoFormat_H264), MF_E_INVALIDMEDIATYPE);
-    EXPECT_EQ(SetPartialType(reader.Get(), VIDEO, MFMediaType_Audio, MFAudioFormat_PCM), MF_E_INVALIDMEDIATYPE);
-    EXPECT_EQ(SetPartialType(reader.Get(), VIDEO, MFMediaType_Video, MFVideoFormat_RGB32, 0, 800, 600), MF_E_INVALIDMEDIATYPE);
-    ComRef<IMFMediaType> current;
-    ASSERT_EQ(reader->GetCurrentMediaType(VIDEO, &current), S_OK);
-    GUID subtype{};
-    current->GetGUID(MF_MT_SUBTYPE, &subtype);
-    EXPECT_EQ(subtype, MFVideoFormat_RGB32);
-    UINT32 width = 0, height = 0, numerator = 0, denominator = 0;
-    MFGetAttributeSize(current.Get(), MF_MT_FRAME_SIZE, &width, &height);
-    MFGetAttributeRatio(current.Get(), MF_MT_FRAME_RATE, &numerator, &denominator);
-    EXPECT_EQ(width, 1920u);
-    EXPECT_EQ(height, 1080u);
-    EXPECT_EQ(numerator, 60u);
-    EXPECT_EQ(static_cast<INT32>(MFGetAttributeUINT32(current.Get(), MF_MT_DEFAULT_STRIDE, 0)), -7680);
-
-    // Another size among the native ones switches the native format.
-    EXPECT_EQ(SetPartialType(reader.Get(), VIDEO, MFMediaType_Video, MFVideoFormat_RGB32, 0, 640, 480), S_OK);
-    ASSERT_EQ(reader->GetCurrentMediaType(VIDEO, &current), S_OK);
-    MFGetAttributeSize(current.Get(), MF_MT_FRAME_SIZE, &width, &height);
-    EXPECT_EQ(width, 640u);
-
-    // Stream selection and asynchronous-mode rules.
-    LONGLONG timestamp = 0;
-    EXPECT_EQ(reader->ReadSample(VIDEO, 0, nullptr, nullptr, &timestamp, nullptr), E_INVALIDARG);
-    EXPECT_EQ(reader->SetStreamSelection(static_cast<DWORD>(MF_SOURCE_READER_ALL_STREAMS), FALSE), S_OK);
-    EXPECT_EQ(reader->ReadSample(VIDEO, 0, nullptr, nullptr, nullptr, nullptr), MF_E_INVALIDREQUEST);
-    EXPECT_EQ(reader->SetStreamSelection(AUDIO, TRUE), MF_E_INVALIDSTREAMNUMBER);
-    EXPECT_EQ(reader->SetStreamSelection(VIDEO, TRUE), S_OK);
-    BOOL selected = FALSE;
-    EXPECT_EQ(reader->GetStreamSelection(0, &selected), S_OK);
-    EXPECT_TRUE(selected);
-    reader.Reset();
-    callback->Release();
+    EXPECT_TRUE(WaitForCounters(before_));  // the reader still goes
 }
 
-TEST_F(VirtualDeviceTest, MicrophoneDeliversPcm16OrFloatAtItsNativeRate)
+TEST_F(VirtualDeviceTest, UnplugFailsOpenReadersAndPostsTheDeviceChangeNotice)
 {
-    VirtualDeviceAdd(VirtualMicrophone(L"mic", L"Mic", SceneKind::Tone));
-    VirtualDevice picky = VirtualMicrophone(L"picky", L"Mic", SceneKind::Tone);
-    picky.rejectAudioBits = 1;
-    VirtualDeviceAdd(picky);
-    TestCallback* callback = new TestCallback;
-    ComRef<IMFSourceReader> reader;
-    ASSERT_EQ(OpenVirtualReader(VirtualKind::Microphone, L"mic", callback, &reader), S_OK);
-    ComRef<IMFMediaType> type;
-    ASSERT_EQ(reader->GetNativeMediaType(AUDIO, 0, &type), S_OK);
-    EXPECT_EQ(reader->GetNativeMediaType(AUDIO, 1, &type), MF_E_NO_MORE_TYPES);
-    EXPECT_EQ(reader->GetNativeMediaType(VIDEO, 0, &type), MF_E_INVALIDSTREAMNUMBER);
+    VirtualDevicesSetTimeScale(10);
+    const HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    mainWindow = window;
+    auto noticed = [&] {
+        MSG message{};
+        bool found = false;
+        while (PeekMessageW(&message, window, WM_DEVICECHANGE, WM_DEVICECHANGE, PM_REMOVE))
+            found = found || message.wParam == DBT_DEVNODES_CHANGED;
+        return found;
+    };
+    VirtualDevice silentCamera = PatternCamera(L"silent");
+    silentCamera.neverDelivers = 1;
+    const int32_t handles[] = {VirtualDeviceAdd(PatternCamera(L"cam")),
+                               VirtualDeviceAdd(VirtualMicrophone(L"mic", L"Mic", SceneKind::Tone)),
+                               VirtualDeviceAdd(silentCamera)};
+    EXPECT_TRUE(noticed());
+    Session video, audio, silent;
+    ASSERT_EQ(video.Open(VirtualKind::Camera, L"cam"), S_OK);
+    ASSERT_EQ(audio.Open(VirtualKind::Microphone, L"mic"), S_OK);
+    ASSERT_EQ(silent.Open(VirtualKind::Camera, L"silent"), S_OK);
+    ASSERT_EQ(video.Stream(), S_OK);
+    ASSERT_EQ(audio.Stream(), S_OK);
+    ASSERT_EQ(silent.Read(), S_OK);
+    ASSERT_TRUE(video.WaitFor(2));
+    ASSERT_TRUE(audio.WaitFor(2));
 
-    EXPECT_EQ(SetPartialType(reader.Get(), AUDIO, MFMediaType_Audio, MFAudioFormat_PCM, 24), MF_E_INVALIDMEDIATYPE);
-    EXPECT_EQ(SetPartialType(reader.Get(), AUDIO, MFMediaType_Audio, MFAudioFormat_Float), S_OK);
-    ASSERT_EQ(reader->GetCurrentMediaType(AUDIO, &type), S_OK);
-    EXPECT_EQ(MFGetAttributeUINT32(type.Get(), MF_MT_AUDIO_SAMPLES_PER_SECOND, 0), 48000u);
-    EXPECT_EQ(MFGetAttributeUINT32(type.Get(), MF_MT_AUDIO_NUM_CHANNELS, 0), 2u);
-    EXPECT_EQ(MFGetAttributeUINT32(type.Get(), MF_MT_AUDIO_BITS_PER_SAMPLE, 0), 32u);
-    EXPECT_EQ(MFGetAttributeUINT32(type.Get(), MF_MT_AUDIO_BLOCK_ALIGNMENT, 0), 8u);
-    EXPECT_EQ(SetPartialType(reader.Get(), AUDIO, MFMediaType_Audio, MFAudioFormat_PCM, 16), S_OK);
-    ASSERT_EQ(reader->GetCurrentMediaType(AUDIO, &type), S_OK);
-    EXPECT_EQ(MFGetAttributeUINT32(type.Get(), MF_MT_AUDIO_BLOCK_ALIGNMENT, 0), 4u);
-    EXPECT_EQ(MFGetAttributeUINT32(type.Get(), MF_MT_AUDIO_AVG_BYTES_PER_SECOND, 0), 192000u);
-    reader.Reset();
-
-    // A device that refuses the bits item still takes the same type without it.
-    ASSERT_EQ(OpenVirtualReader(VirtualKind::Microphone, L"picky", callback, &reader), S_OK);
-    EXPECT_EQ(SetPartialType(reader.Get(), AUDIO, MFMediaType_Audio, MFAudioFormat_PCM, 16), MF_E_INVALIDMEDIATYPE);
-    EXPECT_EQ(SetPartialType(reader.Get(), AUDIO, MFMediaType_Audio, MFAudioFormat_PCM), S_OK);
-    reader.Reset();
-    callback->Release();
-}
-
-TEST(SceneRender, MacroFrameIsTheSurfaceShiftedByAFewPixelsOfTremor)
-{
-    SceneCanvas canvas;
-    ASSERT_TRUE(ScenePrepare(canvas, SceneKind::Macro, 40, 30));
-    std::vector<uint32_t> frame(40 * 30);
-    int32_t lowest = 0, highest = 0;
-    for (int64_t time = 0; time < 10'000'000; time += 1'000'000 / 60) {
-        SceneDrawFrame(canvas, 0, time, reinterpret_cast<uint8_t*>(frame.data()), 40 * 4, 30);
-        int32_t dx = 0, dy = 0;
-        SceneTremor(time, &dx, &dy);
-        ASSERT_LT(std::abs(dx), SCENE_TREMOR_MARGIN);
-        ASSERT_LT(std::abs(dy), SCENE_TREMOR_MARGIN);
-        lowest = std::min(lowest, dx);
-        highest = std::max(highest, dx);
-        for (int32_t y = 0; y < 30; y += 7)
-            for (int32_t x = 0; x < 40; x += 3)
-                ASSERT_EQ(frame[y * 40 + x], canvas.texture[(y + SCENE_TREMOR_MARGIN + dy) * canvas.textureWidth +
-                                                            x + SCENE_TREMOR_MARGIN + dx]);
+    ASSERT_TRUE(VirtualDeviceRemove(handles[0]));
+    EXPECT_TRUE(noticed());
+    VirtualDevicesSetNotify(false);
+    ASSERT_TRUE(VirtualDeviceRemove(handles[1]));
+    ASSERT_TRUE(VirtualDeviceRemove(handles[2]));
+    EXPECT_FALSE(noticed());
+    for (const auto& [session, gone] : {std::pair<Session*, HRESULT>{&video, VIRTUAL_CAMERA_GONE},
+                                        {&audio, VIRTUAL_MICROPHONE_GONE}, {&silent, VIRTUAL_CAMERA_GONE}}) {
+        ASSERT_TRUE(Eventually([&] { return FAILED(session->callback->Last().status); }));
+        const Delivery last = session->callback->Last();
+        EXPECT_EQ(last.status, gone);
+        EXPECT_TRUE(last.flags & MF_SOURCE_READERF_ERROR);
     }
-    EXPECT_LE(lowest, -2);
-    EXPECT_GE(highest, 2);
+    EXPECT_EQ(silent.callback->Count(), 1u);  // a camera that never delivers still reports its unplugging
+    Session again;
+    EXPECT_EQ(again.Open(VirtualKind::Camera, L"cam"), VIRTUAL_DEVICE_MISSING);
+
+    // Plugged in again it is a new device: a new reader works, the old one stays failed.
+    VirtualDeviceAdd(PatternCamera(L"cam"));
+    ASSERT_EQ(again.Open(VirtualKind::Camera, L"cam"), S_OK);
+    ASSERT_EQ(again.Read(), S_OK);
+    ASSERT_TRUE(again.WaitFor(1));
+    EXPECT_EQ(again.callback->At(0).status, S_OK);
+    EXPECT_EQ(video.Read(), VIRTUAL_CAMERA_GONE);
+    mainWindow = nullptr;
+    DestroyWindow(window);
 }
 
-TEST(SceneRender, MicrophoneSignalsAreQuietToneSilenceAndFullScaleSquare)
+TEST_F(VirtualDeviceTest, NoCallbackRunsAfterTheLastReleaseAndReleaseInsideTheCallbackCannotDeadlock)
 {
-    std::vector<int16_t> pcm(4800 * 2);
-    SceneFillPcm16(SceneKind::Tone, 0, 48000, 2, pcm);
-    double sum = 0;
-    for (int16_t value : pcm) sum += (value / 32768.0) * (value / 32768.0);
-    double dbfs = 20 * std::log10(std::sqrt(sum / pcm.size()));
-    EXPECT_GT(dbfs, -45.0);
-    EXPECT_LT(dbfs, -30.0);
-    SceneFillPcm16(SceneKind::Silence, 0, 48000, 2, pcm);
-    for (int16_t value : pcm) ASSERT_EQ(value, 0);
-    std::vector<float> values(960);
-    SceneFillFloat(SceneKind::SquareWave, 123, 48000, 2, values);
-    for (float value : values) ASSERT_EQ(std::fabs(value), 1.0f);
+    VirtualDevicesSetTimeScale(20);
+    VirtualDeviceAdd(PatternCamera(L"cam"));
+    Session session;
+    ASSERT_EQ(session.Open(VirtualKind::Camera, L"cam"), S_OK);
+    EXPECT_EQ(session.callback->refs.load(), 2u);
+    ASSERT_EQ(session.Stream(), S_OK);
+    ASSERT_TRUE(session.WaitFor(5));
+    session.callback->dwellMs = 50;  // the last Release comes while an answer is under way
+    ASSERT_TRUE(Eventually([&] { return session.callback->answering.load(); }));
+    session.reader.Reset();
+    EXPECT_FALSE(session.callback->answering);
+    const size_t delivered = session.callback->Count();
+    EXPECT_EQ(session.callback->refs.load(), 1u);  // the callback is let go
+    const VirtualDeviceCounters after = VirtualDevicesCounters();
+    EXPECT_EQ(after.readersLive, before_.readersLive);
+    EXPECT_EQ(after.readerThreadsLive, before_.readerThreadsLive);
+    Sleep(100);
+    EXPECT_EQ(session.callback->Count(), delivered);
+
+    Session owner;  // its callback holds the last reference and drops it in its third answer
+    ASSERT_EQ(owner.Open(VirtualKind::Camera, L"cam"), S_OK);
+    owner.callback->releaseAfter = 3;
+    owner.callback->requestFrom = owner.reader.Detach();
+    ASSERT_EQ(owner.callback->requestFrom.load()->ReadSample(0, 0, nullptr, nullptr, nullptr, nullptr), S_OK);
+    ASSERT_TRUE(WaitForCounters(before_));
+    EXPECT_EQ(owner.callback->Count(), 3u);
+    EXPECT_EQ(owner.callback->refs.load(), 1u);
+}
+
+TEST_F(VirtualDeviceTest, TwoHundredOpenStartStopCyclesLeakNothing)
+{
+    VirtualDevicesSetTimeScale(10);
+    VirtualDeviceAdd(PatternCamera(L"cam"));
+    auto cycle = [&] {
+        Session session;
+        ASSERT_EQ(session.Open(VirtualKind::Camera, L"cam"), S_OK);
+        ASSERT_EQ(ChooseRgb32(session.reader.Get()), S_OK);
+        ASSERT_EQ(session.Stream(), S_OK);
+        ASSERT_TRUE(session.WaitFor(2));
+        session.callback->requestFrom = nullptr;
+        ASSERT_EQ(session.reader->Flush(ALL), S_OK);
+        ASSERT_TRUE(Eventually([&] { return session.callback->flushes == 1; }));
+    };
+    cycle();  // the first use settles lazily created objects
+    const DWORD handlesBefore = OpenHandleCount();
+    for (int i = 0; i < 200 && !HasFatalFailure(); ++i) cycle();
+    EXPECT_LE(OpenHandleCount(), handlesBefore + 4);
+    EXPECT_TRUE(WaitForCounters(before_));
+    EXPECT_EQ(VirtualDevicesCounters().activatesLive, 0);
 }
