@@ -7,8 +7,10 @@
 
 #include "app/actions.h"
 #include "app/main_window.h"
+#include "app/text_copy.h"
 #include "app/texts.h"
 #include "app/ui_state.h"
+#include "app/win_owners.h"
 #include "capture/camera_control.h"
 #include "diag/log.h"
 #include "frames/stabilizer.h"
@@ -21,14 +23,6 @@
 namespace {
 
 const AppStartupHooks* hooks = nullptr;
-
-struct HandleOwner {
-    HANDLE handle;
-    ~HandleOwner()
-    {
-        if (handle) CloseHandle(handle);
-    }
-};
 
 struct ComScope {
     HRESULT result;

@@ -31,8 +31,5 @@ extern UiStateRecord UiState;
 // All bytes zero, then the start values (cockpit shown, Macro size 0.3, scale 1).
 void UiStateReset();
 
-// Copies `text` into `dest` cut at capacity - 1 and always terminated; null empties `dest`.
-void CopyTextCut(wchar_t* dest, int32_t capacity, const wchar_t* text);
-
 // The second status line: at most 95 characters of `text`; null clears it.
 void UiStateSetStatusDetail(const wchar_t* text);

@@ -6,8 +6,8 @@
 #include <span>
 
 #include "app/app_messages.h"
+#include "app/text_copy.h"
 #include "app/texts.h"
-#include "app/ui_state.h"
 #include "capture/capture_reader.h"
 #include "capture/capture_state.h"
 #include "capture/control_rules.h"

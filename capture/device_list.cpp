@@ -9,10 +9,10 @@
 #include <span>
 
 #include "app/actions.h"
+#include "app/text_copy.h"
 #include "app/texts.h"
-#include "app/ui_state.h"
+#include "app/win_owners.h"
 #include "capture/camera_control.h"
-#include "capture/com_owner.h"
 #include "capture/device_rules.h"
 #include "capture/media_seam.h"
 #include "diag/log.h"
@@ -40,22 +40,17 @@ bool ReadEntry(CaptureKind kind, IMFActivate* activate, CaptureDevice& entry)
 {
     const GUID& idKey = kind == CaptureKind::Camera ? MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK
                                                     : MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_AUDCAP_ENDPOINT_ID;
-    wchar_t* id = nullptr;
+    CoTaskText id;
     UINT32 length = 0;
-    if (FAILED(activate->GetAllocatedString(idKey, &id, &length)) || !id || id[0] == L'\0') {
-        CoTaskMemFree(id);
-        return false;
-    }
+    if (FAILED(activate->GetAllocatedString(idKey, &id.text, &length)) || !id.text || id.text[0] == L'\0') return false;
     std::memset(&entry, 0, sizeof(entry));
-    CopyTextCut(entry.id, CAPTURE_ID_CAPACITY, id);
-    CoTaskMemFree(id);
-    wchar_t* name = nullptr;
-    if (SUCCEEDED(activate->GetAllocatedString(MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME, &name, &length)) && name &&
-        name[0] != L'\0')
-        CopyTextCut(entry.friendlyName, CAPTURE_FRIENDLY_NAME_CAPACITY, name);
+    CopyTextCut(entry.id, CAPTURE_ID_CAPACITY, id.text);
+    CoTaskText name;
+    if (SUCCEEDED(activate->GetAllocatedString(MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME, &name.text, &length)) && name.text &&
+        name.text[0] != L'\0')
+        CopyTextCut(entry.friendlyName, CAPTURE_FRIENDLY_NAME_CAPACITY, name.text);
     else
         CopyTextCut(entry.friendlyName, CAPTURE_FRIENDLY_NAME_CAPACITY, PickText(L"Unbekanntes Ger\u00e4t", L"Unknown device"));
-    CoTaskMemFree(name);
     return true;
 }
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cwchar>
 
-#include "app/ui_state.h"
+#include "app/text_copy.h"
 
 namespace {
 

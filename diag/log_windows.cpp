@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "app/app_messages.h"
+#include "app/win_owners.h"
 #include "diag/log_platform.h"
 #include "diag/log_readback.h"
 #include "settings/settings_store.h"
@@ -33,18 +34,6 @@ constexpr std::chrono::milliseconds fileLockTimeout{2000};
 // and that nested call must skip the file rather than wait for its own thread.
 std::timed_mutex fileLock;
 std::atomic<DWORD> fileLockOwner{0};
-
-struct FileHandle {
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    explicit FileHandle(HANDLE h) : handle(h) {}
-    ~FileHandle()
-    {
-        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    bool Valid() const { return handle != INVALID_HANDLE_VALUE; }
-};
 
 // Holds fileLock for one file operation of this thread, or nothing when it is not obtained.
 struct FileLockHolder {
@@ -103,7 +92,7 @@ bool LogPlatformAppendLine(const wchar_t* line)
     if (!lock.Held()) return false;
     wchar_t path[pathCapacity];
     if (!LogFilePath(path)) return false;
-    FileHandle file(CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+    HandleOwner file(CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid()) return false;
     DWORD written = 0;
@@ -127,7 +116,7 @@ wchar_t* LogPlatformReadTail(size_t* length, bool* startsInsideFile)
     *startsInsideFile = false;
     wchar_t path[pathCapacity];
     if (!LogFilePath(path)) return nullptr;
-    FileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HandleOwner file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid()) return nullptr;
     LARGE_INTEGER size;

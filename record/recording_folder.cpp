@@ -8,41 +8,11 @@
 #include <shobjidl.h>
 
 #include "app/texts.h"
+#include "app/win_owners.h"
 #include "diag/log.h"
 #include "record/folder_rules.h"
 
 namespace {
-
-// Owns one COM interface pointer; taking its address releases the old one first.
-template <typename T>
-struct ComRef {
-    T* p = nullptr;
-    ComRef() = default;
-    ComRef(const ComRef&) = delete;
-    ComRef& operator=(const ComRef&) = delete;
-    ~ComRef() { Reset(); }
-    void Reset()
-    {
-        if (p) p->Release();
-        p = nullptr;
-    }
-    T** operator&()
-    {
-        Reset();
-        return &p;
-    }
-    T* operator->() const { return p; }
-    explicit operator bool() const { return p != nullptr; }
-};
-
-// Owns a string the shell allocated with CoTaskMemAlloc.
-struct ShellText {
-    PWSTR p = nullptr;
-    ShellText() = default;
-    ShellText(const ShellText&) = delete;
-    ShellText& operator=(const ShellText&) = delete;
-    ~ShellText() { CoTaskMemFree(p); }
-};
 
 // Balances a successful CoInitializeEx on this thread.
 struct ComApartment {
@@ -68,9 +38,9 @@ void SetPickerStartFolder(IFileDialog* dialog)
     SuggestRecordingFolder(suggestion, MAX_PATH);
     wchar_t parent[MAX_PATH];
     if (!PickerStartFolder(suggestion, parent, MAX_PATH)) return;
-    ComRef<IShellItem> folder;
+    ComOwner<IShellItem> folder;
     if (SUCCEEDED(SHCreateItemFromParsingName(parent, nullptr, IID_PPV_ARGS(&folder))) && folder) {
-        dialog->SetFolder(folder.p);
+        dialog->SetFolder(folder.Get());
     }
 }
 
@@ -80,14 +50,14 @@ void SuggestRecordingFolder(wchar_t* out, int32_t capacity)
 {
     if (!out || capacity < 1) return;
     out[0] = L'\0';
-    ShellText videos;
-    const HRESULT videosHr = SHGetKnownFolderPath(FOLDERID_Videos, 0, nullptr, &videos.p);
-    ShellText profile;
+    CoTaskText videos;
+    const HRESULT videosHr = SHGetKnownFolderPath(FOLDERID_Videos, 0, nullptr, &videos.text);
+    CoTaskText profile;
     HRESULT profileHr = S_OK;
-    if (FAILED(videosHr) || !videos.p || videos.p[0] == L'\0') {
-        profileHr = SHGetKnownFolderPath(FOLDERID_Profile, 0, nullptr, &profile.p);
+    if (FAILED(videosHr) || !videos.text || videos.text[0] == L'\0') {
+        profileHr = SHGetKnownFolderPath(FOLDERID_Profile, 0, nullptr, &profile.text);
     }
-    ComposeSuggestedFolder({static_cast<int32_t>(videosHr), videos.p}, {static_cast<int32_t>(profileHr), profile.p}, out,
+    ComposeSuggestedFolder({static_cast<int32_t>(videosHr), videos.text}, {static_cast<int32_t>(profileHr), profile.text}, out,
                            capacity);
 }
 
@@ -112,7 +82,7 @@ bool PickRecordingFolder(HWND owner, wchar_t* out, int32_t capacity)
     // Declared first so every interface below is released before the apartment ends.
     ComApartment apartment;
 
-    ComRef<IFileDialog> dialog;
+    ComOwner<IFileDialog> dialog;
     HRESULT hr = CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&dialog));
     if (FAILED(hr) || !dialog) {
         LogWrite(LOG_ERROR, L"Ordnerauswahl-Dialog konnte nicht erstellt werden (0x%08lX)", HrCode(FAILED(hr) ? hr : E_POINTER));
@@ -125,7 +95,7 @@ bool PickRecordingFolder(HWND owner, wchar_t* out, int32_t capacity)
     dialog->SetTitle(PickText(L"W\u00e4hle den Ordner, in dem MI-RU Aufnahmen und Fotos speichert.",
                               L"Choose the folder where MI-RU saves recordings and photos."));
     dialog->SetOkButtonLabel(PickText(L"Ausw\u00e4hlen", L"Select"));
-    SetPickerStartFolder(dialog.p);
+    SetPickerStartFolder(dialog.Get());
 
     hr = dialog->Show(owner);
     if (hr == static_cast<HRESULT>(PICKER_CANCELLED_HR)) return false;
@@ -133,19 +103,19 @@ bool PickRecordingFolder(HWND owner, wchar_t* out, int32_t capacity)
         LogWrite(LOG_ERROR, L"Ordnerauswahl fehlgeschlagen (0x%08lX)", HrCode(hr));
         return false;
     }
-    ComRef<IShellItem> item;
+    ComOwner<IShellItem> item;
     hr = dialog->GetResult(&item);
     if (FAILED(hr) || !item) {
         LogWrite(LOG_ERROR, L"Ordnerauswahl: kein Ergebnis (0x%08lX)", HrCode(FAILED(hr) ? hr : E_POINTER));
         return false;
     }
-    ShellText path;
-    hr = item->GetDisplayName(SIGDN_FILESYSPATH, &path.p);
-    if (FAILED(hr) || !path.p || path.p[0] == L'\0') {
+    CoTaskText path;
+    hr = item->GetDisplayName(SIGDN_FILESYSPATH, &path.text);
+    if (FAILED(hr) || !path.text || path.text[0] == L'\0') {
         LogWrite(LOG_ERROR, L"Ordnerauswahl: Pfad nicht lesbar (0x%08lX)", HrCode(FAILED(hr) ? hr : E_FAIL));
         return false;
     }
-    return AdoptPickedFolder(path.p, out, capacity);
+    return AdoptPickedFolder(path.text, out, capacity);
 }
 
 void OpenFolderInExplorer(const wchar_t* path)

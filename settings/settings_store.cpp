@@ -7,6 +7,8 @@
 
 #include <cwchar>
 
+#include "app/text_copy.h"
+#include "app/win_owners.h"
 #include "diag/log.h"
 #include "settings/ini_values.h"
 
@@ -22,40 +24,11 @@ SRWLOCK overrideLock = SRWLOCK_INIT;
 bool overrideActive = false;
 wchar_t overrideFolder[SETTINGS_FOLDER_CAPACITY];
 
-// Appends `text` to the terminated `dest`, cut so that at most capacity − 1 characters stay.
-void AppendCut(wchar_t* dest, size_t capacity, const wchar_t* text)
-{
-    size_t length = wcslen(dest);
-    while (*text && length + 1 < capacity) dest[length++] = *text++;
-    dest[length] = 0;
-}
-
-void CopyCut(wchar_t* dest, size_t capacity, const wchar_t* text)
-{
-    dest[0] = 0;
-    AppendCut(dest, capacity, text);
-}
-
-// Owns the string SHGetKnownFolderPath returns; frees it on every path.
-struct CoTaskString {
-    PWSTR text = nullptr;
-    ~CoTaskString() { CoTaskMemFree(text); }
-};
-
-// Owns a file handle.
-struct FileHandle {
-    HANDLE handle;
-    ~FileHandle()
-    {
-        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-    }
-};
-
 bool ReadOverride(wchar_t* dest)
 {
     AcquireSRWLockShared(&overrideLock);
     const bool active = overrideActive;
-    if (active) CopyCut(dest, SETTINGS_FOLDER_CAPACITY, overrideFolder);
+    if (active) CopyTextCut(dest, SETTINGS_FOLDER_CAPACITY, overrideFolder);
     ReleaseSRWLockShared(&overrideLock);
     return active;
 }
@@ -65,16 +38,16 @@ void BaseFolder(wchar_t* dest)
 {
     dest[0] = 0;
     {
-        CoTaskString known;
+        CoTaskText known;
         if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &known.text)) &&
             known.text && known.text[0]) {
-            CopyCut(dest, SETTINGS_FOLDER_CAPACITY, known.text);
+            CopyTextCut(dest, SETTINGS_FOLDER_CAPACITY, known.text);
             return;
         }
     }
     wchar_t environment[SETTINGS_FOLDER_CAPACITY];
     DWORD length = GetEnvironmentVariableW(L"APPDATA", environment, SETTINGS_FOLDER_CAPACITY);
-    if (length >= 1 && length <= SETTINGS_FOLDER_CAPACITY - 1) CopyCut(dest, SETTINGS_FOLDER_CAPACITY, environment);
+    if (length >= 1 && length <= SETTINGS_FOLDER_CAPACITY - 1) CopyTextCut(dest, SETTINGS_FOLDER_CAPACITY, environment);
 }
 
 // "<folder>\settings.ini" in MAX_PATH characters; false when the folder is unknown.
@@ -83,8 +56,8 @@ bool SettingsFilePath(wchar_t* path)
     wchar_t folder[SETTINGS_FOLDER_CAPACITY];
     SettingsFolder(folder);
     if (!folder[0]) return false;
-    CopyCut(path, MAX_PATH, folder);
-    AppendCut(path, MAX_PATH, L"\\settings.ini");
+    CopyTextCut(path, MAX_PATH, folder);
+    AppendTextCut(path, MAX_PATH, L"\\settings.ini");
     return true;
 }
 
@@ -105,9 +78,9 @@ bool CreateWithHeader(const wchar_t* path, DWORD* error)
     static constexpr DWORD headerBytes = sizeof(header) - sizeof(wchar_t);
     bool complete = false;
     {
-        FileHandle file{CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)};
+        HandleOwner file{CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)};
         // An existing file is left alone; one that cannot be made shows in the key writes.
-        if (file.handle == INVALID_HANDLE_VALUE) return true;
+        if (!file.Valid()) return true;
         DWORD written = 0;
         complete = WriteFile(file.handle, header, headerBytes, &written, nullptr) && written == headerBytes;
         if (!complete) *error = GetLastError();
@@ -122,7 +95,7 @@ void SettingsSetFolderOverride(const wchar_t* folder)
 {
     AcquireSRWLockExclusive(&overrideLock);
     overrideActive = folder != nullptr;
-    if (folder) CopyCut(overrideFolder, SETTINGS_FOLDER_CAPACITY, folder);
+    if (folder) CopyTextCut(overrideFolder, SETTINGS_FOLDER_CAPACITY, folder);
     ReleaseSRWLockExclusive(&overrideLock);
 }
 
@@ -136,7 +109,7 @@ void SettingsFolder(wchar_t* dest)
     }
     BaseFolder(dest);
     if (!dest[0]) return;
-    if (wcslen(dest) < SETTINGS_FOLDER_CAPACITY - 1) AppendCut(dest, SETTINGS_FOLDER_CAPACITY, L"\\MI-RU");
+    if (wcslen(dest) < SETTINGS_FOLDER_CAPACITY - 1) AppendTextCut(dest, SETTINGS_FOLDER_CAPACITY, L"\\MI-RU");
     CreateDirectoryW(dest, nullptr);  // fails harmlessly when the folder exists
 }
 
@@ -156,7 +129,7 @@ void IniReadString(const wchar_t* path, const wchar_t* key, wchar_t* field, int 
 {
     if (!field || capacity < 1) return;
     wchar_t text[512];
-    if (ReadRaw(path, key, text, 512)) CopyCut(field, static_cast<size_t>(capacity), text);
+    if (ReadRaw(path, key, text, 512)) CopyTextCut(field, capacity, text);
 }
 
 bool IniWriteDouble(const wchar_t* path, const wchar_t* key, double value, uint32_t* lastError)

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <new>
 
-#include "standins/com_ref.h"
+#include "app/win_owners.h"
 #include "standins/virtual_source.h"
 
 namespace {
@@ -59,13 +59,13 @@ struct VirtualActivate final : IMFActivate {
     }
     HRESULT STDMETHODCALLTYPE ShutdownObject() override
     {
-        ComRef<IMFMediaSource> source(TakeActivated());
+        ComOwner<IMFMediaSource> source(TakeActivated());
         if (source) source->Shutdown();
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE DetachObject() override
     {
-        ComRef<IMFMediaSource> source(TakeActivated());
+        ComOwner<IMFMediaSource> source(TakeActivated());
         return S_OK;
     }
     IMFMediaSource* TakeActivated()

@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "app/app_messages.h"
+#include "app/text_copy.h"
 #include "capture/media_seam.h"
 #include "standins/virtual_seam.h"
 
@@ -29,13 +30,6 @@ std::atomic<bool> notifyEnabled{true};
 std::atomic<double> timeScale{1.0};
 std::atomic<int32_t> counters[5];
 
-void CopyText(wchar_t* dest, size_t capacity, const wchar_t* text)
-{
-    size_t length = text ? wcsnlen(text, capacity - 1) : 0;
-    if (length) wmemcpy(dest, text, length);
-    dest[length] = L'\0';
-}
-
 void PostDeviceChange()
 {
     HWND target = mainWindow;
@@ -46,8 +40,8 @@ VirtualDevice BlankDevice(VirtualKind kind, const wchar_t* id, const wchar_t* fr
 {
     VirtualDevice device{};
     device.kind = kind;
-    CopyText(device.id, VIRTUAL_ID_CAPACITY, id);
-    CopyText(device.friendlyName, VIRTUAL_NAME_CAPACITY, friendlyName);
+    CopyTextCut(device.id, VIRTUAL_ID_CAPACITY, id);
+    CopyTextCut(device.friendlyName, VIRTUAL_NAME_CAPACITY, friendlyName);
     device.hasFriendlyName = friendlyName != nullptr;
     device.scene = scene;
     device.buffer = VirtualBuffer::TwoD2;

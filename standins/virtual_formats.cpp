@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "standins/com_ref.h"
+#include "app/win_owners.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ bool SameRate(UINT32 numerator, UINT32 denominator, const VirtualMode& mode)
 
 HRESULT VideoType(const VirtualMode& mode, VirtualPixels pixels, bool bottomUp, IMFMediaType** out)
 {
-    ComRef<IMFMediaType> type;
+    ComOwner<IMFMediaType> type;
     HRESULT hr = MFCreateMediaType(&type);
     if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
     if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_SUBTYPE, SubtypeOf(pixels));
@@ -72,7 +72,7 @@ HRESULT AudioType(const VirtualDevice& device, bool isFloat, IMFMediaType** out)
 {
     UINT32 bits = isFloat ? 32 : 16;
     UINT32 blockAlign = device.channels * bits / 8;
-    ComRef<IMFMediaType> type;
+    ComOwner<IMFMediaType> type;
     HRESULT hr = MFCreateMediaType(&type);
     if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Audio);
     if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_SUBTYPE, isFloat ? MFAudioFormat_Float : MFAudioFormat_PCM);

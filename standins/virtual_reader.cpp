@@ -7,7 +7,7 @@
 #include <cmath>
 #include <new>
 
-#include "standins/com_ref.h"
+#include "app/win_owners.h"
 #include "standins/virtual_formats.h"
 #include "standins/virtual_samples.h"
 #include "standins/virtual_source.h"
@@ -345,7 +345,7 @@ HRESULT VirtualReaderCreate(IMFMediaSource* source, IMFAttributes* attributes, I
     bool shutDown = false;
     if (!VirtualSourceDescribe(source, &info, &shutDown)) return E_INVALIDARG;
     if (shutDown) return MF_E_SHUTDOWN;
-    ComRef<IMFSourceReaderCallback> callback;
+    ComOwner<IMFSourceReaderCallback> callback;
     if (!attributes || FAILED(attributes->GetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, IID_PPV_ARGS(&callback))))
         return E_NOTIMPL;
     bool camera = info.device.kind == VirtualKind::Camera;

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <span>
 
-#include "standins/com_ref.h"
+#include "app/win_owners.h"
 #include "standins/virtual_2d_buffer.h"
 #include "standins/virtual_formats.h"
 
@@ -13,7 +13,7 @@ namespace {
 
 HRESULT WrapInSample(IMFMediaBuffer* buffer, int64_t time100ns, int64_t duration100ns, IMFSample** out)
 {
-    ComRef<IMFSample> sample;
+    ComOwner<IMFSample> sample;
     HRESULT hr = MFCreateSample(&sample);
     if (SUCCEEDED(hr)) hr = sample->AddBuffer(buffer);
     if (SUCCEEDED(hr)) hr = sample->SetSampleTime(time100ns);
@@ -31,7 +31,7 @@ uint32_t RowsOf(const VirtualVideoShape& shape)
 template <class Fill>
 HRESULT PlainBuffer(DWORD length, Fill fill, IMFMediaBuffer** out)
 {
-    ComRef<IMFMediaBuffer> buffer;
+    ComOwner<IMFMediaBuffer> buffer;
     HRESULT hr = MFCreateMemoryBuffer(length, &buffer);
     BYTE* data = nullptr;
     if (SUCCEEDED(hr)) hr = buffer->Lock(&data, nullptr, nullptr);
@@ -49,7 +49,7 @@ HRESULT DrawRgb32(const VirtualVideoShape& shape, const SceneCanvas& canvas, int
                   IMFMediaBuffer* buffer)
 {
     uint32_t rows = RowsOf(shape);
-    ComRef<IMF2DBuffer> planes;
+    ComOwner<IMF2DBuffer> planes;
     BYTE* row0 = nullptr;
     LONG pitch = 0;
     HRESULT hr;
@@ -74,7 +74,7 @@ HRESULT NewRgb32Buffer(const VirtualVideoShape& shape, IMFMediaBuffer** out)
 {
     uint32_t rows = RowsOf(shape);
     DWORD rowBytes = shape.width * 4;
-    ComRef<IMFMediaBuffer> buffer;
+    ComOwner<IMFMediaBuffer> buffer;
     HRESULT hr;
     DWORD length = rowBytes * rows;
     if (shape.buffer == VirtualBuffer::Plain) {
@@ -83,7 +83,7 @@ HRESULT NewRgb32Buffer(const VirtualVideoShape& shape, IMFMediaBuffer** out)
         hr = shape.buffer == VirtualBuffer::TwoD2
                  ? MFCreate2DMediaBuffer(shape.width, rows, MFVideoFormat_RGB32.Data1, shape.bottomUp, &buffer)
                  : Virtual2DBufferCreate(rowBytes, rows, shape.bottomUp, &buffer);
-        ComRef<IMF2DBuffer> planes;
+        ComOwner<IMF2DBuffer> planes;
         if (SUCCEEDED(hr)) hr = buffer->QueryInterface(IID_PPV_ARGS(&planes));
         if (SUCCEEDED(hr)) hr = planes->GetContiguousLength(&length);
     }
@@ -110,7 +110,7 @@ HRESULT Redraw(const VirtualVideoShape& shape, const SceneCanvas& canvas, int64_
 {
     HRESULT hr = S_OK;
     if (shape.pixels == VirtualPixels::Rgb32) {
-        ComRef<IMFMediaBuffer> buffer;
+        ComOwner<IMFMediaBuffer> buffer;
         hr = sample->GetBufferByIndex(0, &buffer);
         if (SUCCEEDED(hr)) hr = DrawRgb32(shape, canvas, frameIndex, time100ns, buffer.Get());
     }
@@ -127,7 +127,7 @@ HRESULT VirtualVideoSample(const VirtualVideoShape& shape, const SceneCanvas& ca
     if (!out) return E_POINTER;
     *out = nullptr;
     if (shape.width == 0 || shape.height == 0) return E_INVALIDARG;
-    ComRef<IMFMediaBuffer> buffer;
+    ComOwner<IMFMediaBuffer> buffer;
     HRESULT hr;
     if (shape.pixels == VirtualPixels::Rgb32) {
         hr = NewRgb32Buffer(shape, &buffer);
@@ -149,7 +149,7 @@ HRESULT VirtualAudioSample(SceneKind scene, uint64_t firstFrame, uint32_t frames
     *out = nullptr;
     size_t values = static_cast<size_t>(frames) * channels;
     DWORD length = static_cast<DWORD>(values * (isFloat ? sizeof(float) : sizeof(int16_t)));
-    ComRef<IMFMediaBuffer> buffer;
+    ComOwner<IMFMediaBuffer> buffer;
     HRESULT hr = PlainBuffer(
         length,
         [&](BYTE* data) {

@@ -1,3 +1,4 @@
+#include "app/text_copy.h"
 #include "app/ui_state.h"
 
 #include <gtest/gtest.h>

@@ -19,7 +19,7 @@
 
 #include "app/app_messages.h"
 #include "capture/media_seam.h"
-#include "standins/com_ref.h"
+#include "app/win_owners.h"
 #include "standins/virtual_devices.h"
 #include "standins/virtual_seam.h"
 #include "tests/support/handle_count.h"
@@ -65,7 +65,7 @@ HRESULT DeviceAttributes(VirtualKind kind, const wchar_t* id, IMFAttributes** ou
 
 HRESULT OpenSource(VirtualKind kind, const wchar_t* id, IMFMediaSource** source)
 {
-    ComRef<IMFAttributes> attributes;
+    ComOwner<IMFAttributes> attributes;
     HRESULT hr = DeviceAttributes(kind, id, &attributes);
     return SUCCEEDED(hr) ? SeamCreateDeviceSource(attributes.Get(), source) : hr;
 }
@@ -182,7 +182,7 @@ struct TestCallback final : IMFSourceReaderCallback {
 // One reader with its callback; the test holds one reference to each.
 struct Session {
     TestCallback* callback = new TestCallback;
-    ComRef<IMFSourceReader> reader;
+    ComOwner<IMFSourceReader> reader;
 
     ~Session()
     {
@@ -191,8 +191,8 @@ struct Session {
     }
     HRESULT Open(VirtualKind kind, const wchar_t* id)
     {
-        ComRef<IMFMediaSource> source;
-        ComRef<IMFAttributes> options;
+        ComOwner<IMFMediaSource> source;
+        ComOwner<IMFAttributes> options;
         HRESULT hr = OpenSource(kind, id, &source);
         if (SUCCEEDED(hr)) hr = MFCreateAttributes(&options, 1);
         if (SUCCEEDED(hr)) hr = options->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, callback);
@@ -215,7 +215,7 @@ struct Session {
 // RGB32 at the native size, as the capture code asks for it.
 HRESULT ChooseRgb32(IMFSourceReader* reader)
 {
-    ComRef<IMFMediaType> type;
+    ComOwner<IMFMediaType> type;
     HRESULT hr = MFCreateMediaType(&type);
     if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
     if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_RGB32);
@@ -228,10 +228,10 @@ HRESULT ChooseRgb32(IMFSourceReader* reader)
 // plain buffer by the media type's default stride (negative: bottom-up).
 void ExpectPattern(IMFSample* sample, VirtualBuffer kind, int32_t stride, int64_t index)
 {
-    ComRef<IMFMediaBuffer> buffer;
+    ComOwner<IMFMediaBuffer> buffer;
     ASSERT_EQ(sample->ConvertToContiguousBuffer(&buffer), S_OK);
-    ComRef<IMF2DBuffer2> sized;
-    ComRef<IMF2DBuffer> planes;
+    ComOwner<IMF2DBuffer2> sized;
+    ComOwner<IMF2DBuffer> planes;
     EXPECT_EQ(SUCCEEDED(buffer->QueryInterface(IID_PPV_ARGS(&sized))), kind == VirtualBuffer::TwoD2);
     const bool twoD = SUCCEEDED(buffer->QueryInterface(IID_PPV_ARGS(&planes)));
     ASSERT_EQ(twoD, kind != VirtualBuffer::Plain);
@@ -272,7 +272,7 @@ bool WaitForCounters(const VirtualDeviceCounters& expected)
 // The ids of one kind in the order enumeration returns them; every activation object is released.
 std::vector<std::wstring> Enumerate(VirtualKind kind)
 {
-    ComRef<IMFAttributes> attributes;
+    ComOwner<IMFAttributes> attributes;
     EXPECT_EQ(DeviceAttributes(kind, nullptr, &attributes), S_OK);
     IMFActivate** activates = nullptr;
     UINT32 count = 0;
@@ -332,7 +332,7 @@ TEST_F(VirtualDeviceTest, Rgb32FramesHoldTheExactPatternThroughEachBufferInterfa
             Session session;
             ASSERT_EQ(session.Open(VirtualKind::Camera, L"cam"), S_OK);
             ASSERT_EQ(ChooseRgb32(session.reader.Get()), S_OK);
-            ComRef<IMFMediaType> type;
+            ComOwner<IMFMediaType> type;
             ASSERT_EQ(session.reader->GetCurrentMediaType(0, &type), S_OK);
             const auto stride = static_cast<int32_t>(MFGetAttributeUINT32(type.Get(), MF_MT_DEFAULT_STRIDE, 0));
             EXPECT_EQ(stride, bottomUp ? -1200 : 1200);
