@@ -56,6 +56,13 @@ TEST(LogFormat, MessageUpTo1023CharactersFormatsLongerBecomesTheFallback)
     const std::wstring fits(1023, L'a');
     EXPECT_EQ(Format(L"%ls", fits.c_str()), fits);
     EXPECT_EQ(Format(L"x%ls", fits.c_str()), L"(Log-Nachricht nicht formatierbar)");
+
+    // The conversions the program's messages use read the same with every C runtime: %ls is a
+    // wide string (not narrow, as some runtimes' wide printf takes %s), %zu and %lld are 64-bit,
+    // %.1f rounds, %08lX of a failure code has eight digits.
+    EXPECT_EQ(Format(L"%ls|%zu|%lld|%.1f|%.0f|%08lX|%d%%", L"Ger\u00e4t", static_cast<size_t>(8294400),
+                     -5000000000LL, 2.36, 1234.5678, 0x80070005ul, 7),
+              L"Ger\u00e4t|8294400|-5000000000|2.4|1235|80070005|7%");
 }
 
 TEST(LogFormat, EntryKeeps511CharactersWithoutSplittingASurrogatePair)
