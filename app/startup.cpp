@@ -202,10 +202,10 @@ int AppRun(HINSTANCE instance, int showCommand)
     SettingsLoad();
     LogLoadAtStartup();
     if (FAILED(com.result))
-        LogWrite(LOG_ERROR, L"COM-Initialisierung fehlgeschlagen (0x%08lX)", static_cast<unsigned long>(com.result));
+        LogWrite(LOG_ERROR, L"COM-Initialisierung fehlgeschlagen (0x%08lX)", LogHresult(com.result));
     if (FAILED(mediaFoundation.result))
         LogWrite(LOG_ERROR, L"Media Foundation konnte nicht gestartet werden (0x%08lX)",
-                 static_cast<unsigned long>(mediaFoundation.result));
+                 LogHresult(mediaFoundation.result));
 
     return RunApplication(instance, showCommand);
 }

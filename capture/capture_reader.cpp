@@ -22,11 +22,6 @@ constexpr DWORD ALL_STREAMS = static_cast<DWORD>(MF_SOURCE_READER_ALL_STREAMS);
 
 std::atomic<int32_t> liveReaders{0};
 
-unsigned long Hex(HRESULT hr)
-{
-    return static_cast<unsigned long>(hr);
-}
-
 DWORD StreamOf(const CaptureReader& reader)
 {
     return reader.role == READER_ROLE_MICROPHONE ? AUDIO_STREAM : VIDEO_STREAM;
@@ -56,14 +51,14 @@ void ReportStreamError(const CaptureReader& reader, HRESULT status)
     switch (reader.role) {
     case READER_ROLE_WIDE:
     case READER_ROLE_MACRO:
-        LogWrite(LOG_ERROR, L"Kamera %d: Stream-Fehler (0x%08lX) \u2014 USB-Verbindung pr\u00fcfen", reader.role, Hex(status));
+        LogWrite(LOG_ERROR, L"Kamera %d: Stream-Fehler (0x%08lX) \u2014 USB-Verbindung pr\u00fcfen", reader.role, LogHresult(status));
         CaptureSetStatus(STATUS_CAMERA_ERROR);
         break;
     case READER_ROLE_MICROPHONE:
-        LogWrite(LOG_WARN, L"Mikrofon: Stream-Fehler (0x%08lX)", Hex(status));
+        LogWrite(LOG_WARN, L"Mikrofon: Stream-Fehler (0x%08lX)", LogHresult(status));
         break;
     default:
-        LogWrite(LOG_WARN, L"Vorschau: Stream-Fehler (0x%08lX)", Hex(status));
+        LogWrite(LOG_WARN, L"Vorschau: Stream-Fehler (0x%08lX)", LogHresult(status));
         break;
     }
 }
@@ -123,7 +118,7 @@ void ChooseNativeFormat(IMFSourceReader* source)
     HRESULT hr = source->SetCurrentMediaType(VIDEO_STREAM, nullptr, best.Get());
     if (FAILED(hr))
         LogWrite(LOG_WARN, L"Natives Kameraformat konnte nicht gesetzt werden (0x%08lX) \u2014 Standardformat wird verwendet",
-                 Hex(hr));
+                 LogHresult(hr));
 }
 
 // RGB32 at the native size: the source reader's video processor converts.
@@ -280,8 +275,8 @@ HRESULT CaptureReaderOpen(int32_t role, const wchar_t* id, const wchar_t* name, 
         return S_OK;
     }
     AbandonOpen(reader, source.Get());
-    if (IsCamera(role)) LogWrite(LOG_ERROR, L"Kamera %d (%ls): 0x%08lX", role, label, Hex(hr));
-    else LogWrite(LOG_WARN, L"Vorschau: Kamera konnte nicht ge\u00f6ffnet werden (0x%08lX)", Hex(hr));
+    if (IsCamera(role)) LogWrite(LOG_ERROR, L"Kamera %d (%ls): 0x%08lX", role, label, LogHresult(hr));
+    else LogWrite(LOG_WARN, L"Vorschau: Kamera konnte nicht ge\u00f6ffnet werden (0x%08lX)", LogHresult(hr));
     return hr;
 }
 
@@ -303,7 +298,7 @@ HRESULT CaptureMicrophoneOpen(const wchar_t* endpointId, const wchar_t* name, Ca
     }
     AbandonOpen(reader, source.Get());
     CaptureDropAudioMediaType();
-    LogWrite(LOG_WARN, L"Mikrofon konnte nicht verbunden werden: 0x%08lX", Hex(hr));
+    LogWrite(LOG_WARN, L"Mikrofon konnte nicht verbunden werden: 0x%08lX", LogHresult(hr));
     return hr;
 }
 

@@ -30,11 +30,6 @@ MediaFoundationState mediaFoundation = MediaFoundationState::NotTried;
 
 CaptureActiveIdSet activeIds;  // camera control thread only
 
-unsigned long Hex(HRESULT hr)
-{
-    return static_cast<unsigned long>(hr);
-}
-
 // Fills `entry` from one activation object; false when it has no identifier.
 bool ReadEntry(CaptureKind kind, IMFActivate* activate, CaptureDevice& entry)
 {
@@ -68,7 +63,7 @@ int32_t CollectDevices(CaptureKind kind, CaptureDevice* devices, int32_t capacit
                                                                          : MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_AUDCAP_GUID);
     if (SUCCEEDED(hr)) hr = SeamEnumDeviceSources(attributes.Get(), &activates, &total);
     if (FAILED(hr)) {
-        LogWrite(LOG_WARN, L"Ger\u00e4te-Suche fehlgeschlagen (0x%08lX)", Hex(hr));
+        LogWrite(LOG_WARN, L"Ger\u00e4te-Suche fehlgeschlagen (0x%08lX)", LogHresult(hr));
         total = 0;
     }
     int32_t count = 0;
@@ -95,7 +90,7 @@ bool CaptureStartMediaFoundation()
     }
     const bool started = mediaFoundation == MediaFoundationState::Started;
     ReleaseSRWLockExclusive(&startLock);
-    if (FAILED(failure)) LogWrite(LOG_ERROR, L"Media Foundation konnte nicht gestartet werden (0x%08lX)", Hex(failure));
+    if (FAILED(failure)) LogWrite(LOG_ERROR, L"Media Foundation konnte nicht gestartet werden (0x%08lX)", LogHresult(failure));
     return started;
 }
 

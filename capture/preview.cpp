@@ -18,7 +18,7 @@ CapturePreview* PreviewOpen(const wchar_t* id)
     if (CaptureReaderOpen(READER_ROLE_PREVIEW, id, id, &reader) != S_OK) return nullptr;
     HRESULT hr = CaptureReaderStart(reader);
     if (FAILED(hr)) {
-        LogWrite(LOG_WARN, L"Vorschau: Kamera-Stream konnte nicht gestartet werden (0x%08lX)", static_cast<unsigned long>(hr));
+        LogWrite(LOG_WARN, L"Vorschau: Kamera-Stream konnte nicht gestartet werden (0x%08lX)", LogHresult(hr));
         CaptureReaderStop(&reader);
         return nullptr;
     }

@@ -28,6 +28,13 @@ struct LogEntry {
 // text (device names, paths, file contents) as the format: use L"%ls".
 void LogWrite(uint32_t level, const wchar_t* format, ...);
 
+// An HRESULT (or another 32-bit status) as the value "0x%08lX" expects: %lX reads an unsigned
+// long, which is 64 bits wide on some platforms, so the code is widened without its sign.
+inline unsigned long LogHresult(int32_t hr)
+{
+    return static_cast<unsigned long>(static_cast<uint32_t>(hr));
+}
+
 // Reads the tail of the log file back into the ring and logs the start event.
 void LogLoadAtStartup();
 

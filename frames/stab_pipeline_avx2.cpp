@@ -89,23 +89,8 @@ struct VecAvx2 {
 
 #include "frames/stab_pipeline_body.h"
 
-namespace {
-double Cells(const uint8_t* region, int32_t stride, const StabTables& t, StabWork& w)
-{
-    return CellsKernel<VecAvx2>(region, stride, t, w);
-}
-void Forward(float mean, int32_t slot, const StabTables& t, StabWork& w)
-{
-    ForwardKernel<VecAvx2>(mean, slot, t, w);
-}
-float Correlate(int32_t previous, int32_t current, const StabTables& t, StabWork& w, int32_t* peakIndex)
-{
-    return CorrelateKernel<VecAvx2>(previous, current, t, w, peakIndex);
-}
-}  // namespace
-
 #if defined(__clang__)
 #pragma clang attribute pop
 #endif
 
-const StabKernelSet stabKernelsAvx2 = {Cells, Forward, Correlate};
+const StabKernelSet stabKernelsAvx2 = {CellsKernel<VecAvx2>, ForwardKernel<VecAvx2>, CorrelateKernel<VecAvx2>};

@@ -58,19 +58,4 @@ struct VecSse2 {
 
 #include "frames/stab_pipeline_body.h"
 
-namespace {
-double Cells(const uint8_t* region, int32_t stride, const StabTables& t, StabWork& w)
-{
-    return CellsKernel<VecSse2>(region, stride, t, w);
-}
-void Forward(float mean, int32_t slot, const StabTables& t, StabWork& w)
-{
-    ForwardKernel<VecSse2>(mean, slot, t, w);
-}
-float Correlate(int32_t previous, int32_t current, const StabTables& t, StabWork& w, int32_t* peakIndex)
-{
-    return CorrelateKernel<VecSse2>(previous, current, t, w, peakIndex);
-}
-}  // namespace
-
-const StabKernelSet stabKernelsSse2 = {Cells, Forward, Correlate};
+const StabKernelSet stabKernelsSse2 = {CellsKernel<VecSse2>, ForwardKernel<VecSse2>, CorrelateKernel<VecSse2>};

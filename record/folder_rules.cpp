@@ -21,7 +21,7 @@ bool ComposeSuggestedFolder(KnownFolderResult videos, KnownFolderResult profile,
     out[0] = L'\0';
     const wchar_t* base = Usable(videos) ? videos.path : Usable(profile) ? profile.path : nullptr;
     if (!base) {
-        LogWrite(LOG_WARN, L"Vorschlags-Ordner nicht ermittelbar (0x%08lX)", static_cast<unsigned long>(static_cast<uint32_t>(profile.hr)));
+        LogWrite(LOG_WARN, L"Vorschlags-Ordner nicht ermittelbar (0x%08lX)", LogHresult(profile.hr));
         return false;
     }
     const int n = swprintf(out, static_cast<size_t>(capacity), L"%ls\\MI-RU Aufnahmen", base);

@@ -26,11 +26,6 @@ struct ComApartment {
     }
 };
 
-unsigned long HrCode(HRESULT hr)
-{
-    return static_cast<unsigned long>(static_cast<uint32_t>(hr));
-}
-
 // Points the dialog at the suggestion's parent folder; any failure simply keeps the default.
 void SetPickerStartFolder(IFileDialog* dialog)
 {
@@ -85,7 +80,7 @@ bool PickRecordingFolder(HWND owner, wchar_t* out, int32_t capacity)
     ComOwner<IFileDialog> dialog;
     HRESULT hr = CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&dialog));
     if (FAILED(hr) || !dialog) {
-        LogWrite(LOG_ERROR, L"Ordnerauswahl-Dialog konnte nicht erstellt werden (0x%08lX)", HrCode(FAILED(hr) ? hr : E_POINTER));
+        LogWrite(LOG_ERROR, L"Ordnerauswahl-Dialog konnte nicht erstellt werden (0x%08lX)", LogHresult(FAILED(hr) ? hr : E_POINTER));
         return false;
     }
     FILEOPENDIALOGOPTIONS options = 0;
@@ -100,19 +95,19 @@ bool PickRecordingFolder(HWND owner, wchar_t* out, int32_t capacity)
     hr = dialog->Show(owner);
     if (hr == static_cast<HRESULT>(PICKER_CANCELLED_HR)) return false;
     if (FAILED(hr)) {
-        LogWrite(LOG_ERROR, L"Ordnerauswahl fehlgeschlagen (0x%08lX)", HrCode(hr));
+        LogWrite(LOG_ERROR, L"Ordnerauswahl fehlgeschlagen (0x%08lX)", LogHresult(hr));
         return false;
     }
     ComOwner<IShellItem> item;
     hr = dialog->GetResult(&item);
     if (FAILED(hr) || !item) {
-        LogWrite(LOG_ERROR, L"Ordnerauswahl: kein Ergebnis (0x%08lX)", HrCode(FAILED(hr) ? hr : E_POINTER));
+        LogWrite(LOG_ERROR, L"Ordnerauswahl: kein Ergebnis (0x%08lX)", LogHresult(FAILED(hr) ? hr : E_POINTER));
         return false;
     }
     CoTaskText path;
     hr = item->GetDisplayName(SIGDN_FILESYSPATH, &path.text);
     if (FAILED(hr) || !path.text || path.text[0] == L'\0') {
-        LogWrite(LOG_ERROR, L"Ordnerauswahl: Pfad nicht lesbar (0x%08lX)", HrCode(FAILED(hr) ? hr : E_FAIL));
+        LogWrite(LOG_ERROR, L"Ordnerauswahl: Pfad nicht lesbar (0x%08lX)", LogHresult(FAILED(hr) ? hr : E_FAIL));
         return false;
     }
     return AdoptPickedFolder(path.text, out, capacity);
