@@ -20,7 +20,6 @@
 #include "render/cockpit.h"
 #include "render/cockpit_input.h"
 #include "render/renderer.h"
-#include "render/watermark.h"
 #include "settings/onboarding.h"
 #include "settings/settings_store.h"
 #include "settings/settings_window.h"
@@ -110,13 +109,6 @@ void CockpitMouseUp()
 void CockpitWheel(float notches)
 {
     CockpitSetPipSize(UiState.pipSize + notches * WHEEL_STEP);
-}
-
-// ---- Watermark: no overlay can be drawn yet. ----
-
-uint8_t* WatermarkBuildOverlay(int32_t, int32_t, const wchar_t*)
-{
-    return nullptr;
 }
 
 // ---- Recorder: refuses every start. ----
