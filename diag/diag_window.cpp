@@ -152,9 +152,14 @@ void Layout()
     MoveWindow(Item(DID_COPY), m, bottom, Scale(90), Scale(26), TRUE);
     MoveWindow(Item(DID_CLEAR), m + Scale(98), bottom, Scale(120), Scale(26), TRUE);
     MoveWindow(Item(DID_COPIED), m + Scale(226), bottom + Scale(5), Scale(110), Scale(18), TRUE);
-    SendMessageW(list, LVM_SETCOLUMNWIDTH, 0, Scale(kTimeColumn));
+    // The time column is wide enough for its text even where the monospaced face is wider
+    // than the one it was sized for.
+    const int timeText = static_cast<int>(SendMessageW(list, LVM_GETSTRINGWIDTHW, 0,
+                                                       reinterpret_cast<LPARAM>(L"00:00:00.000")));
+    const int timeColumn = std::max(Scale(kTimeColumn), timeText + Scale(14));
+    SendMessageW(list, LVM_SETCOLUMNWIDTH, 0, timeColumn);
     const int scrollBar = GetSystemMetricsForDpi(SM_CXVSCROLL, state.dpi);
-    SendMessageW(list, LVM_SETCOLUMNWIDTH, 1, std::max(w - Scale(kTimeColumn) - scrollBar - Scale(6), Scale(80)));
+    SendMessageW(list, LVM_SETCOLUMNWIDTH, 1, std::max(w - timeColumn - scrollBar - Scale(6), Scale(80)));
 }
 
 using SetWindowThemeCall = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
