@@ -338,6 +338,11 @@ TEST_F(SecondaryWindowTest, OpeningTwiceRaisesTheOneWindowAndRunSetupAgainSaysSo
     SettingsSetFolderOverride(folder.Path());
     EXPECT_EQ(seen.text, L"The settings could not be saved. The diagnostics log has the details.");
     EXPECT_TRUE(Settings.didCompleteOnboarding);
+
+    // Esc closes the window as it closes a dialog (the message loop hands keys to the dialog manager).
+    MSG escape = {Item(135), WM_KEYDOWN, VK_ESCAPE, 0x00010001, 0, {}};
+    EXPECT_TRUE(IsDialogMessageW(settings, &escape));
+    EXPECT_FALSE(IsWindow(settings));
 }
 
 // ---- Diagnostics ----
