@@ -1,6 +1,7 @@
 // Opens the settings window (every tab, the developer section open on the Cameras tab) and the
 // diagnostics window with a few log entries, and saves each as a BMP picture of the screen:
-//   window_shots.exe <folder>   -> settings-0.bmp ... settings-4.bmp, diagnostics.bmp
+//   window_shots.exe <folder>   -> settings-0.bmp ... settings-4.bmp, diagnostics.bmp and
+//                                  diagnostics-dark.bmp
 // Runs with virtual devices and a settings folder of its own; scripts/window-shots.sh drives it.
 #include <windows.h>
 
@@ -112,6 +113,14 @@ int wmain(int argc, wchar_t** argv)
     if (!diagnostics) return 1;
     Pump(600);
     if (!SaveWindow(diagnostics, folder + L"\\diagnostics.bmp")) failures++;
+    // The diagnostics window follows the dark appearance.
+    DestroyWindow(diagnostics);
+    Settings.appearanceMode = 2;
+    SendMessageW(GetDlgItem(settings, 192), BM_CLICK, 0, 0);
+    diagnostics = FindOwn(L"MIRU_DIAG");
+    if (!diagnostics) return 1;
+    Pump(600);
+    if (!SaveWindow(diagnostics, folder + L"\\diagnostics-dark.bmp")) failures++;
     DestroyWindow(settings);
     VirtualDevicesUninstall();
     return failures;
