@@ -1,8 +1,7 @@
 // Stand-ins for the modules that do not exist yet: window renderer, cockpit input, watermark,
-// recorder, photos, settings window and first-run wizard.
+// recorder, photos and first-run wizard.
 // Each later module replaces its block here. None of them claims work it does not do: the
-// renderer only clears the window, the recorder refuses to start, photos are not saved and
-// the settings window does not open.
+// renderer only clears the window, the recorder refuses to start and photos are not saved.
 #include <windows.h>
 
 #include <algorithm>
@@ -22,7 +21,6 @@
 #include "render/watermark.h"
 #include "settings/onboarding.h"
 #include "settings/settings_store.h"
-#include "settings/settings_window.h"
 
 // ---- Window renderer: clears the client area to black, nothing more. ----
 
@@ -143,13 +141,6 @@ void RecordingSubmitAudio(IMFSample*) {}
 void SnapshotRequest()
 {
     LogWrite(LOG_ERROR, L"Keine Fotos gespeichert");
-}
-
-// ---- Settings window: does not exist yet. ----
-
-void OpenSettings(HWND)
-{
-    LogWrite(LOG_ERROR, L"Einstellungen-Fenster konnte nicht erstellt werden");
 }
 
 // ---- First-run wizard: does not exist yet, so the first run counts as done (the main
