@@ -1,8 +1,7 @@
-// Stand-ins for the modules that do not exist yet: cockpit drawing and input, recorder, photos,
-// settings window and first-run wizard.
+// Stand-ins for the modules that do not exist yet: cockpit drawing and input, recorder, photos
+// and first-run wizard.
 // Each later module replaces its block here. None of them claims work it does not do: the
-// cockpit draws nothing, the recorder refuses to start, photos are not saved and
-// the settings window does not open.
+// cockpit draws nothing, the recorder refuses to start and photos are not saved.
 #include <windows.h>
 
 #include <algorithm>
@@ -21,7 +20,6 @@
 #include "render/cockpit_input.h"
 #include "settings/onboarding.h"
 #include "settings/settings_store.h"
-#include "settings/settings_window.h"
 
 // ---- Cockpit drawing: draws nothing yet, so the live picture shows without bars. ----
 
@@ -111,13 +109,6 @@ void RecordingSubmitAudio(IMFSample*) {}
 void SnapshotRequest()
 {
     LogWrite(LOG_ERROR, L"Keine Fotos gespeichert");
-}
-
-// ---- Settings window: does not exist yet. ----
-
-void OpenSettings(HWND)
-{
-    LogWrite(LOG_ERROR, L"Einstellungen-Fenster konnte nicht erstellt werden");
 }
 
 // ---- First-run wizard: does not exist yet, so the first run counts as done (the main
