@@ -1,5 +1,5 @@
 // Stand-ins for the modules that do not exist yet: window renderer, cockpit input, watermark,
-// recorder, photos, settings window and first-run wizard.
+// recorder, photos and settings window.
 // Each later module replaces its block here. None of them claims work it does not do: the
 // renderer only clears the window, the recorder refuses to start, photos are not saved and
 // the settings window does not open.
@@ -21,7 +21,6 @@
 #include "render/cockpit_input.h"
 #include "render/renderer.h"
 #include "render/watermark.h"
-#include "settings/onboarding.h"
 #include "settings/settings_store.h"
 #include "settings/settings_window.h"
 
@@ -157,13 +156,4 @@ void SnapshotRequest()
 void OpenSettings(HWND)
 {
     LogWrite(LOG_ERROR, L"Einstellungen-Fenster konnte nicht erstellt werden");
-}
-
-// ---- First-run wizard: does not exist yet, so the first run counts as done (the main
-// window's final save keeps the flag). ----
-
-bool OnboardingRun()
-{
-    Settings.didCompleteOnboarding = true;
-    return true;
 }
