@@ -1,7 +1,7 @@
-// Stand-ins for the modules that do not exist yet: window renderer, cockpit input, watermark,
-// recorder, photos and settings window.
+// Stand-ins for the modules that do not exist yet: cockpit drawing and input, recorder, photos
+// and settings window.
 // Each later module replaces its block here. None of them claims work it does not do: the
-// renderer only clears the window, the recorder refuses to start, photos are not saved and
+// cockpit draws nothing, the recorder refuses to start, photos are not saved and
 // the settings window does not open.
 #include <windows.h>
 
@@ -19,40 +19,8 @@
 #include "record/snapshot.h"
 #include "render/cockpit.h"
 #include "render/cockpit_input.h"
-#include "render/renderer.h"
-#include "render/watermark.h"
 #include "settings/settings_store.h"
 #include "settings/settings_window.h"
-
-// ---- Window renderer: clears the client area to black, nothing more. ----
-
-namespace {
-HWND rendererWindow = nullptr;
-}
-
-bool RendererInit(HWND window)
-{
-    rendererWindow = window;
-    return window != nullptr;
-}
-
-void RendererResize(int32_t, int32_t) {}
-
-void RendererDrawFrame()
-{
-    if (!rendererWindow) return;
-    HDC dc = GetDC(rendererWindow);
-    if (!dc) return;
-    RECT client;
-    GetClientRect(rendererWindow, &client);
-    FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-    ReleaseDC(rendererWindow, dc);
-}
-
-void RendererShutdown()
-{
-    rendererWindow = nullptr;
-}
 
 // ---- Cockpit drawing: draws nothing yet, so the live picture shows without bars. ----
 
@@ -109,13 +77,6 @@ void CockpitMouseUp()
 void CockpitWheel(float notches)
 {
     CockpitSetPipSize(UiState.pipSize + notches * WHEEL_STEP);
-}
-
-// ---- Watermark: no overlay can be drawn yet. ----
-
-uint8_t* WatermarkBuildOverlay(int32_t, int32_t, const wchar_t*)
-{
-    return nullptr;
 }
 
 // ---- Recorder: refuses every start. ----
