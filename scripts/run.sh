@@ -73,18 +73,18 @@ log="$roaming/MI-RU/miru-diagnose.log"
 
 # The first-run wizard is not driven here: a prefix that runs virtual devices and has not
 # completed it gets the settings the wizard would write for the virtual headset (completed,
-# the suggested recording folder, both cameras and, when the set has one, the microphone), so
+# a recording folder, both cameras and, when the set has one, the microphone), so
 # the main window opens at once. Other settings, and a prefix that completed the wizard, stay
 # as they are. With real cameras the wizard comes first, as on a user's first start.
 prepare_virtual_settings() {
     local ini="$roaming/MI-RU/settings.ini" text="" mic="$1"
     local wide='\\?\usb#vid_0c45&pid_636b&mi_00#7&1a2b3c4d&0&0000#{e5323777-f976-4f5b-9b55-b94699c46e44}\global'
     local macro='\\?\usb#vid_0c45&pid_636b&mi_00#7&2c4e6f81&0&0000#{e5323777-f976-4f5b-9b55-b94699c46e44}\global'
-    local videos="${roaming%/AppData/Roaming}/Videos"
-    local folder="C:\\users\\$(basename "${roaming%/AppData/Roaming}")\\Videos\\MI-RU Aufnahmen"
+    # Inside the prefix: Wine links the user's Videos folder to the Unix home.
+    local folder='C:\MI-RU Aufnahmen'
     [ -f "$ini" ] && text=$(iconv -f UTF-16 -t UTF-8 "$ini" | tr -d '\r')
     if grep -q '^didCompleteOnboarding=1' <<<"$text"; then return 0; fi
-    mkdir -p "$roaming/MI-RU" "$videos/MI-RU Aufnahmen"
+    mkdir -p "$roaming/MI-RU" "$WINEPREFIX/drive_c/MI-RU Aufnahmen"
     text=$(grep -v -e '^didCompleteOnboarding=' -e '^recordingFolder=' -e '^wideDeviceID=' -e '^macroDeviceID=' \
         -e '^micDeviceID=' -e '^$' <<<"$text" || true)
     grep -q '^\[MIRU\]' <<<"$text" || text=$'[MIRU]\n'"$text"

@@ -396,12 +396,17 @@ void ChooseFolder()
 void UseSuggestion()
 {
     if (Wizard.suggestion[0] == L'\0') return;
-    const int result = SHCreateDirectoryExW(nullptr, Wizard.suggestion, nullptr);
-    if (result == ERROR_SUCCESS) {
+    bool created = CreateDirectoryW(Wizard.suggestion, nullptr) != FALSE;
+    DWORD error = created ? ERROR_SUCCESS : GetLastError();
+    if (error == ERROR_PATH_NOT_FOUND) {  // no Videos folder yet: make the whole path
+        error = static_cast<DWORD>(SHCreateDirectoryExW(nullptr, Wizard.suggestion, nullptr));
+        created = error == ERROR_SUCCESS;
+    }
+    if (created) {
         LogWrite(LOG_EVENT, L"Aufnahmeordner angelegt: %ls", Wizard.suggestion);
     } else if (!FolderExists(Wizard.suggestion)) {
         LogWrite(LOG_ERROR, L"Aufnahmeordner konnte nicht angelegt werden: %ls (Fehler %lu)", Wizard.suggestion,
-                 static_cast<unsigned long>(result));
+                 static_cast<unsigned long>(error));
         return;
     }
     AdoptFolder(Wizard.suggestion);

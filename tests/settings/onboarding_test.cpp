@@ -46,8 +46,11 @@ void Plug(const VirtualDevice& device)
 
 HWND WaitForWizard()
 {
-    for (int i = 0; i < 1500; i++, Sleep(20))
-        if (HWND window = FindWindowW(L"MIRU_ONBOARD", nullptr)) return window;
+    // Visible: created with its controls and about to run its loop.
+    for (int i = 0; i < 1500; i++, Sleep(20)) {
+        HWND window = FindWindowW(L"MIRU_ONBOARD", nullptr);
+        if (window && IsWindowVisible(window)) return window;
+    }
     return nullptr;
 }
 
