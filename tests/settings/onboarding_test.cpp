@@ -201,16 +201,21 @@ TEST_F(WizardTest, CameraPageKeepsWhatTheUserSawAndPreviewsShowTheCameras)
         const int top = static_cast<int>(box.top) + 12, bottom = static_cast<int>(box.bottom) - 12;
         const int middleX = (left + right) / 2, middleY = (top + bottom) / 2;
         Pixels pixels;
+        // The page's background is bright in every channel: wait for the pattern itself.
+        auto mirroredPattern = [&](int x0, int x1, int y) {
+            const int atLeft = Blue(pixels.At(x0, y)), atRight = Blue(pixels.At(x1, y));
+            return atLeft > 50 && atLeft < 70 && atRight < 10;
+        };
         ASSERT_TRUE(WaitFor([&] {
             pixels = ReadWindow(window);
-            return Blue(pixels.At(left, middleY)) > 50;
-        })) << "no preview picture";
-        EXPECT_LT(Blue(pixels.At(right, middleY)), 10);
+            return mirroredPattern(left, right, middleY);
+        })) << "no mirrored preview: " << Blue(pixels.At(left, middleY)) << " " << Blue(pixels.At(right, middleY));
         EXPECT_NEAR(Green(pixels.At(middleX, top)), 8, 3);
         EXPECT_NEAR(Green(pixels.At(middleX, bottom)), 40, 3);
         const OnboardingBox macroBox = LayoutOf(window).previewBox[1];
         EXPECT_TRUE(WaitFor([&] {
-            return Blue(ReadWindow(window).At(static_cast<int>(macroBox.left) + 12, middleY)) > 50;
+            pixels = ReadWindow(window);
+            return mirroredPattern(static_cast<int>(macroBox.left) + 12, static_cast<int>(macroBox.right) - 12, middleY);
         }));
 
         Select(window, ID_MACRO_LIST, 0);  // the Wide camera again
