@@ -1,5 +1,5 @@
-// Stand-ins for the modules that do not exist yet: cockpit drawing and input, recorder, photos
-// and first-run wizard.
+// Stand-ins for the modules that do not exist yet: cockpit drawing and input, recorder and
+// photos.
 // Each later module replaces its block here. None of them claims work it does not do: the
 // cockpit draws nothing, the recorder refuses to start and photos are not saved.
 #include <windows.h>
@@ -18,7 +18,6 @@
 #include "record/snapshot.h"
 #include "render/cockpit.h"
 #include "render/cockpit_input.h"
-#include "settings/onboarding.h"
 #include "settings/settings_store.h"
 
 // ---- Cockpit drawing: draws nothing yet, so the live picture shows without bars. ----
@@ -111,11 +110,4 @@ void SnapshotRequest()
     LogWrite(LOG_ERROR, L"Keine Fotos gespeichert");
 }
 
-// ---- First-run wizard: does not exist yet, so the first run counts as done (the main
-// window's final save keeps the flag). ----
-
-bool OnboardingRun()
-{
-    Settings.didCompleteOnboarding = true;
-    return true;
 }

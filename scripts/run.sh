@@ -72,23 +72,33 @@ roaming=$(find "$WINEPREFIX/drive_c/users" -mindepth 3 -maxdepth 3 -type d -path
     ! -path '*/Public/*' 2>/dev/null | head -1)
 log="$roaming/MI-RU/miru-diagnose.log"
 
-# The first-run wizard binds the headset's microphone; until it exists, a prefix that runs the
-# virtual headset gets its microphone named in the settings (other settings stay as they are).
-bind_virtual_microphone() {
-    local ini="$roaming/MI-RU/settings.ini" text=""
-    local endpoint='{0.0.1.00000000}.{8d2f6a3e-5b1c-4e7a-9f0d-3c6b2a1e4f57}'
+# The first-run wizard is not driven here: a prefix that runs virtual devices and has not
+# completed it gets the settings the wizard would write for the virtual headset (completed,
+# a recording folder, both cameras and, when the set has one, the microphone), so
+# the main window opens at once. Other settings, and a prefix that completed the wizard, stay
+# as they are. With real cameras the wizard comes first, as on a user's first start.
+prepare_virtual_settings() {
+    local ini="$roaming/MI-RU/settings.ini" text="" mic="$1"
+    local wide='\\?\usb#vid_0c45&pid_636b&mi_00#7&1a2b3c4d&0&0000#{e5323777-f976-4f5b-9b55-b94699c46e44}\global'
+    local macro='\\?\usb#vid_0c45&pid_636b&mi_00#7&2c4e6f81&0&0000#{e5323777-f976-4f5b-9b55-b94699c46e44}\global'
+    # Inside the prefix: Wine links the user's Videos folder to the Unix home.
+    local folder='C:\MI-RU Aufnahmen'
     [ -f "$ini" ] && text=$(iconv -f UTF-16 -t UTF-8 "$ini" | tr -d '\r')
-    if grep -q '^micDeviceID=.' <<<"$text"; then return 0; fi
-    text=$(grep -v -e '^micDeviceID=' -e '^$' <<<"$text" || true)
+    if grep -q '^didCompleteOnboarding=1' <<<"$text"; then return 0; fi
+    mkdir -p "$roaming/MI-RU" "$WINEPREFIX/drive_c/MI-RU Aufnahmen"
+    text=$(grep -v -e '^didCompleteOnboarding=' -e '^recordingFolder=' -e '^wideDeviceID=' -e '^macroDeviceID=' \
+        -e '^micDeviceID=' -e '^$' <<<"$text" || true)
     grep -q '^\[MIRU\]' <<<"$text" || text=$'[MIRU]\n'"$text"
-    mkdir -p "$roaming/MI-RU"
-    { printf '\xff\xfe'; printf '%s\nmicDeviceID=%s\n' "$text" "$endpoint" | grep -v '^$' | sed 's/$/\r/' |
-        iconv -f UTF-8 -t UTF-16LE; } >"$ini"
+    { printf '\xff\xfe'
+      printf '%s\ndidCompleteOnboarding=1\nrecordingFolder=%s\nwideDeviceID=%s\nmacroDeviceID=%s\nmicDeviceID=%s\n' \
+          "$text" "$folder" "$wide" "$macro" "$mic" | grep -v '^$' | sed 's/$/\r/' | iconv -f UTF-8 -t UTF-16LE
+    } >"$ini"
 }
 virtual_set=${MIRU_VIRTUAL_DEVICES:-}
 case "${virtual_set,,}" in
-    "" | none | no-mic) ;;
-    *) [ -n "$roaming" ] && bind_virtual_microphone ;;
+    "") ;;
+    none | no-mic) [ -n "$roaming" ] && prepare_virtual_settings "" ;;
+    *) [ -n "$roaming" ] && prepare_virtual_settings '{0.0.1.00000000}.{8d2f6a3e-5b1c-4e7a-9f0d-3c6b2a1e4f57}' ;;
 esac
 
 # The log lines of this run, printed when the app has ended.

@@ -1,0 +1,132 @@
+// The wizard's decisions, natively under the sanitizers and under Wine.
+#include "settings/onboarding_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<CaptureDevice> Devices(std::initializer_list<const wchar_t*> ids)
+{
+    std::vector<CaptureDevice> devices(ids.size());
+    size_t i = 0;
+    for (const wchar_t* id : ids) {
+        devices[i] = {};
+        wcscpy(devices[i++].id, id);
+    }
+    return devices;
+}
+
+// The roles after OnboardingDefaultCameras from the given start.
+std::pair<std::wstring, std::wstring> Defaults(const std::vector<CaptureDevice>& cameras, const wchar_t* wide,
+                                               const wchar_t* macro)
+{
+    wchar_t wideId[CAPTURE_ID_CAPACITY];
+    wchar_t macroId[CAPTURE_ID_CAPACITY];
+    wcscpy(wideId, wide);
+    wcscpy(macroId, macro);
+    OnboardingDefaultCameras(cameras, wideId, macroId);
+    return {wideId, macroId};
+}
+
+}  // namespace
+
+TEST(OnboardingRules, PagesNeedAFolderAndTwoDifferentListedCameras)
+{
+    const std::vector<CaptureDevice> cameras = Devices({L"a", L"b"});
+    EXPECT_FALSE(OnboardingPageValid(PAGE_FOLDER, {L"", L"a", L"b"}, cameras));
+    EXPECT_TRUE(OnboardingPageValid(PAGE_FOLDER, {L"D:\\", L"", L""}, cameras));
+    EXPECT_TRUE(OnboardingPageValid(PAGE_CAMERAS, {L"", L"a", L"b"}, cameras));
+    EXPECT_FALSE(OnboardingPageValid(PAGE_CAMERAS, {L"", L"a", L"a"}, cameras));
+    EXPECT_FALSE(OnboardingPageValid(PAGE_CAMERAS, {L"", L"a", L""}, cameras));
+    EXPECT_FALSE(OnboardingPageValid(PAGE_CAMERAS, {L"", L"a", L"gone"}, cameras));
+    for (int32_t page : {PAGE_WELCOME, PAGE_MICROPHONE, PAGE_DONE})
+        EXPECT_TRUE(OnboardingPageValid(page, {L"", L"", L""}, {}));
+}
+
+TEST(OnboardingRules, DefaultCamerasProposeListedDifferentDevices)
+{
+    const std::vector<CaptureDevice> two = Devices({L"a", L"b"});
+    EXPECT_EQ(Defaults(two, L"", L""), std::make_pair(std::wstring(L"a"), std::wstring(L"b")));
+    EXPECT_EQ(Defaults(two, L"gone", L"a"), std::make_pair(std::wstring(L"a"), std::wstring(L"b")));
+    EXPECT_EQ(Defaults(two, L"b", L"b"), std::make_pair(std::wstring(L"b"), std::wstring(L"a")));
+    EXPECT_EQ(Defaults(two, L"b", L"a"), std::make_pair(std::wstring(L"b"), std::wstring(L"a")));
+    EXPECT_EQ(Defaults(Devices({L"a"}), L"", L"x"), std::make_pair(std::wstring(L"a"), std::wstring(L"")));
+    EXPECT_EQ(Defaults({}, L"a", L"b"), std::make_pair(std::wstring(L""), std::wstring(L"")));
+}
+
+TEST(OnboardingRules, ControlsPerPage)
+{
+    const OnboardingControls welcome = OnboardingControlsFor(PAGE_WELCOME, 2, false, true);
+    EXPECT_FALSE(welcome.back || welcome.folderButton || welcome.cameraLists || welcome.microphoneList);
+    EXPECT_EQ(welcome.primary, PrimaryLabel::LetsGo);
+    const OnboardingControls folder = OnboardingControlsFor(PAGE_FOLDER, 0, false, true);
+    EXPECT_TRUE(folder.back && folder.folderButton && folder.suggestionButton);
+    EXPECT_EQ(folder.primary, PrimaryLabel::Continue);
+    EXPECT_FALSE(OnboardingControlsFor(PAGE_FOLDER, 0, true, true).suggestionButton);
+    EXPECT_FALSE(OnboardingControlsFor(PAGE_FOLDER, 0, false, false).suggestionButton);
+    EXPECT_FALSE(OnboardingControlsFor(PAGE_CAMERAS, 1, true, true).cameraLists);
+    EXPECT_TRUE(OnboardingControlsFor(PAGE_CAMERAS, 2, true, true).cameraLists);
+    EXPECT_TRUE(OnboardingControlsFor(PAGE_MICROPHONE, 0, true, true).microphoneList);
+    EXPECT_EQ(OnboardingControlsFor(PAGE_DONE, 2, true, true).primary, PrimaryLabel::Finish);
+}
+
+TEST(OnboardingRules, ListsPreviewsAndSummary)
+{
+    const std::vector<CaptureDevice> microphones = Devices({L"m1", L"m2"});
+    EXPECT_EQ(OnboardingMicrophoneEntry(microphones, L"m2"), 2);
+    EXPECT_EQ(OnboardingMicrophoneEntry(microphones, L"gone"), 0);
+    EXPECT_EQ(OnboardingMicrophoneEntry(microphones, L""), 0);
+    EXPECT_TRUE(DeviceListsSame(Devices({L"a", L"b"}), Devices({L"a", L"b"})));
+    EXPECT_FALSE(DeviceListsSame(Devices({L"a", L"b"}), Devices({L"b", L"a"})));
+    EXPECT_FALSE(DeviceListsSame(Devices({L"a"}), Devices({L"a", L"b"})));
+
+    PreviewWanted wanted = OnboardingWantedPreviews(PAGE_CAMERAS, 2, L"a", L"b");
+    EXPECT_STREQ(wanted.id[0], L"a");
+    EXPECT_STREQ(wanted.id[1], L"b");
+    wanted = OnboardingWantedPreviews(PAGE_CAMERAS, 2, L"a", L"a");  // one device is opened once
+    EXPECT_STREQ(wanted.id[1], L"");
+    wanted = OnboardingWantedPreviews(PAGE_CAMERAS, 1, L"a", L"");
+    EXPECT_STREQ(wanted.id[0], L"");
+    wanted = OnboardingWantedPreviews(PAGE_MICROPHONE, 2, L"a", L"b");
+    EXPECT_TRUE(wanted.id[0][0] == L'\0' && wanted.id[1][0] == L'\0');
+    EXPECT_TRUE(OnboardingPreviewMustClose(false, L"a", L"b"));
+    EXPECT_TRUE(OnboardingPreviewMustClose(true, L"a", L"a"));
+    EXPECT_FALSE(OnboardingPreviewMustClose(false, L"a", L"a"));
+
+    EXPECT_STREQ(OnboardingFolderLeaf(L"C:\\Users\\Ana\\Videos"), L"Videos");
+    EXPECT_STREQ(OnboardingFolderLeaf(L"D:\\"), L"D:\\");
+    EXPECT_STREQ(OnboardingFolderLeaf(L"Aufnahmen"), L"Aufnahmen");
+    EXPECT_NEAR(OnboardingSpinnerOpacity(0), 0.11f, 1e-6);
+    EXPECT_NEAR(OnboardingSpinnerOpacity(7), 0.55f, 1e-6);
+}
+
+TEST(OnboardingRules, LayoutFollowsTheDipMeasuresAtEveryScale)
+{
+    for (float scale : {1.0f, 1.5f}) {
+        const float w = 720.0f * scale;
+        const float h = 600.0f * scale;
+        // Short texts give the minimum widths, a long one its width plus 28 DIP.
+        const OnboardingLayout layout = OnboardingLayoutFor(w, h, scale, {10.0f, 10.0f, 400.0f, 10.0f});
+        EXPECT_FLOAT_EQ(layout.content.left, 36.0f * scale);
+        EXPECT_FLOAT_EQ(layout.content.right, w - 36.0f * scale);
+        EXPECT_FLOAT_EQ(layout.content.bottom, h - 60.0f * scale);
+        EXPECT_FLOAT_EQ(layout.primary.right, w - 28.0f * scale);
+        EXPECT_FLOAT_EQ(layout.primary.right - layout.primary.left, 90.0f * scale);
+        EXPECT_FLOAT_EQ(layout.primary.left - layout.back.right, 8.0f * scale);
+        EXPECT_FLOAT_EQ(layout.back.right - layout.back.left, 80.0f * scale);
+        EXPECT_FLOAT_EQ(layout.folderButton.right - layout.folderButton.left, 400.0f + 28.0f * scale);
+        EXPECT_FLOAT_EQ(layout.primary.bottom - layout.primary.top, 28.0f * scale);
+        EXPECT_FLOAT_EQ((layout.primary.top + layout.primary.bottom) * 0.5f, h - 30.0f * scale);
+        EXPECT_FLOAT_EQ(layout.previewBox[1].left - layout.previewBox[0].left, 304.0f * scale);
+        EXPECT_FLOAT_EQ(layout.previewBox[0].right - layout.previewBox[0].left, 280.0f * scale);
+        EXPECT_FLOAT_EQ(layout.previewBox[0].bottom - layout.previewBox[0].top, 158.0f * scale);
+        EXPECT_LE(layout.warning.bottom, layout.content.bottom);
+        EXPECT_FLOAT_EQ(layout.firstDotX, 28.0f * scale);
+        EXPECT_FLOAT_EQ(layout.dotStep, 13.0f * scale);
+        EXPECT_FLOAT_EQ(layout.dotY, h - 30.0f * scale);
+    }
+}
