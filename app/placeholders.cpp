@@ -1,8 +1,7 @@
 // Stand-ins for the modules that do not exist yet: window renderer, cockpit input, watermark,
-// recorder, photos, settings window and first-run wizard.
+// settings window and first-run wizard.
 // Each later module replaces its block here. None of them claims work it does not do: the
-// renderer only clears the window, the recorder refuses to start, photos are not saved and
-// the settings window does not open.
+// renderer only clears the window and the settings window does not open.
 #include <windows.h>
 
 #include <algorithm>
@@ -15,8 +14,6 @@
 #include "app/ui_state.h"
 #include "capture/camera_control.h"
 #include "diag/log.h"
-#include "record/recorder.h"
-#include "record/snapshot.h"
 #include "render/cockpit_input.h"
 #include "render/renderer.h"
 #include "render/watermark.h"
@@ -110,39 +107,6 @@ void CockpitWheel(float notches)
 uint8_t* WatermarkBuildOverlay(int32_t, int32_t, const wchar_t*)
 {
     return nullptr;
-}
-
-// ---- Recorder: refuses every start. ----
-
-const wchar_t* RecordingStart(int32_t, int32_t, bool, const uint8_t*, int32_t, int32_t)
-{
-    return PickText(L"Aufnahme ist in dieser Programmversion noch nicht verf\u00fcgbar",
-                    L"Recording is not available in this program version yet");
-}
-
-void RecordingRequestStop() {}
-
-bool RecordingIsActive()
-{
-    return false;
-}
-
-int32_t RecordingTakeWrittenCount()
-{
-    return 0;
-}
-
-// The hand-offs keep nothing. A recorder that keeps a Frame or a sample takes a reference of
-// its own: the readers release theirs right after the call.
-void RecordingSubmitVideo(Frame*, Frame*, float, int64_t) {}
-
-void RecordingSubmitAudio(IMFSample*) {}
-
-// ---- Photos: nothing is saved. ----
-
-void SnapshotRequest()
-{
-    LogWrite(LOG_ERROR, L"Keine Fotos gespeichert");
 }
 
 // ---- Settings window: does not exist yet. ----
