@@ -14,6 +14,7 @@
 #include "app/ui_state.h"
 #include "capture/camera_control.h"
 #include "diag/log.h"
+#include "render/cockpit.h"
 #include "render/cockpit_input.h"
 #include "render/renderer.h"
 #include "render/watermark.h"
@@ -50,6 +51,12 @@ void RendererShutdown()
 {
     rendererWindow = nullptr;
 }
+
+// ---- Cockpit drawing: draws nothing yet, so the live picture shows without bars. ----
+
+void CockpitDraw(ID2D1DeviceContext*, float, float, bool) {}
+
+void CockpitReleaseTextFormats() {}
 
 // ---- Cockpit input: no layout exists yet, so nothing can be hit; visibility and the Macro
 // size work. ----
