@@ -2,6 +2,7 @@
 // The recorder's one static record, shared by the recorder, its finalisation and the storage
 // monitor (record/ only).
 #include <windows.h>
+#include <mfidl.h>
 #include <mfreadwrite.h>
 
 #include <cstdint>
