@@ -271,6 +271,35 @@ bool EncoderBehind()
     return EncoderBacklogFull(stats.llLastTimestampReceived, stats.llLastTimestampProcessed);
 }
 
+// Whether only the pool still holds `buffer` (the sink writer has let go of its sample).
+bool OnlyPoolHolds(IMFMediaBuffer* buffer)
+{
+    buffer->AddRef();
+    return buffer->Release() == 1;
+}
+
+// A frame-sized buffer with a reference for the caller: a free one of the pool, else a new one
+// (kept in the pool while there is room).
+HRESULT TakeFrameBuffer(DWORD size, IMFMediaBuffer** out)
+{
+    IMFMediaBuffer** empty = nullptr;
+    for (IMFMediaBuffer*& slot : R.bufferPool) {
+        if (!slot) {
+            if (!empty) empty = &slot;
+        } else if (OnlyPoolHolds(slot)) {
+            slot->AddRef();
+            *out = slot;
+            return S_OK;
+        }
+    }
+    const HRESULT hr = MFCreateMemoryBuffer(size, out);
+    if (SUCCEEDED(hr) && empty) {
+        (*out)->AddRef();
+        *empty = *out;
+    }
+    return hr;
+}
+
 // The composed frame as a bottom-up RGB32 sample (the negative stride the input type names).
 HRESULT MakeVideoSample(int64_t time, int64_t duration, IMFSample** out)
 {
@@ -278,7 +307,7 @@ HRESULT MakeVideoSample(int64_t time, int64_t duration, IMFSample** out)
     const DWORD size = rowBytes * static_cast<DWORD>(R.height);
     const double t0 = PerfClockSeconds();
     ComOwner<IMFMediaBuffer> buffer;
-    HRESULT hr = MFCreateMemoryBuffer(size, &buffer);
+    HRESULT hr = TakeFrameBuffer(size, &buffer);
     BYTE* data = nullptr;
     if (SUCCEEDED(hr)) hr = buffer->Lock(&data, nullptr, nullptr);
     const double t1 = PerfClockSeconds();

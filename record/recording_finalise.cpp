@@ -121,6 +121,10 @@ void CleanUp()
     R.compositor = nullptr;
     free(R.composeBuffer);
     R.composeBuffer = nullptr;
+    for (IMFMediaBuffer*& buffer : R.bufferPool) {
+        if (buffer) buffer->Release();
+        buffer = nullptr;
+    }
     free(R.overlay);
     R.overlay = nullptr;
     R.overlayWidth = R.overlayHeight = 0;
