@@ -43,7 +43,7 @@ void ResetSharedLocked()
     R.mailbox = VideoMailbox{};
     R.timelineStarted = false;
     R.audioQueue = AudioQueue{};
-    R.framesWritten = R.framesSinceQuery = R.droppedCompositing = R.droppedEncoder = 0;
+    R.framesReceived = R.framesWritten = R.framesSinceQuery = R.droppedCompositing = R.droppedEncoder = 0;
 }
 
 void CleanUpFailedStart()
@@ -356,6 +356,9 @@ void WriteVideo(const VideoPair& pair)
         R.timelineStarted = true;
         ReleaseSRWLockExclusive(&R.lock);
     }
+    // An encoder more than a second behind gets no new frame; deciding before the composition
+    // leaves the processor to the encoder.
+    if (EncoderBehind()) return CountDrop(&RecordingState::droppedEncoder);
     const double composeStart = PerfClockSeconds();
     const bool composed = CompositorCompose(R.compositor, pair.wide, pair.macro, pair.pipFraction, R.overlay,
                                             R.overlayWidth, R.overlayHeight, R.composeBuffer, R.width * 4);
@@ -365,7 +368,6 @@ void WriteVideo(const VideoPair& pair)
         return CountDrop(&RecordingState::droppedCompositing);
     }
     R.composeFailing = false;
-    if (EncoderBehind()) return CountDrop(&RecordingState::droppedEncoder);
 
     ComOwner<IMFSample> sample;
     HRESULT hr = MakeVideoSample(pair.timestamp - R.baseTimestamp,
@@ -584,6 +586,7 @@ void RecordingSubmitVideo(Frame* wide, Frame* macro, float pipFraction, int64_t 
         ReleaseSRWLockExclusive(&R.lock);
         return;
     }
+    R.framesReceived++;
     FrameRetain(wide);
     if (macro) FrameRetain(macro);
     VideoPair displaced = {};

@@ -40,6 +40,7 @@ struct RecordingState {
     bool timelineStarted;
     VideoMailbox mailbox;
     AudioQueue audioQueue;
+    int32_t framesReceived;  // Wide frames handed in while active
     int32_t framesWritten;
     int32_t framesSinceQuery;
     int32_t droppedCompositing;
