@@ -56,7 +56,7 @@ class Picture:
         return [sum(v[c] for v in values) / len(values) for c in range(3)]
 
     def white(self, *box):
-        return sum(1 for v in self.pixels(*box) if min(v) > 215)
+        return sum(1 for v in self.pixels(*box) if min(v) > 200)
 
     def difference(self, other, *box):
         mine, theirs = list(self.pixels(*box)), list(other.pixels(*box))
@@ -137,7 +137,7 @@ def main():
     expected = [c for c in clicks if frame_times[0] < c < frame_times[-1] - 0.5]
     longest_gap = max(b - a for a, b in zip(frame_times, frame_times[1:]))
     # A flash lasts half a second: while no gap between written frames is longer, none is lost.
-    check(len(onsets) >= 1 and (len(onsets) == len(expected) or longest_gap >= 0.5),
+    check((len(onsets) >= 1 or not expected) and (len(onsets) == len(expected) or longest_gap >= 0.5),
           f"a flash for every click inside the picture ({len(onsets)} flashes, {len(expected)} clicks, "
           f"longest gap between frames {longest_gap * 1000:.0f} ms)")
     for k in onsets:
@@ -159,7 +159,7 @@ def main():
           f"first frame: the reddish Macro surface in the box (R/G/B {inside[0]:.0f}/{inside[1]:.0f}/"
           f"{inside[2]:.0f}), sky beside it")
     # The practice text, light on the sky (whose red stays far below white) at the bottom left.
-    text = first.white(0.0, 0.15, 0.90, 1.0)
+    text = picture(movie, width, height, ("-frames:v", "1")).white(0.0, 0.15, 0.92, 1.0)
     check(text > 20, f"first frame: practice text of the watermark at the bottom left ({text} light pixels)")
 
     # ---- Photos ----
@@ -172,6 +172,8 @@ def main():
         described = run("identify", "-format", "%m %w %h", path).decode().split()
         check(described == ["JPEG", str(width), str(height)], f"{file}: JPEG {width}x{height} ({' '.join(described)})")
         shots[kind] = picture(path, 480, 270)
+        if kind == "Macro":
+            macro_text = picture(path, width, height).white(0.0, 0.15, 0.92, 1.0)
     if "Wide" in shots and "Ansicht" in shots:
         check_turned(shots["Wide"], "Wide photo")
         check(shots["Ansicht"].difference(shots["Wide"], *UPPER) < 6
@@ -179,8 +181,8 @@ def main():
               "Ansicht photo: the Wide photo with the Macro box")
     if "Macro" in shots:
         whole = shots["Macro"].mean(0.0, 1.0, 0.0, 0.85)
-        check(whole[0] > whole[1] + 20 and whole[0] > whole[2] + 20 and shots["Macro"].white(0.0, 0.15, 0.9, 1.0) > 20,
-              "Macro photo: the Macro surface fills the frame, with the watermark")
+        check(whole[0] > whole[1] + 20 and whole[0] > whole[2] + 20 and macro_text > 20,
+              f"Macro photo: the Macro surface fills the frame, with the watermark ({macro_text} light pixels)")
 
     if failures:
         print(f"{len(failures)} check(s) failed")
