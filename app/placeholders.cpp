@@ -1,7 +1,5 @@
-// Stand-ins for the modules that do not exist yet: cockpit drawing and input, recorder and
-// photos.
-// Each later module replaces its block here. None of them claims work it does not do: the
-// cockpit draws nothing, the recorder refuses to start and photos are not saved.
+// Stand-ins for the module that does not exist yet: cockpit drawing and input.
+// None of it claims work it does not do: the cockpit draws nothing.
 #include <windows.h>
 
 #include <algorithm>
@@ -14,8 +12,6 @@
 #include "app/ui_state.h"
 #include "capture/camera_control.h"
 #include "diag/log.h"
-#include "record/recorder.h"
-#include "record/snapshot.h"
 #include "render/cockpit.h"
 #include "render/cockpit_input.h"
 #include "settings/settings_store.h"
@@ -77,37 +73,3 @@ void CockpitWheel(float notches)
     CockpitSetPipSize(UiState.pipSize + notches * WHEEL_STEP);
 }
 
-// ---- Recorder: refuses every start. ----
-
-const wchar_t* RecordingStart(int32_t, int32_t, bool, const uint8_t*, int32_t, int32_t)
-{
-    return PickText(L"Aufnahme ist in dieser Programmversion noch nicht verf\u00fcgbar",
-                    L"Recording is not available in this program version yet");
-}
-
-void RecordingRequestStop() {}
-
-bool RecordingIsActive()
-{
-    return false;
-}
-
-int32_t RecordingTakeWrittenCount()
-{
-    return 0;
-}
-
-// The hand-offs keep nothing. A recorder that keeps a Frame or a sample takes a reference of
-// its own: the readers release theirs right after the call.
-void RecordingSubmitVideo(Frame*, Frame*, float, int64_t) {}
-
-void RecordingSubmitAudio(IMFSample*) {}
-
-// ---- Photos: nothing is saved. ----
-
-void SnapshotRequest()
-{
-    LogWrite(LOG_ERROR, L"Keine Fotos gespeichert");
-}
-
-}

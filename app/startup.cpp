@@ -15,7 +15,9 @@
 #include "capture/camera_control.h"
 #include "diag/log.h"
 #include "frames/stabilizer.h"
+#include "record/recorder.h"
 #include "record/recording_folder.h"
+#include "record/snapshot.h"
 #include "render/cockpit_input.h"
 #include "render/renderer.h"
 #include "settings/onboarding.h"
@@ -44,6 +46,8 @@ struct MediaFoundationScope {
 constexpr wchar_t SINGLE_INSTANCE_MUTEX[] = L"MIRU-Windows-SingleInstance";
 constexpr UINT FRAME_PERIOD_MS = 33;
 constexpr UINT FREE_SPACE_PERIOD_MS = 15000;
+constexpr uint32_t RECORDING_SHUTDOWN_WAIT_MS = 30000;
+constexpr uint32_t PHOTO_SHUTDOWN_WAIT_MS = 10000;
 constexpr DWORD COMMON_CONTROL_CLASSES =
     ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES | ICC_STANDARD_CLASSES | ICC_LINK_CLASS;
 
@@ -212,5 +216,10 @@ int AppRun(HINSTANCE instance, int showCommand)
         LogWrite(LOG_ERROR, L"Media Foundation konnte nicht gestartet werden (0x%08lX)",
                  LogHresult(mediaFoundation.result));
 
-    return RunApplication(instance, showCommand);
+    const int code = RunApplication(instance, showCommand);
+    // Media Foundation and COM end with this function: a recording's writer thread and running
+    // photo jobs finish their files first (bounded, so a hung drive cannot keep the process).
+    RecordingWaitForShutdown(RECORDING_SHUTDOWN_WAIT_MS);
+    SnapshotWaitForShutdown(PHOTO_SHUTDOWN_WAIT_MS);
+    return code;
 }

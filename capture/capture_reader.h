@@ -10,6 +10,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "capture/stream_clock.h"
+
 struct Frame;
 
 enum : int32_t {
@@ -37,6 +39,8 @@ struct CaptureReader final : IMFSourceReaderCallback {
     int32_t defaultStride = 0;  // bytes; negative for bottom-up images, 0 when not given
     bool audioIsFloat = false;
     uint32_t audioBitsPerSample = 0;
+    // This reader's sample times on the process clock; used only by its own callbacks.
+    StreamClock clock = {};
     // Guards `previewFrame` (preview reader only); held only to swap or retain the pointer.
     SRWLOCK previewLock = SRWLOCK_INIT;
     Frame* previewFrame = nullptr;  // the newest preview Frame; the reader holds its reference

@@ -9,10 +9,17 @@
 #include "capture/frame_copy.h"
 #include "capture/mic_level.h"
 #include "diag/log.h"
+#include "diag/perf_clock.h"
 #include "frames/frame_store.h"
 #include "frames/stabilizer.h"
 
 namespace {
+
+// The process clock in 100-ns units, the time line of every stream.
+int64_t ProcessTime()
+{
+    return static_cast<int64_t>(PerfClockSeconds() * 1e7);
+}
 
 // Whether this is the reader's first undersized frame (the only one it reports).
 bool FirstTooSmall(CaptureReader& reader)
@@ -121,6 +128,7 @@ void Deliver(CaptureReader& reader, Frame* frame, LONGLONG timestamp)
 
 void IntakeVideoSample(CaptureReader& reader, IMFSample* sample, LONGLONG timestamp)
 {
+    timestamp = StreamClockMap(reader.clock, timestamp, ProcessTime());
     ComOwner<IMFMediaBuffer> buffer;
     if (FAILED(sample->ConvertToContiguousBuffer(&buffer)) || !buffer) return;
     Frame* frame = FrameCreate(reader.frameWidth, reader.frameHeight);
@@ -146,6 +154,10 @@ void IntakeAudioSample(CaptureReader& reader, IMFSample* sample)
         }
     }
     buffer.Reset();
+    // The sample is restamped on the process clock before anyone else sees its time; one
+    // without a time keeps none (the recorder drops it).
+    LONGLONG time = 0;
+    if (SUCCEEDED(sample->GetSampleTime(&time))) sample->SetSampleTime(StreamClockMap(reader.clock, time, ProcessTime()));
     const CaptureRecorderCalls& recorder = CaptureRecorder();
     if (recorder.isActive()) recorder.submitAudio(sample);
 }

@@ -20,3 +20,6 @@ int32_t RecordingTakeWrittenCount();
 void RecordingSubmitVideo(Frame* wide, Frame* macro, float pipFraction, int64_t timestamp);
 // Microphone reader.
 void RecordingSubmitAudio(IMFSample* sample);
+// Process end, before Media Foundation and COM go: stops a running recording and waits up to
+// `timeoutMs` for its writer thread. False when the thread was still running.
+bool RecordingWaitForShutdown(uint32_t timeoutMs);

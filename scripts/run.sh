@@ -100,6 +100,14 @@ case "${virtual_set,,}" in
     none | no-mic) [ -n "$roaming" ] && prepare_virtual_settings "" ;;
     *) [ -n "$roaming" ] && prepare_virtual_settings '{0.0.1.00000000}.{8d2f6a3e-5b1c-4e7a-9f0d-3c6b2a1e4f57}' ;;
 esac
+# Where this run's recordings and photos land: the settings' recording folder, as a Unix path.
+recordings_unix=""
+if [ -n "$roaming" ] && [ -f "$roaming/MI-RU/settings.ini" ]; then
+    folder=$(iconv -f UTF-16 -t UTF-8 "$roaming/MI-RU/settings.ini" | tr -d '\r' | sed -n 's/^recordingFolder=//p' | head -1)
+    case "$folder" in
+        [Cc]:\\*) recordings_unix="$WINEPREFIX/drive_c/$(printf '%s' "${folder:3}" | tr '\\' '/')" ;;
+    esac
+fi
 
 # The log lines of this run, printed when the app has ended.
 log_lines_before=0
@@ -142,6 +150,32 @@ else
     echo "No screenshot was saved" >&2
 fi
 
+# ---- A recording and a photo press, as a user makes them: R, about ten seconds, R; Space ----
+# Waits until a log line of this run matches the pattern; prints it.
+wait_for_log() {
+    local pattern=$1 seconds=$2 i=0 line
+    while [ $i -lt $((seconds * 10)) ]; do
+        line=$(tail -n +"$((log_lines_before + 1))" "$log" 2>/dev/null | tr -d '\r' | grep -E "$pattern" | tail -1)
+        if [ -n "$line" ]; then echo "  $line"; return 0; fi
+        sleep 0.1
+        i=$((i + 1))
+    done
+    echo "  (no log line matching \"$pattern\" within $seconds s)"
+    return 1
+}
+demo_status=0
+if [ -n "$roaming" ]; then
+    echo "Recording and photo (the window gets the user's keys):"
+    wait_for_log "Kameras live" 30 >/dev/null || true
+    "$wine" "$helper" key R </dev/null
+    wait_for_log "Aufnahme läuft|Aufnahme-Start fehlgeschlagen" 30 || demo_status=1
+    sleep 10
+    "$wine" "$helper" key R </dev/null
+    wait_for_log "Aufnahme gespeichert|Aufnahme fehlgeschlagen" 120 || demo_status=1
+    "$wine" "$helper" key space </dev/null
+    wait_for_log "Fotos gespeichert|Keine Fotos gespeichert|Foto nicht möglich" 60 || demo_status=1
+fi
+
 "$wine" "$helper" close </dev/null
 set +e
 wait "$app"
@@ -149,4 +183,22 @@ code=$?
 set -e
 echo "MI-RU ended with exit code $code"
 print_run_log
-exit $code
+
+# The saved files and what ffprobe reads in the recording.
+if [ -n "$roaming" ]; then
+    movie=$(tail -n +"$((log_lines_before + 1))" "$log" | tr -d '\r' | sed -n 's/.*Aufnahme gespeichert: //p' | tail -1)
+    echo "Saved files (recording folder $recordings_unix):"
+    tail -n +"$((log_lines_before + 1))" "$log" | tr -d '\r' | sed -n 's/.*Foto gespeichert: .*\\/  /p'
+    if [ -n "$movie" ] && [ -f "$recordings_unix/$movie" ]; then
+        echo "  $movie"
+        if command -v ffprobe >/dev/null; then
+            echo "ffprobe of $recordings_unix/$movie:"
+            ffprobe -v error -show_entries format=duration,size:stream=index,codec_type,codec_name,width,height,nb_frames,sample_rate,channels,duration \
+                -of compact=p=0 "$recordings_unix/$movie" | sed 's/^/  /'
+        fi
+    else
+        demo_status=1
+    fi
+fi
+[ $code -ne 0 ] && exit $code
+exit $demo_status

@@ -1,0 +1,632 @@
+#include "record/recorder.h"
+
+#include <windows.h>
+#include <mfapi.h>
+#include <mferror.h>
+#include <shlobj.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <ctime>
+
+#include "app/app_messages.h"
+#include "app/texts.h"
+#include "app/win_owners.h"
+#include "capture/camera_control.h"
+#include "capture/media_seam.h"
+#include "diag/log.h"
+#include "diag/perf_clock.h"
+#include "frames/frame_store.h"
+#include "record/file_names.h"
+#include "record/recording_state.h"
+#include "render/compositor.h"
+
+RecordingState Recording = {};
+
+namespace {
+
+RecordingState& R = Recording;
+
+constexpr uint32_t FRAME_RATE = 30;
+constexpr uint32_t H264_PROFILE_HIGH = 100;
+constexpr uint32_t KEY_FRAME_SPACING = 60;
+constexpr uint32_t AAC_BITS_PER_SAMPLE = 16;
+constexpr uint32_t AAC_BYTES_PER_SECOND = 12000;
+
+// ---- Start ----
+
+// Under the lock: the queues and counters of a new recording.
+void ResetSharedLocked()
+{
+    R.finishRequested = false;
+    R.mailbox = VideoMailbox{};
+    R.timelineStarted = false;
+    R.audioQueue = AudioQueue{};
+    R.framesReceived = R.framesWritten = R.framesSinceQuery = R.droppedCompositing = R.droppedEncoder = 0;
+    R.droppedSound = 0;
+}
+
+void CleanUpFailedStart()
+{
+    if (R.sinkWriter) R.sinkWriter->Release();
+    R.sinkWriter = nullptr;
+    if (R.tempFile[0]) DeleteFileW(R.tempFile);  // only ever the file this start reserved
+    R.tempFile[0] = L'\0';
+    if (R.mfStarted) MFShutdown();
+    R.mfStarted = false;
+    free(R.overlay);
+    R.overlay = nullptr;
+    R.overlayWidth = R.overlayHeight = 0;
+    R.audioEnabled = false;
+    AcquireSRWLockExclusive(&R.lock);
+    R.busy = false;
+    ReleaseSRWLockExclusive(&R.lock);
+}
+
+// "%ls\MI-RU\tmp" under the local application data folder, created when missing.
+const wchar_t* MakeTempFolder()
+{
+    wchar_t local[MAX_PATH];
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local)))
+        return PickText(L"Tempor\u00e4rer Ordner nicht verf\u00fcgbar", L"Temporary folder unavailable");
+    wchar_t appFolder[RECORDING_PATH_CAPACITY];
+    const int a = swprintf(appFolder, RECORDING_PATH_CAPACITY, L"%ls\\MI-RU", local);
+    const int b = swprintf(R.tempFolder, RECORDING_PATH_CAPACITY, L"%ls\\MI-RU\\tmp", local);
+    const auto made = [](const wchar_t* path) {
+        return CreateDirectoryW(path, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+    };
+    if (a < 0 || b < 0 || !made(appFolder) || !made(R.tempFolder)) {
+        R.tempFolder[0] = L'\0';
+        return PickText(L"Tempor\u00e4rer Ordner konnte nicht erstellt werden", L"Temporary folder could not be created");
+    }
+    return nullptr;
+}
+
+// Reserves "miru-<seconds>.mp4" (or "miru-<seconds>_<n>.mp4" when taken) in the temporary
+// folder by creating it empty: an earlier recording's file is never replaced.
+bool ReserveTempFile()
+{
+    const int64_t seconds = static_cast<int64_t>(time(nullptr));
+    for (int32_t n = 1; n <= FILE_NAME_MAX_TRIES; n++) {
+        if (!TempRecordingName(R.tempFolder, seconds, n, R.tempFile, RECORDING_PATH_CAPACITY)) break;
+        HandleOwner file{CreateFileW(R.tempFile, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)};
+        if (file.Valid()) return true;
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    }
+    R.tempFile[0] = L'\0';
+    return false;
+}
+
+HRESULT CreateSinkWriter(IMFSinkWriter** writer)
+{
+    ComOwner<IMFAttributes> attributes;
+    if (SUCCEEDED(MFCreateAttributes(&attributes, 2)) && attributes) {
+        attributes->SetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, 1);
+        attributes->SetUINT32(MF_SINK_WRITER_DISABLE_THROTTLING, 1);
+    } else {
+        attributes.Reset();
+        LogWrite(LOG_WARN, L"Aufnahme: SinkWriter-Attribute nicht verf\u00fcgbar \u2014 Standardeinstellungen werden verwendet");
+    }
+    return SeamCreateSinkWriterFromURL(R.tempFile, nullptr, attributes.Get(), writer);
+}
+
+HRESULT AddVideoStream(IMFSinkWriter* writer, int32_t width, int32_t height, DWORD* index)
+{
+    const UINT32 w = static_cast<UINT32>(width), h = static_cast<UINT32>(height);
+    ComOwner<IMFMediaType> output;
+    HRESULT hr = MFCreateMediaType(&output);
+    if (SUCCEEDED(hr)) hr = output->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+    if (SUCCEEDED(hr)) hr = output->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_H264);
+    if (SUCCEEDED(hr)) hr = output->SetUINT32(MF_MT_AVG_BITRATE, RecordingVideoBitrate(width));
+    if (SUCCEEDED(hr)) hr = MFSetAttributeSize(output.Get(), MF_MT_FRAME_SIZE, w, h);
+    if (SUCCEEDED(hr)) hr = MFSetAttributeRatio(output.Get(), MF_MT_FRAME_RATE, FRAME_RATE, 1);
+    if (SUCCEEDED(hr)) hr = MFSetAttributeRatio(output.Get(), MF_MT_PIXEL_ASPECT_RATIO, 1, 1);
+    if (SUCCEEDED(hr)) hr = output->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive);
+    if (SUCCEEDED(hr)) hr = output->SetUINT32(MF_MT_MPEG2_PROFILE, H264_PROFILE_HIGH);
+    if (SUCCEEDED(hr)) hr = output->SetUINT32(MF_MT_MAX_KEYFRAME_SPACING, KEY_FRAME_SPACING);
+    if (SUCCEEDED(hr)) hr = writer->AddStream(output.Get(), index);
+
+    ComOwner<IMFMediaType> input;
+    if (SUCCEEDED(hr)) hr = MFCreateMediaType(&input);
+    if (SUCCEEDED(hr)) hr = input->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+    if (SUCCEEDED(hr)) hr = input->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_RGB32);
+    if (SUCCEEDED(hr)) hr = MFSetAttributeSize(input.Get(), MF_MT_FRAME_SIZE, w, h);
+    if (SUCCEEDED(hr)) hr = MFSetAttributeRatio(input.Get(), MF_MT_FRAME_RATE, FRAME_RATE, 1);
+    if (SUCCEEDED(hr)) hr = MFSetAttributeRatio(input.Get(), MF_MT_PIXEL_ASPECT_RATIO, 1, 1);
+    if (SUCCEEDED(hr)) hr = input->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive);
+    // Bottom-up rows, as the writer thread copies them.
+    if (SUCCEEDED(hr)) hr = input->SetUINT32(MF_MT_DEFAULT_STRIDE, static_cast<UINT32>(-4 * width));
+    if (SUCCEEDED(hr)) hr = writer->SetInputMediaType(*index, input.Get(), nullptr);
+    return hr;
+}
+
+// A writer with the video stream in R.sinkWriter; null text on success, else the start error.
+const wchar_t* OpenWriterWithVideo(int32_t width, int32_t height)
+{
+    HRESULT hr = CreateSinkWriter(&R.sinkWriter);
+    if (FAILED(hr) || !R.sinkWriter) {
+        LogWrite(LOG_ERROR, L"SinkWriter konnte nicht erstellt werden (0x%08lX): %ls", LogHresult(hr), R.tempFile);
+        return PickText(L"SinkWriter konnte nicht erstellt werden", L"SinkWriter could not be created");
+    }
+    hr = AddVideoStream(R.sinkWriter, width, height, &R.videoStream);
+    if (FAILED(hr)) {
+        LogWrite(LOG_ERROR, L"Video-Spur nicht hinzuf\u00fcgbar (0x%08lX)", LogHresult(hr));
+        return PickText(L"Video-Spur nicht hinzuf\u00fcgbar", L"Video track could not be added");
+    }
+    return nullptr;
+}
+
+enum class SoundResult : uint8_t { Added, Skipped, WriterSpoiled };
+
+// The AAC track for the microphone's current type. A stream that was added but then refused
+// its input type cannot be removed again: the writer is then spoiled and must be replaced.
+SoundResult AddSoundStream()
+{
+    ComOwner<IMFMediaType> microphone(CaptureAcquireAudioMediaType());
+    if (!microphone) return SoundResult::Skipped;
+    UINT32 rate = 0, channels = 0;
+    const bool rateKnown = SUCCEEDED(microphone->GetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, &rate));
+    const bool channelsKnown = SUCCEEDED(microphone->GetUINT32(MF_MT_AUDIO_NUM_CHANNELS, &channels));
+    const AudioTrackFormat format = RecordingAudioTrackFormat(rateKnown, rate, channelsKnown, channels);
+
+    ComOwner<IMFMediaType> output;
+    HRESULT hr = MFCreateMediaType(&output);
+    if (SUCCEEDED(hr)) hr = output->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Audio);
+    if (SUCCEEDED(hr)) hr = output->SetGUID(MF_MT_SUBTYPE, MFAudioFormat_AAC);
+    if (SUCCEEDED(hr)) hr = output->SetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, AAC_BITS_PER_SAMPLE);
+    if (SUCCEEDED(hr)) hr = output->SetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, format.samplesPerSecond);
+    if (SUCCEEDED(hr)) hr = output->SetUINT32(MF_MT_AUDIO_NUM_CHANNELS, format.channels);
+    if (SUCCEEDED(hr)) hr = output->SetUINT32(MF_MT_AUDIO_AVG_BYTES_PER_SECOND, AAC_BYTES_PER_SECOND);
+    bool added = false;
+    if (SUCCEEDED(hr)) hr = R.sinkWriter->AddStream(output.Get(), &R.audioStream);
+    if (SUCCEEDED(hr)) {
+        added = true;
+        hr = R.sinkWriter->SetInputMediaType(R.audioStream, microphone.Get(), nullptr);
+    }
+    if (SUCCEEDED(hr)) return SoundResult::Added;
+    LogWrite(LOG_WARN, L"Ton-Spur nicht hinzuf\u00fcgbar (0x%08lX) \u2014 Aufnahme ohne Ton", LogHresult(hr));
+    return added ? SoundResult::WriterSpoiled : SoundResult::Skipped;
+}
+
+DWORD WINAPI WriterThread(void*);
+
+// ---- Writer thread ----
+
+void PostStopRequest()
+{
+    if (HWND window = mainWindow) PostMessageW(window, WM_APP_STOP_RECORDING, 0, 0);
+}
+
+void ReportWriterFailure(HRESULT hr)
+{
+    R.writerFailed = true;
+    LogWrite(LOG_ERROR, L"Aufnahme-Writer fehlgeschlagen: 0x%08lX", LogHresult(hr));
+    PostAppMessageText(WM_APP_WARNING, 0,
+                       PickText(L"Aufnahme fehlgeschlagen \u2014 Laufwerk getrennt oder Schreibfehler. Die Datei ist "
+                                L"voraussichtlich unbrauchbar.",
+                                L"Recording failed \u2014 drive disconnected or write error. The file is most likely "
+                                L"unusable."));
+    PostStopRequest();
+}
+
+// The graphics device is gone for good: the recording ends through the writer's failure path,
+// but what was written so far is finalised as usual.
+void ReportGraphicsFailure()
+{
+    R.writerFailed = true;
+    LogWrite(LOG_ERROR, L"Aufnahme: Grafikger\u00e4t verloren und nicht wiederherstellbar \u2014 Aufnahme wird beendet");
+    PostAppMessageText(WM_APP_WARNING, 0,
+                       PickText(L"Aufnahme beendet \u2014 die Grafikausgabe ist ausgefallen. Das bisher Aufgenommene "
+                                L"wird gespeichert.",
+                                L"Recording stopped \u2014 the graphics output failed. What was recorded so far is "
+                                L"being saved."));
+    PostStopRequest();
+}
+
+void RunDropCheck()
+{
+    AcquireSRWLockShared(&R.lock);
+    const int32_t drops = R.droppedCompositing + R.droppedEncoder;
+    ReleaseSRWLockShared(&R.lock);
+    const DropWarning warning = DropCheck(R.dropWindow, PerfClockSeconds(), drops);
+    if (warning.warn)
+        LogWrite(LOG_WARN, L"Aufnahme verwirft Frames (%d in 5 s bei %d geschrieben) \u2014 Aufnahme kann ruckeln",
+                 warning.drops, warning.written);
+}
+
+void CountDrop(int32_t RecordingState::*counter)
+{
+    AcquireSRWLockExclusive(&R.lock);
+    R.*counter += 1;
+    ReleaseSRWLockExclusive(&R.lock);
+    RunDropCheck();
+}
+
+// A failed composition: once per streak logged; a lost device gets a new compositor, and when
+// none can be made the recording ends.
+void HandleComposeFailure()
+{
+    if (!R.composeFailing) {
+        R.composeFailing = true;
+        LogWrite(LOG_WARN, L"Aufnahme: Compositing fehlgeschlagen \u2014 Frames werden verworfen");
+    }
+    ID3D11Device* device = R.compositor ? R.compositor->d3dDevice : nullptr;
+    if (!device || SUCCEEDED(device->GetDeviceRemovedReason())) return;
+    CompositorDestroy(R.compositor);
+    R.compositor = CompositorCreate(R.width, R.height);
+    if (R.compositor) {
+        LogWrite(LOG_EVENT, L"Aufnahme: Grafikger\u00e4t verloren \u2014 Compositor neu erstellt");
+        return;
+    }
+    R.compositorUnavailable = true;
+    ReportGraphicsFailure();
+}
+
+bool EncoderBehind()
+{
+    MF_SINK_WRITER_STATISTICS stats = {};
+    stats.cb = sizeof(stats);
+    if (FAILED(R.sinkWriter->GetStatistics(R.videoStream, &stats))) return false;  // no backlog known
+    return EncoderBacklogFull(stats.llLastTimestampReceived, stats.llLastTimestampProcessed);
+}
+
+// Whether only the pool still holds `buffer` (the sink writer has let go of its sample).
+bool OnlyPoolHolds(IMFMediaBuffer* buffer)
+{
+    buffer->AddRef();
+    return buffer->Release() == 1;
+}
+
+// A frame-sized buffer with a reference for the caller: a free one of the pool, else a new one
+// (kept in the pool while there is room).
+HRESULT TakeFrameBuffer(DWORD size, IMFMediaBuffer** out)
+{
+    IMFMediaBuffer** empty = nullptr;
+    for (IMFMediaBuffer*& slot : R.bufferPool) {
+        if (!slot) {
+            if (!empty) empty = &slot;
+        } else if (OnlyPoolHolds(slot)) {
+            slot->AddRef();
+            *out = slot;
+            return S_OK;
+        }
+    }
+    const HRESULT hr = MFCreateMemoryBuffer(size, out);
+    if (SUCCEEDED(hr) && empty) {
+        (*out)->AddRef();
+        *empty = *out;
+    }
+    return hr;
+}
+
+// The composed frame as a bottom-up RGB32 sample (the negative stride the input type names).
+HRESULT MakeVideoSample(int64_t time, int64_t duration, IMFSample** out)
+{
+    const DWORD rowBytes = static_cast<DWORD>(R.width) * 4;
+    const DWORD size = rowBytes * static_cast<DWORD>(R.height);
+    const double t0 = PerfClockSeconds();
+    ComOwner<IMFMediaBuffer> buffer;
+    HRESULT hr = TakeFrameBuffer(size, &buffer);
+    BYTE* data = nullptr;
+    if (SUCCEEDED(hr)) hr = buffer->Lock(&data, nullptr, nullptr);
+    const double t1 = PerfClockSeconds();
+    if (SUCCEEDED(hr)) {
+        for (int32_t row = 0; row < R.height; row++)
+            memcpy(data + static_cast<size_t>(R.height - 1 - row) * rowBytes,
+                   R.composeBuffer + static_cast<size_t>(row) * rowBytes, rowBytes);
+        buffer->Unlock();
+        hr = buffer->SetCurrentLength(size);
+    }
+    const double t2 = PerfClockSeconds();
+    ComOwner<IMFSample> sample;
+    if (SUCCEEDED(hr)) hr = MFCreateSample(&sample);
+    if (SUCCEEDED(hr)) hr = sample->AddBuffer(buffer.Get());
+    if (SUCCEEDED(hr)) hr = sample->SetSampleTime(time);
+    if (SUCCEEDED(hr)) hr = sample->SetSampleDuration(duration);
+    R.times.rowCopy += t2 - t1;
+    R.times.sampleCreate += (t1 - t0) + (PerfClockSeconds() - t2);
+    if (SUCCEEDED(hr)) *out = sample.Detach();
+    return hr;
+}
+
+void WriteVideo(const VideoPair& pair)
+{
+    if (!R.sinkWriter || R.writerFailed) return;
+    if (!R.compositor) {
+        if (R.compositorUnavailable) return CountDrop(&RecordingState::droppedCompositing);
+        R.compositor = CompositorCreate(R.width, R.height);
+        R.composeBuffer = static_cast<uint8_t*>(malloc(static_cast<size_t>(R.width) * R.height * 4));
+        if (!R.compositor || !R.composeBuffer) {
+            CompositorDestroy(R.compositor);
+            R.compositor = nullptr;
+            free(R.composeBuffer);
+            R.composeBuffer = nullptr;
+            R.compositorUnavailable = true;
+            LogWrite(LOG_ERROR,
+                     L"Aufnahme: Offscreen-Compositor konnte nicht erstellt werden \u2014 Frames werden verworfen");
+            return CountDrop(&RecordingState::droppedCompositing);
+        }
+    }
+    if (R.baseTimestamp < 0) {
+        // The first pair sets the time base, even when it fails to compose.
+        R.baseTimestamp = pair.timestamp;
+        R.startSeconds = PerfClockSeconds();
+        AcquireSRWLockExclusive(&R.lock);
+        R.timelineStarted = true;
+        ReleaseSRWLockExclusive(&R.lock);
+    }
+    // An encoder more than a second behind gets no new frame; deciding before the composition
+    // leaves the processor to the encoder.
+    if (EncoderBehind()) return CountDrop(&RecordingState::droppedEncoder);
+    const double composeStart = PerfClockSeconds();
+    const bool composed = CompositorCompose(R.compositor, pair.wide, pair.macro, pair.pipFraction, R.overlay,
+                                            R.overlayWidth, R.overlayHeight, R.composeBuffer, R.width * 4);
+    const double composeSeconds = PerfClockSeconds() - composeStart;
+    if (!composed) {
+        HandleComposeFailure();
+        return CountDrop(&RecordingState::droppedCompositing);
+    }
+    R.composeFailing = false;
+
+    ComOwner<IMFSample> sample;
+    HRESULT hr = MakeVideoSample(pair.timestamp - R.baseTimestamp,
+                                 RecordingFrameDuration(R.lastTimestamp, pair.timestamp), &sample);
+    if (SUCCEEDED(hr)) {
+        const double writeStart = PerfClockSeconds();
+        hr = R.sinkWriter->WriteSample(R.videoStream, sample.Get());
+        R.times.writeSample += PerfClockSeconds() - writeStart;
+        R.times.compose += composeSeconds;
+        R.times.frames++;
+    }
+    if (SUCCEEDED(hr)) {
+        AcquireSRWLockExclusive(&R.lock);
+        R.framesWritten++;
+        R.framesSinceQuery++;
+        ReleaseSRWLockExclusive(&R.lock);
+        R.dropWindow.written++;
+        R.lastTimestamp = pair.timestamp;
+        RunDropCheck();
+    } else if (hr == MF_E_NOTACCEPTING || hr == E_OUTOFMEMORY) {
+        CountDrop(&RecordingState::droppedEncoder);
+    } else if (!R.writerFailed) {
+        ReportWriterFailure(hr);
+    }
+}
+
+void WriteSound(IMFSample* sample)
+{
+    LONGLONG time = 0;
+    if (R.sinkWriter && !R.writerFailed && R.audioEnabled && R.baseTimestamp >= 0 &&
+        SUCCEEDED(sample->GetSampleTime(&time)) && time - R.baseTimestamp >= 0) {
+        sample->SetSampleTime(time - R.baseTimestamp);
+        const HRESULT hr = R.sinkWriter->WriteSample(R.audioStream, sample);
+        if (FAILED(hr) && hr != MF_E_NOTACCEPTING && !R.writerFailed) ReportWriterFailure(hr);
+    }
+    sample->Release();
+}
+
+DWORD WINAPI WriterThread(void*)
+{
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (FAILED(com)) LogWrite(LOG_WARN, L"Aufnahme: COM-Initialisierung fehlgeschlagen (0x%08lX)", LogHresult(com));
+    for (;;) {
+        AcquireSRWLockExclusive(&R.lock);
+        // Sound is always served before a waiting picture.
+        if (void* sound = AudioQueuePop(R.audioQueue)) {
+            ReleaseSRWLockExclusive(&R.lock);
+            WriteSound(static_cast<IMFSample*>(sound));
+            continue;
+        }
+        VideoPair pair = {};
+        if (VideoMailboxTake(R.mailbox, &pair)) {
+            ReleaseSRWLockExclusive(&R.lock);
+            WriteVideo(pair);
+            FrameRelease(pair.wide);
+            FrameRelease(pair.macro);
+            continue;
+        }
+        if (R.finishRequested) {
+            ReleaseSRWLockExclusive(&R.lock);
+            break;
+        }
+        SleepConditionVariableSRW(&R.wake, &R.lock, INFINITE, 0);
+        ReleaseSRWLockExclusive(&R.lock);
+    }
+    wchar_t text[RECORDING_ENDED_TEXT_CAPACITY];
+    const bool saved = RecordingFinalise(text, RECORDING_ENDED_TEXT_CAPACITY);
+    if (SUCCEEDED(com)) CoUninitialize();
+    // Only now may a new recording start; the main window learns of the end afterwards, so
+    // its next start is never refused as "still finishing".
+    AcquireSRWLockExclusive(&R.lock);
+    R.busy = false;
+    ReleaseSRWLockExclusive(&R.lock);
+    PostAppMessageText(WM_APP_RECORDING_ENDED, saved ? 1 : 0, text);
+    return 0;
+}
+
+}  // namespace
+
+const wchar_t* RecordingStart(int32_t width, int32_t height, bool withSound, const uint8_t* overlay,
+                              int32_t overlayWidth, int32_t overlayHeight)
+{
+    AcquireSRWLockExclusive(&R.lock);
+    if (R.active) {
+        ReleaseSRWLockExclusive(&R.lock);
+        return nullptr;
+    }
+    if (R.busy) {
+        ReleaseSRWLockExclusive(&R.lock);
+        return PickText(L"Aufnahme wird noch abgeschlossen", L"Previous recording is still finishing");
+    }
+    R.busy = true;
+    const HANDLE previousThread = R.writerThread;  // has ended its work (busy was clear)
+    R.writerThread = nullptr;
+    ReleaseSRWLockExclusive(&R.lock);
+    if (previousThread) CloseHandle(previousThread);
+
+    R.tempFile[0] = L'\0';
+    if (!RecordingSizeValid(width, height)) {
+        CleanUpFailedStart();
+        return PickText(L"Ung\u00fcltige Aufnahmegr\u00f6\u00dfe", L"Invalid recording size");
+    }
+    if (const wchar_t* error = MakeTempFolder()) {
+        CleanUpFailedStart();
+        return error;
+    }
+    if (!ReserveTempFile()) {
+        CleanUpFailedStart();
+        return PickText(L"Tempor\u00e4rer Ordner konnte nicht erstellt werden", L"Temporary folder could not be created");
+    }
+    const HRESULT started = MFStartup(MF_VERSION, MFSTARTUP_FULL);
+    if (FAILED(started)) {
+        LogWrite(LOG_ERROR, L"Media Foundation konnte nicht gestartet werden (0x%08lX)", LogHresult(started));
+        CleanUpFailedStart();
+        return PickText(L"Media Foundation konnte nicht gestartet werden", L"Media Foundation could not be started");
+    }
+    R.mfStarted = true;
+    if (const wchar_t* error = OpenWriterWithVideo(width, height)) {
+        CleanUpFailedStart();
+        return error;
+    }
+    R.audioEnabled = false;
+    if (withSound) {
+        const SoundResult sound = AddSoundStream();
+        R.audioEnabled = sound == SoundResult::Added;
+        if (sound == SoundResult::WriterSpoiled) {
+            // Recording without sound through a writer that has no sound stream at all.
+            R.sinkWriter->Release();
+            R.sinkWriter = nullptr;
+            if (const wchar_t* error = OpenWriterWithVideo(width, height)) {
+                CleanUpFailedStart();
+                return error;
+            }
+        }
+    }
+    const HRESULT begun = R.sinkWriter->BeginWriting();
+    if (FAILED(begun)) {
+        LogWrite(LOG_ERROR, L"BeginWriting fehlgeschlagen (0x%08lX)", LogHresult(begun));
+        swprintf(R.errorText, RECORDING_ERROR_CAPACITY, L"%ls: 0x%08lX",
+                 PickText(L"BeginWriting fehlgeschlagen", L"BeginWriting failed"), LogHresult(begun));
+        CleanUpFailedStart();
+        return R.errorText;
+    }
+    if (overlay && overlayWidth >= 1 && overlayHeight >= 1) {
+        const size_t bytes = static_cast<size_t>(overlayWidth) * static_cast<size_t>(overlayHeight) * 4;
+        R.overlay = static_cast<uint8_t*>(malloc(bytes));
+        if (R.overlay) {
+            memcpy(R.overlay, overlay, bytes);
+            R.overlayWidth = overlayWidth;
+            R.overlayHeight = overlayHeight;
+        } else {
+            LogWrite(LOG_WARN, L"Aufnahme: kein Speicher f\u00fcr Wasserzeichen-Overlay \u2014 Aufnahme ohne Einblendung");
+        }
+    }
+    R.width = width;
+    R.height = height;
+    R.baseTimestamp = R.lastTimestamp = -1;
+    R.writerFailed = R.compositorUnavailable = R.composeFailing = false;
+    R.startSeconds = 0.0;
+    R.dropWindow = DropWindow{};
+    R.times = WriterTimes{};
+    AcquireSRWLockExclusive(&R.lock);
+    ResetSharedLocked();
+    const uint32_t generation = ++R.generation;
+    ReleaseSRWLockExclusive(&R.lock);
+
+    const HANDLE thread = CreateThread(nullptr, 0, WriterThread, nullptr, 0, nullptr);
+    if (!thread) {
+        LogWrite(LOG_ERROR, L"Aufnahme-Thread konnte nicht gestartet werden (Fehler %lu)", GetLastError());
+        CleanUpFailedStart();
+        return PickText(L"Aufnahme-Thread konnte nicht gestartet werden", L"Recording thread could not be started");
+    }
+    AcquireSRWLockExclusive(&R.lock);
+    R.writerThread = thread;
+    R.active = true;
+    ReleaseSRWLockExclusive(&R.lock);
+    R.highRes = width > 2559;
+    R.monitor = StorageMonitorStart(generation, R.highRes, R.tempFolder, R.tempFile);
+    return nullptr;
+}
+
+void RecordingRequestStop()
+{
+    AcquireSRWLockExclusive(&R.lock);
+    const bool stop = R.active && !R.finishRequested;
+    if (stop) {
+        R.active = false;
+        R.finishRequested = true;
+    }
+    ReleaseSRWLockExclusive(&R.lock);
+    if (stop) WakeConditionVariable(&R.wake);
+}
+
+bool RecordingIsActive()
+{
+    AcquireSRWLockShared(&R.lock);
+    const bool active = R.active;
+    ReleaseSRWLockShared(&R.lock);
+    return active;
+}
+
+int32_t RecordingTakeWrittenCount()
+{
+    AcquireSRWLockExclusive(&R.lock);
+    const int32_t count = R.framesSinceQuery;
+    R.framesSinceQuery = 0;
+    ReleaseSRWLockExclusive(&R.lock);
+    return count;
+}
+
+void RecordingSubmitVideo(Frame* wide, Frame* macro, float pipFraction, int64_t timestamp)
+{
+    if (!wide) return;
+    AcquireSRWLockExclusive(&R.lock);
+    if (!R.active) {
+        ReleaseSRWLockExclusive(&R.lock);
+        return;
+    }
+    R.framesReceived++;
+    FrameRetain(wide);
+    if (macro) FrameRetain(macro);
+    VideoPair displaced = {};
+    const bool dropped = VideoMailboxPut(R.mailbox, VideoPair{wide, macro, pipFraction, timestamp}, &displaced);
+    if (dropped) R.droppedCompositing++;
+    ReleaseSRWLockExclusive(&R.lock);
+    WakeConditionVariable(&R.wake);
+    if (dropped) {
+        FrameRelease(displaced.wide);
+        FrameRelease(displaced.macro);
+    }
+}
+
+void RecordingSubmitAudio(IMFSample* sample)
+{
+    if (!sample) return;
+    AcquireSRWLockExclusive(&R.lock);
+    if (!R.active || !R.audioEnabled || !R.timelineStarted) {
+        ReleaseSRWLockExclusive(&R.lock);
+        return;
+    }
+    sample->AddRef();
+    IMFSample* displaced = static_cast<IMFSample*>(AudioQueuePush(R.audioQueue, sample));
+    if (displaced) R.droppedSound++;
+    ReleaseSRWLockExclusive(&R.lock);
+    WakeConditionVariable(&R.wake);
+    if (displaced) displaced->Release();
+}
+
+bool RecordingWaitForShutdown(uint32_t timeoutMs)
+{
+    RecordingRequestStop();
+    AcquireSRWLockExclusive(&R.lock);
+    const HANDLE thread = R.writerThread;
+    R.writerThread = nullptr;
+    ReleaseSRWLockExclusive(&R.lock);
+    if (!thread) return true;
+    const bool ended = WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0;
+    if (!ended) LogWrite(LOG_WARN, L"Aufnahme-Thread endet nicht rechtzeitig \u2014 Programm wird trotzdem beendet");
+    CloseHandle(thread);
+    return ended;
+}

@@ -1,0 +1,82 @@
+#pragma once
+// The recorder's decisions, free of Windows calls: accepted sizes, the track formats, sample
+// durations, the two hand-off queues, the dropped-frame check and the encoder backlog rule.
+#include <cstdint>
+
+struct Frame;
+
+constexpr int32_t RECORDING_MAX_SIDE = 8192;
+constexpr int64_t RECORDING_DEFAULT_FRAME_DURATION = 333333;  // 100-ns units, 1/30 s
+constexpr int32_t RECORDING_AUDIO_QUEUE_CAPACITY = 32;
+constexpr double RECORDING_DROP_WINDOW_SECONDS = 5.0;
+// Beyond this much video waiting inside the sink writer (100-ns units) a frame is not handed
+// to it but counted as an encoder drop, so a slow encoder cannot make memory grow.
+constexpr int64_t RECORDING_ENCODER_BACKLOG_LIMIT = 10'000'000;
+
+// Width and height each 1 ... 8192.
+bool RecordingSizeValid(int32_t width, int32_t height);
+// Video bit rate in bit/s: 12 Mbit/s below 2560 pixels wide, else 20 Mbit/s.
+uint32_t RecordingVideoBitrate(int32_t width);
+
+// The AAC track for a microphone: 48000 Hz only when the microphone delivers 48000 (else
+// 44100), 2 channels when it has 2 or more (else 1). Unknown values count as absent.
+struct AudioTrackFormat {
+    uint32_t samplesPerSecond;
+    uint32_t channels;
+};
+AudioTrackFormat RecordingAudioTrackFormat(bool rateKnown, uint32_t rate, bool channelsKnown, uint32_t channels);
+
+// Duration of a video sample: the distance to the previous frame, or the default when there is
+// none (last < 0) or the time did not advance.
+int64_t RecordingFrameDuration(int64_t lastTimestamp, int64_t timestamp);
+
+// The video mailbox: one frame pair, the newest wins.
+struct VideoPair {
+    Frame* wide;
+    Frame* macro;
+    float pipFraction;
+    int64_t timestamp;
+};
+struct VideoMailbox {
+    bool pending;
+    VideoPair pair;
+};
+// Stores `pair`; when a pair was waiting it is moved to `*displaced` and true is returned
+// (the caller counts it as dropped and releases its Frames).
+bool VideoMailboxPut(VideoMailbox& box, const VideoPair& pair, VideoPair* displaced);
+// Takes the waiting pair out; false when there is none.
+bool VideoMailboxTake(VideoMailbox& box, VideoPair* out);
+
+// The sound queue: a ring of 32 opaque sample pointers, oldest first.
+struct AudioQueue {
+    void* slots[RECORDING_AUDIO_QUEUE_CAPACITY];
+    int32_t count;
+    int32_t head;
+};
+// Appends `item`; when the queue was full the oldest is taken out and returned (else null).
+void* AudioQueuePush(AudioQueue& queue, void* item);
+// The oldest item, or null when the queue is empty.
+void* AudioQueuePop(AudioQueue& queue);
+
+// The dropped-frame check over 5-second windows: warn (once per recording) when the drops of a
+// window times 4 exceed the frames written in it. The caller adds each written frame to
+// `written` before it runs the check.
+struct DropWindow {
+    double start;  // 0: no window yet
+    int32_t written;
+    int32_t dropBase;
+    bool warned;
+};
+struct DropWarning {
+    bool warn;
+    int32_t drops;    // in the window that warned
+    int32_t written;  // in the window that warned
+};
+// `now` in seconds (> 0), `totalDrops` all drops of the recording so far.
+DropWarning DropCheck(DropWindow& window, double now, int32_t totalDrops);
+
+// Whether the sink writer holds more than about a second of unwritten video.
+bool EncoderBacklogFull(int64_t lastReceived, int64_t lastProcessed);
+
+// Frames per second over the time since the first frame; 0 for 0.5 s or less.
+double RecordingFramesPerSecond(int32_t frames, double elapsedSeconds);

@@ -1,0 +1,302 @@
+// The recorder under Wine against a scripted sink writer behind the media seam: the state
+// machine, the queues and their drain, sound tracks, write failures, the encoder backlog and
+// the finalisation with its names. Messages go to a window of this test standing in for the
+// main window.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <mfapi.h>
+#include <mferror.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/app_messages.h"
+#include "app/texts.h"
+#include "capture/capture_state.h"
+#include "capture/media_seam.h"
+#include "frames/frame_store.h"
+#include "record/recorder.h"
+#include "settings/settings_store.h"
+#include "tests/diag/log_probe.h"
+#include "tests/record/scripted_sink.h"
+
+namespace {
+
+constexpr int32_t W = 64, H = 36;
+
+class RecorderTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        TextsSetLanguageForTest(0);
+        MFStartup(MF_VERSION, MFSTARTUP_FULL);
+        ScriptedSinkInstall();
+        recordings = std::wstring(folder.Path()) + L"\\Aufnahmen";
+        CreateDirectoryW(recordings.c_str(), nullptr);
+        wcscpy(Settings.recordingFolder, recordings.c_str());
+        wide = FrameCreate(32, 18);
+    }
+    void TearDown() override
+    {
+        ScriptedSinkUninstall();
+        CaptureDropAudioMediaType();
+        FrameRelease(wide);
+        EXPECT_EQ(FrameLiveCount(), 0);
+        MFShutdown();
+    }
+    void Start(bool withSound = false)
+    {
+        ASSERT_EQ(RecordingStart(W, H, withSound, nullptr, 0, 0), nullptr);
+        ASSERT_TRUE(RecordingIsActive());
+    }
+    // Stops (as the main window does) and waits for the end message.
+    const Posted* StopAndWait()
+    {
+        RecordingRequestStop();
+        EXPECT_TRUE(WaitUntil([] { return Ended() != nullptr; }));
+        return Ended();
+    }
+    void SubmitFrame(int64_t time) { RecordingSubmitVideo(wide, nullptr, 0.3f, time); }
+    void WaitForWrites(size_t count)
+    {
+        ASSERT_TRUE(WaitUntil([&] { return Writes().size() >= count; })) << Writes().size() << " of " << count;
+    }
+
+    TestSettingsFolder folder;
+    std::wstring recordings;
+    Frame* wide = nullptr;
+};
+
+TEST_F(RecorderTest, RefusedStartsAndAStartTheMomentTheLastOneEnded)
+{
+    EXPECT_STREQ(RecordingStart(8193, 1080, false, nullptr, 0, 0), L"Invalid recording size");
+    EXPECT_STREQ(RecordingStart(0, 1080, false, nullptr, 0, 0), L"Invalid recording size");
+    EXPECT_FALSE(RecordingIsActive());
+    const std::vector<std::wstring> tempBefore = FilesIn(TempFolder());
+    ASSERT_EQ(RecordingStart(8192, 8192, false, nullptr, 0, 0), nullptr);
+    EXPECT_EQ(RecordingStart(W, H, false, nullptr, 0, 0), nullptr);  // already running: nothing changes
+    EXPECT_EQ(sink.writersCreated, 1);
+
+    // A recording without frames leaves nothing behind and says so.
+    const Posted* ended = StopAndWait();
+    ASSERT_NE(ended, nullptr);
+    EXPECT_EQ(ended->wParam, 0u);
+    EXPECT_EQ(ended->text, L"No image data recorded");
+    EXPECT_EQ(FilesIn(TempFolder()), tempBefore);
+    EXPECT_TRUE(FilesIn(recordings).empty());
+
+    // While one is being finalised a new start is refused; once the end is reported it works.
+    Start();
+    SubmitFrame(1000);
+    WaitForWrites(1);
+    ResetEvent(sink.gate);
+    posted.clear();
+    RecordingRequestStop();
+    ASSERT_TRUE(WaitUntil([] {
+        std::lock_guard<std::mutex> hold(sink.mutex);
+        return sink.finalizing == 1;
+    }));
+    EXPECT_STREQ(RecordingStart(W, H, false, nullptr, 0, 0), L"Previous recording is still finishing");
+    EXPECT_EQ(sink.finalized, 0);
+    SetEvent(sink.gate);
+    ASSERT_TRUE(WaitUntil([] { return Ended() != nullptr; }));
+    EXPECT_EQ(Ended()->wParam, 1u);
+    EXPECT_EQ(RecordingStart(W, H, false, nullptr, 0, 0), nullptr);
+    posted.clear();
+    StopAndWait();
+}
+
+TEST_F(RecorderTest, SoundTrackFollowsTheMicrophoneAndARefusedInputRecordsWithoutSound)
+{
+    struct Case {
+        UINT32 rate, channels;  // 0: no microphone type
+        bool reject;
+        UINT32 wantRate, wantChannels;
+        size_t wantStreams;
+    };
+    const Case cases[] = {{48000, 2, false, 48000, 2, 2}, {44100, 1, false, 44100, 1, 2},
+                          {32000, 1, false, 44100, 1, 2}, {0, 0, false, 0, 0, 1},
+                          {48000, 2, true, 48000, 2, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rate);
+        LogResetForTest();
+        posted.clear();
+        sink.rejectAudioInput = c.reject;
+        sink.audioRate = sink.audioChannels = 0;
+        CaptureDropAudioMediaType();
+        if (c.rate) {
+            IMFMediaType* type = PcmType(c.rate, c.channels);
+            CaptureStoreAudioMediaType(type);
+            type->Release();
+        }
+        Start(true);
+        EXPECT_EQ(sink.streamTypes.size(), c.wantStreams);
+        EXPECT_EQ(sink.audioRate, c.wantRate);
+        EXPECT_EQ(sink.audioChannels, c.wantChannels);
+        const bool warned = !LogTexts(LOG_WARN).empty() &&
+                            LogTexts(LOG_WARN)[0].rfind(L"Ton-Spur nicht hinzuf\u00fcgbar (0xC00D36B4)", 0) == 0;
+        EXPECT_EQ(warned, c.reject);
+        if (!c.reject) {
+            EXPECT_TRUE(LogTexts(LOG_WARN).empty());
+        }
+        StopAndWait();
+    }
+    EXPECT_EQ(sink.writersCreated, 6);  // the refused track cost one extra writer
+}
+
+TEST_F(RecorderTest, TimesQueuesOverrunsAndAStopThatDrainsEverything)
+{
+    IMFMediaType* type = PcmType(48000, 2);
+    CaptureStoreAudioMediaType(type);
+    type->Release();
+    Start(true);
+    const int64_t t0 = 50'000'000;
+    SubmitSound(t0 - 5'000'000);  // before the first frame: never queued
+    SubmitFrame(t0);
+    WaitForWrites(1);
+    ResetEvent(sink.gate);
+    SubmitSound(t0 - 1);  // before the time base: served (and dropped) before the next frame
+    SubmitFrame(t0 + 400'000);
+    ASSERT_TRUE(WaitUntil([] { return Blocked() == 1; }));  // the writer sits in WriteSample
+    for (int i = 0; i < 33; i++) SubmitSound(t0 + i * 100'000);  // the 33rd displaces the oldest
+    SubmitFrame(t0 + 500'000);  // waits in the mailbox...
+    SubmitFrame(t0 + 400'000);  // ...and is displaced by this one (not later than the last written)
+    RecordingRequestStop();
+    EXPECT_FALSE(RecordingIsActive());
+    SubmitFrame(t0 + 900'000);  // after the stop: ignored
+    SubmitSound(t0 + 900'000);
+    SetEvent(sink.gate);
+    const Posted* ended = StopAndWait();
+    ASSERT_NE(ended, nullptr);
+    EXPECT_EQ(ended->wParam, 1u);
+
+    const std::vector<Write> writes = Writes();
+    ASSERT_EQ(writes.size(), 2u + 32u + 1u);
+    EXPECT_EQ(writes[0].stream, 0u);
+    EXPECT_EQ(writes[0].time, 0);
+    EXPECT_EQ(writes[0].duration, 333333);
+    EXPECT_EQ(writes[1].stream, 0u);
+    EXPECT_EQ(writes[1].time, 400'000);
+    EXPECT_EQ(writes[1].duration, 400'000);
+    for (int i = 0; i < 32; i++) {
+        EXPECT_EQ(writes[2 + i].stream, 1u);
+        EXPECT_EQ(writes[2 + i].time, (i + 1) * 100'000);
+    }
+    EXPECT_EQ(writes[34].stream, 0u);  // the frame waiting in the mailbox comes last
+    EXPECT_EQ(writes[34].time, 400'000);
+    EXPECT_EQ(writes[34].duration, 333333);
+    // The displaced sample is a gap in the sound: said so.
+    const std::vector<std::wstring> warnings = LogTexts(LOG_WARN);
+    EXPECT_EQ(std::count(warnings.begin(), warnings.end(),
+                         L"Aufnahme: 1 Ton-Bl\u00f6cke verworfen (Schreiben zu langsam) \u2014 der Ton hat L\u00fccken"),
+              1);
+    const std::vector<std::wstring> events = LogTexts(LOG_EVENT);
+    EXPECT_NE(std::find_if(events.begin(), events.end(),
+                           [](const std::wstring& e) {
+                               return e.find(L"Aufnahme beendet: 3 Frames") == 0 &&
+                                      e.find(L"verworfen: 1 (Compositing), 0 (Encoder)") != std::wstring::npos;
+                           }),
+              events.end());
+}
+
+TEST_F(RecorderTest, HardWriteFailuresWarnAndStopOnceWhileBusyEncodersOnlyCountDrops)
+{
+    Start();
+    auto script = [](int before, HRESULT failure) {
+        std::lock_guard<std::mutex> hold(sink.mutex);
+        sink.videoWritesBeforeFailure = before;
+        sink.failure = failure;
+    };
+    script(1, MF_E_NOTACCEPTING);
+    for (int i = 0; i < 3; i++) {
+        SubmitFrame(1'000'000 + i * 333'333);
+        WaitForWrites(static_cast<size_t>(i + 1));
+    }
+    script(0, static_cast<HRESULT>(0x80070070));  // disk full
+    for (int i = 3; i < 8; i++) {
+        SubmitFrame(1'000'000 + i * 333'333);
+        if (i == 3) WaitForWrites(4);
+    }
+    ASSERT_TRUE(WaitUntil([] { return CountPosted(WM_APP_STOP_RECORDING) == 1; }));
+    const Posted* ended = StopAndWait();
+    ASSERT_NE(ended, nullptr);
+    EXPECT_EQ(ended->wParam, 1u);  // the frame written before is finalised and saved
+    EXPECT_EQ(CountPosted(WM_APP_WARNING), 1);
+    EXPECT_EQ(CountPosted(WM_APP_STOP_RECORDING), 1);
+    EXPECT_EQ(Writes().size(), 4u);  // nothing is handed to the writer after the failure
+    const std::vector<std::wstring> errors = LogTexts(LOG_ERROR);
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), L"Aufnahme-Writer fehlgeschlagen: 0x80070070"), 1);
+    const std::vector<std::wstring> events = LogTexts(LOG_EVENT);
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const std::wstring& e) {
+        return e.find(L", 2 (Encoder)") != std::wstring::npos;
+    }));
+}
+
+TEST_F(RecorderTest, AnEncoderMoreThanASecondBehindGetsNoMoreFrames)
+{
+    Start();
+    {
+        std::lock_guard<std::mutex> hold(sink.mutex);
+        sink.processedTime = 0;  // the encoder never finishes a frame
+    }
+    for (int i = 0; i < 4; i++) {
+        SubmitFrame(10'000'000 + i * 5'000'000LL);
+        WaitForWrites(static_cast<size_t>(i + 1));
+    }
+    SubmitFrame(30'000'000);  // the writer now holds 1.5 s
+    StopAndWait();
+    EXPECT_EQ(Writes().size(), 4u);
+    const std::vector<std::wstring> events = LogTexts(LOG_EVENT);
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const std::wstring& e) {
+        return e.find(L"Aufnahme beendet: 4 Frames") == 0 && e.find(L"0 (Compositing), 1 (Encoder)") != std::wstring::npos;
+    }));
+}
+
+TEST_F(RecorderTest, FilesAreNeverReplacedAndWithoutAFolderTheFileStaysInTheTemporaryFolder)
+{
+    // Earlier files under every name this recording could pick in the next seconds.
+    const time_t now = time(nullptr);
+    std::vector<std::wstring> earlier;
+    for (time_t t = now; t < now + 4; t++) {
+        earlier.push_back(TempFolder() + L"\\miru-" + std::to_wstring(static_cast<long long>(t)) + L".mp4");
+        tm local = *localtime(&t);
+        wchar_t name[64];
+        wcsftime(name, 64, L"\\MI-RU-%Y-%m-%d_%H-%M-%S.mp4", &local);
+        earlier.push_back(recordings + name);
+    }
+    CreateDirectoryW(TempFolder().c_str(), nullptr);
+    for (const std::wstring& path : earlier) WriteFileBytes(path, "earlier");
+
+    Start();
+    SubmitFrame(1'000);
+    WaitForWrites(1);
+    const Posted* ended = StopAndWait();
+    ASSERT_NE(ended, nullptr);
+    EXPECT_EQ(ended->wParam, 1u);
+    EXPECT_EQ(ended->text.substr(0, recordings.size()), recordings);
+    EXPECT_EQ(ended->text.substr(ended->text.size() - 6), L"_2.mp4");
+    EXPECT_EQ(ReadFileBytes(ended->text), "movie");
+    for (const std::wstring& path : earlier) EXPECT_EQ(ReadFileBytes(path), "earlier");
+
+    // No recording folder: saved under the temporary name, reported with its path.
+    for (const std::wstring& path : earlier) DeleteFileW(path.c_str());
+    Settings.recordingFolder[0] = L'\0';
+    posted.clear();
+    Start();
+    SubmitFrame(1'000);
+    WaitForWrites(2);
+    ended = StopAndWait();
+    ASSERT_NE(ended, nullptr);
+    EXPECT_EQ(ended->wParam, 1u);
+    EXPECT_EQ(ended->text.substr(0, TempFolder().size() + 6), TempFolder() + L"\\miru-");
+    EXPECT_EQ(ReadFileBytes(ended->text), "movie");
+    EXPECT_EQ(LogTexts(LOG_WARN).back(), L"Kein Aufnahmeordner gew\u00e4hlt \u2014 Datei bleibt im tempor\u00e4ren Ordner: " +
+                                             ended->text.substr(TempFolder().size() + 1));
+    DeleteFileW(ended->text.c_str());
+}
+
+}  // namespace
