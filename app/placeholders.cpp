@@ -17,6 +17,7 @@
 #include "diag/log.h"
 #include "record/recorder.h"
 #include "record/snapshot.h"
+#include "render/cockpit.h"
 #include "render/cockpit_input.h"
 #include "render/renderer.h"
 #include "render/watermark.h"
@@ -53,6 +54,12 @@ void RendererShutdown()
 {
     rendererWindow = nullptr;
 }
+
+// ---- Cockpit drawing: draws nothing yet, so the live picture shows without bars. ----
+
+void CockpitDraw(ID2D1DeviceContext*, float, float, bool) {}
+
+void CockpitReleaseTextFormats() {}
 
 // ---- Cockpit input: no layout exists yet, so nothing can be hit; visibility and the Macro
 // size work. ----
