@@ -1,4 +1,4 @@
-// Stand-ins for the modules that do not exist yet: window renderer, cockpit input, watermark,
+// Stand-ins for the modules that do not exist yet: window renderer, watermark,
 // recorder, photos, settings window and first-run wizard.
 // Each later module replaces its block here. None of them claims work it does not do: the
 // renderer only clears the window, the recorder refuses to start, photos are not saved and
@@ -17,8 +17,6 @@
 #include "diag/log.h"
 #include "record/recorder.h"
 #include "record/snapshot.h"
-#include "render/cockpit.h"
-#include "render/cockpit_input.h"
 #include "render/renderer.h"
 #include "render/watermark.h"
 #include "settings/onboarding.h"
@@ -53,63 +51,6 @@ void RendererDrawFrame()
 void RendererShutdown()
 {
     rendererWindow = nullptr;
-}
-
-// ---- Cockpit drawing: draws nothing yet, so the live picture shows without bars. ----
-
-void CockpitDraw(ID2D1DeviceContext*, float, float, bool) {}
-
-void CockpitReleaseTextFormats() {}
-
-// ---- Cockpit input: no layout exists yet, so nothing can be hit; visibility and the Macro
-// size work. ----
-
-namespace {
-constexpr UINT COCKPIT_HIDE_MS = 6000;
-constexpr float WHEEL_STEP = 0.03f;
-}
-
-CockpitItem CockpitHitTest(float, float, float, float)
-{
-    return ItemNone;
-}
-
-void CockpitShow()
-{
-    UiState.cockpitVisible = true;
-    if (mainWindow) SetTimer(mainWindow, TIMER_COCKPIT_HIDE, COCKPIT_HIDE_MS, nullptr);
-}
-
-void PublishPipSize(float value)
-{
-    UiState.pipSize = value;
-    CaptureSetPipFraction(value);
-}
-
-void CockpitSetPipSize(float value)
-{
-    PublishPipSize(std::clamp(value, 0.0f, 1.0f));
-    CockpitShow();
-}
-
-void CockpitMouseDown(float, float, float, float)
-{
-    CockpitShow();
-}
-
-void CockpitMouseMove(float, float, float, float)
-{
-    CockpitShow();
-}
-
-void CockpitMouseUp()
-{
-    UiState.sliderDrag = false;
-}
-
-void CockpitWheel(float notches)
-{
-    CockpitSetPipSize(UiState.pipSize + notches * WHEEL_STEP);
 }
 
 // ---- Watermark: no overlay can be drawn yet. ----
