@@ -198,10 +198,12 @@ void DrawShakeArcs(const CockpitDrawContext& c, float x, float y, bool opensLeft
         ComOwner<ID2D1GeometrySink> sink;
         if (FAILED(factory->CreatePathGeometry(&path)) || FAILED(path->Open(&sink))) continue;
         sink->BeginFigure(D2D1::Point2F(x + side * d, y - d), D2D1_FIGURE_BEGIN_HOLLOW);
-        sink->AddArc(D2D1::ArcSegment(D2D1::Point2F(x + side * d, y + d), D2D1::SizeF(r, r), 0.0f,
-                                      opensLeft ? D2D1_SWEEP_DIRECTION_COUNTER_CLOCKWISE
-                                                : D2D1_SWEEP_DIRECTION_CLOCKWISE,
-                                      D2D1_ARC_SIZE_SMALL));
+        // One cubic Bezier per quarter circle (control distance 0.5523 r along the tangents):
+        // the same curve as an arc segment, and drawn by every Direct2D implementation.
+        const float k = 0.5523f * d;
+        sink->AddBezier(D2D1::BezierSegment(D2D1::Point2F(x + side * (d + k), y - d + k),
+                                            D2D1::Point2F(x + side * (d + k), y + d - k),
+                                            D2D1::Point2F(x + side * d, y + d)));
         sink->EndFigure(D2D1_FIGURE_END_OPEN);
         if (FAILED(sink->Close())) continue;
         c.dc->DrawGeometry(path.Get(), c.brush, 1.5f * s);
