@@ -18,7 +18,6 @@
 #include "record/recorder.h"
 #include "record/snapshot.h"
 #include "render/renderer.h"
-#include "render/watermark.h"
 #include "settings/onboarding.h"
 #include "settings/settings_store.h"
 #include "settings/settings_window.h"
@@ -51,13 +50,6 @@ void RendererDrawFrame()
 void RendererShutdown()
 {
     rendererWindow = nullptr;
-}
-
-// ---- Watermark: no overlay can be drawn yet. ----
-
-uint8_t* WatermarkBuildOverlay(int32_t, int32_t, const wchar_t*)
-{
-    return nullptr;
 }
 
 // ---- Recorder: refuses every start. ----

@@ -187,7 +187,9 @@ void FillRoundRect(const CockpitDrawContext& c, const D2D1_RECT_F& rect, float r
 
 void DrawShakeArcs(const CockpitDrawContext& c, float x, float y, bool opensLeft, const D2D1_COLOR_F& color)
 {
-    ID2D1Factory1* factory = GetD2DFactory();
+    // The paths must come from the factory of the context that draws them.
+    ComOwner<ID2D1Factory> factory;
+    c.dc->GetFactory(&factory);
     if (!factory) return;
     const float s = c.scale;
     const float side = opensLeft ? -1.0f : 1.0f;
