@@ -1,8 +1,7 @@
-// Stand-ins for the modules that do not exist yet: window renderer, watermark,
-// recorder, photos, settings window and first-run wizard.
+// Stand-ins for the modules that do not exist yet: recorder, photos, settings window and
+// first-run wizard.
 // Each later module replaces its block here. None of them claims work it does not do: the
-// renderer only clears the window, the recorder refuses to start, photos are not saved and
-// the settings window does not open.
+// recorder refuses to start, photos are not saved and the settings window does not open.
 #include <windows.h>
 
 #include <algorithm>
@@ -17,40 +16,9 @@
 #include "diag/log.h"
 #include "record/recorder.h"
 #include "record/snapshot.h"
-#include "render/renderer.h"
 #include "settings/onboarding.h"
 #include "settings/settings_store.h"
 #include "settings/settings_window.h"
-
-// ---- Window renderer: clears the client area to black, nothing more. ----
-
-namespace {
-HWND rendererWindow = nullptr;
-}
-
-bool RendererInit(HWND window)
-{
-    rendererWindow = window;
-    return window != nullptr;
-}
-
-void RendererResize(int32_t, int32_t) {}
-
-void RendererDrawFrame()
-{
-    if (!rendererWindow) return;
-    HDC dc = GetDC(rendererWindow);
-    if (!dc) return;
-    RECT client;
-    GetClientRect(rendererWindow, &client);
-    FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-    ReleaseDC(rendererWindow, dc);
-}
-
-void RendererShutdown()
-{
-    rendererWindow = nullptr;
-}
 
 // ---- Recorder: refuses every start. ----
 
