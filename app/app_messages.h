@@ -11,6 +11,7 @@ constexpr UINT WM_APP_STATUS_DETAIL = WM_APP + 5;    // lParam heap text or 0
 constexpr UINT WM_APP_DEVICES_CHANGED = WM_APP + 6;  // device list changed (settings window)
 constexpr UINT WM_APP_LOG_CHANGED = WM_APP + 7;
 constexpr UINT WM_APP_STOP_RECORDING = WM_APP + 8;
+constexpr UINT WM_APP_RESTART_CAMERAS = WM_APP + 9;  // a camera or microphone choice changed
 
 // Set on WM_CREATE, cleared on WM_DESTROY of the main window. Worker code checks it for null
 // before posting.

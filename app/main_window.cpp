@@ -328,6 +328,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (HWND diagnostics = FindWindowW(L"MIRU_DIAG", nullptr))
             PostMessageW(diagnostics, WM_APP_LOG_CHANGED, 0, 0);
         return 0;
+    case WM_APP_RESTART_CAMERAS:
+        RestartCameras();
+        return 0;
     case WM_APP_STOP_RECORDING:
         ApplyRecordingEffects(window, RecordingFlowRequestStop(MainWindow.recordingFlow));
         return 0;

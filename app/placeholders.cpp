@@ -1,7 +1,6 @@
-// Stand-ins for the modules that do not exist yet: recorder, photos, settings window and
-// first-run wizard.
+// Stand-ins for the modules that do not exist yet: recorder, photos and first-run wizard.
 // Each later module replaces its block here. None of them claims work it does not do: the
-// recorder refuses to start, photos are not saved and the settings window does not open.
+// recorder refuses to start and photos are not saved.
 #include <windows.h>
 
 #include <algorithm>
@@ -18,7 +17,6 @@
 #include "record/snapshot.h"
 #include "settings/onboarding.h"
 #include "settings/settings_store.h"
-#include "settings/settings_window.h"
 
 // ---- Recorder: refuses every start. ----
 
@@ -51,13 +49,6 @@ void RecordingSubmitAudio(IMFSample*) {}
 void SnapshotRequest()
 {
     LogWrite(LOG_ERROR, L"Keine Fotos gespeichert");
-}
-
-// ---- Settings window: does not exist yet. ----
-
-void OpenSettings(HWND)
-{
-    LogWrite(LOG_ERROR, L"Einstellungen-Fenster konnte nicht erstellt werden");
 }
 
 // ---- First-run wizard: does not exist yet, so the first run counts as done (the main

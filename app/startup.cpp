@@ -6,6 +6,7 @@
 #include <objbase.h>
 
 #include "app/actions.h"
+#include "app/app_messages.h"
 #include "app/main_window.h"
 #include "app/text_copy.h"
 #include "app/texts.h"
@@ -142,6 +143,10 @@ int RunMessageLoop()
 {
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        // The secondary windows (settings, diagnostics) take Tab, arrows and Esc as dialogs do;
+        // the main window keeps every key for its shortcuts.
+        HWND root = message.hwnd ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
+        if (root && root != mainWindow && IsDialogMessageW(root, &message)) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }

@@ -61,3 +61,12 @@ HRESULT SeamCreateSourceReaderFromMediaSource(IMFMediaSource* source, IMFAttribu
         return table->createSourceReaderFromMediaSource(source, attributes, reader);
     return MFCreateSourceReaderFromMediaSource(source, attributes, reader);
 }
+
+HRESULT SeamCreateSinkWriterFromURL(const wchar_t* url, IMFByteStream* byteStream, IMFAttributes* attributes,
+                                    IMFSinkWriter** writer)
+{
+    const MediaSeamOverride* table = Current();
+    if (table && table->createSinkWriterFromURL)
+        return table->createSinkWriterFromURL(url, byteStream, attributes, writer);
+    return MFCreateSinkWriterFromURL(url, byteStream, attributes, writer);
+}

@@ -10,6 +10,10 @@ HRESULT SeamEnumDeviceSources(IMFAttributes* attributes, IMFActivate*** activate
 HRESULT SeamCreateDeviceSource(IMFAttributes* attributes, IMFMediaSource** source);
 HRESULT SeamCreateSourceReaderFromMediaSource(IMFMediaSource* source, IMFAttributes* attributes,
                                               IMFSourceReader** reader);
+// The sink writer for a recording file: Media Foundation's, or the substitute that goes with the
+// virtual devices (it writes a file any MP4 reader opens, with JPEG pictures and PCM sound).
+HRESULT SeamCreateSinkWriterFromURL(const wchar_t* url, IMFByteStream* byteStream, IMFAttributes* attributes,
+                                    IMFSinkWriter** writer);
 
 // Replacement table; a null entry falls through to Media Foundation.
 struct MediaSeamOverride {
@@ -17,6 +21,8 @@ struct MediaSeamOverride {
     HRESULT (*createDeviceSource)(IMFAttributes* attributes, IMFMediaSource** source);
     HRESULT (*createSourceReaderFromMediaSource)(IMFMediaSource* source, IMFAttributes* attributes,
                                                  IMFSourceReader** reader);
+    HRESULT (*createSinkWriterFromURL)(const wchar_t* url, IMFByteStream* byteStream, IMFAttributes* attributes,
+                                       IMFSinkWriter** writer);
 };
 
 // Installs a replacement table (null restores Media Foundation). The table must outlive its use.

@@ -93,9 +93,6 @@ void RendererTeardown()
         R.cameraBitmapHeight[i] = 0;
         R.cameraErrorLogged[i] = false;
     }
-    // The cockpit's formats belong to the factories, not the device; dropping them here keeps
-    // a rebuild from holding anything of the old device.
-    CockpitReleaseTextFormats();
     if (R.d2dContext) R.d2dContext->SetTarget(nullptr);
     ReleaseField(R.targetBitmap);
     ReleaseField(R.d2dContext);
@@ -549,6 +546,8 @@ void RendererShutdown()
 {
     RendererTeardown();
     R.window = nullptr;
+    // Text formats do not depend on the device and survive a rebuild, but not the factories.
+    CockpitReleaseTextFormats();
     GraphicsServicesRelease();
 }
 

@@ -11,6 +11,7 @@
 #include "app/win_owners.h"
 #include "diag/log.h"
 #include "settings/ini_values.h"
+#include "settings/praxis_text.h"
 
 namespace {
 
@@ -153,6 +154,7 @@ void SettingsLoad()
     IniReadBool(path, L"resolutionHigh", &s.resolutionHigh);
     IniReadBool(path, L"watermarkOn", &s.watermarkOn);
     IniReadString(path, L"praxisText", s.praxisText, SETTINGS_PRAXIS_CAPACITY);
+    PraxisTextStrip(s.praxisText);  // a hand-edited file may hold tabs
     IniReadBool(path, L"stabilizeMacro", &s.stabilizeMacro);
     IniReadDouble(path, L"stabGain", &s.stabGain);
     IniReadDouble(path, L"stabSmoothing", &s.stabSmoothing);
@@ -172,12 +174,12 @@ void SettingsLoad()
     SettingsClamp();
 }
 
-void SettingsSave()
+bool SettingsSave()
 {
     wchar_t path[MAX_PATH];
     if (!SettingsFilePath(path)) {
         LogWrite(LOG_ERROR, L"Einstellungen konnten nicht gespeichert werden \u2014 AppData-Ordner nicht verf\u00fcgbar");
-        return;
+        return false;
     }
     constexpr int kKeyCount = 18;
     DWORD headerError = 0;
@@ -186,7 +188,7 @@ void SettingsSave()
         // character outside it; nothing is written this time.
         LogWrite(LOG_WARN, L"Einstellungen unvollst\u00e4ndig gespeichert (%d Schl\u00fcssel, Fehler %lu)", kKeyCount,
                  static_cast<unsigned long>(headerError));
-        return;
+        return false;
     }
 
     const SettingsRecord& s = Settings;
@@ -205,7 +207,9 @@ void SettingsSave()
 
     writeBool(L"resolutionHigh", s.resolutionHigh);
     writeBool(L"watermarkOn", s.watermarkOn);
-    writeText(L"praxisText", s.praxisText);
+    wchar_t praxis[SETTINGS_PRAXIS_CAPACITY + 2];
+    PraxisTextToIni(s.praxisText, praxis, SETTINGS_PRAXIS_CAPACITY + 2);
+    writeText(L"praxisText", praxis);
     writeBool(L"stabilizeMacro", s.stabilizeMacro);
     writeDouble(L"stabGain", s.stabGain);
     writeDouble(L"stabSmoothing", s.stabSmoothing);
@@ -231,7 +235,9 @@ void SettingsSave()
     if (failed > 0) {
         LogWrite(LOG_WARN, L"Einstellungen unvollst\u00e4ndig gespeichert (%d Schl\u00fcssel, Fehler %lu)", failed,
                  static_cast<unsigned long>(lastError));
+        return false;
     }
+    return true;
 }
 
 bool IsDarkAppearance()

@@ -5,7 +5,8 @@
 #include "settings/settings_record.h"
 
 void SettingsLoad();
-void SettingsSave();
+// Writes every field; false (the cause logged) when any key could not be written.
+bool SettingsSave();
 
 // The application data folder (created if missing); empty when it cannot be determined.
 // `dest` holds SETTINGS_FOLDER_CAPACITY characters.

@@ -2,5 +2,6 @@
 // The tabbed settings window (at most one; opening it again raises it).
 #include <windows.h>
 
-// Opens or raises the settings window, owned by `owner` (the main window when null).
+// Opens the settings window owned by `owner` (the main window when null), or raises the open one
+// and re-reads the settings and the device lists into it.
 void OpenSettings(HWND owner);

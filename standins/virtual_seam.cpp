@@ -10,6 +10,7 @@
 #include "standins/virtual_activate.h"
 #include "standins/virtual_devices.h"
 #include "standins/virtual_reader.h"
+#include "standins/virtual_sink_writer.h"
 #include "standins/virtual_source.h"
 
 namespace {
@@ -77,7 +78,7 @@ HRESULT CreateDeviceSource(IMFAttributes* attributes, IMFMediaSource** source)
     return hr;
 }
 
-const MediaSeamOverride TABLE = {EnumDeviceSources, CreateDeviceSource, VirtualReaderCreate};
+const MediaSeamOverride TABLE = {EnumDeviceSources, CreateDeviceSource, VirtualReaderCreate, VirtualSinkWriterCreate};
 
 }  // namespace
 

@@ -1,6 +1,7 @@
 #pragma once
 // The virtual side of the media seam: device enumeration, device sources and source readers of
-// the virtual devices, and the named device sets chosen by the MIRU_VIRTUAL_DEVICES variable.
+// the virtual devices, the substitute sink writer that goes with them, and the named device sets
+// chosen by the MIRU_VIRTUAL_DEVICES variable.
 #include <windows.h>
 
 #include <cstdint>

@@ -111,26 +111,4 @@ TEST(Watermark, InvalidSizesAndEmptyText)
     EXPECT_GT(OpaquePixelsIn(p, Box{320, 300, 640, 360}), 20);
 }
 
-TEST(Watermark, BrandMarkNeedsAPositiveSize)
-{
-    D2DCanvas canvas(64, 64);
-    ASSERT_TRUE(canvas.Ready());
-    ID2D1DeviceContext* context = canvas.Context();
-    context->BeginDraw();
-    context->Clear(D2D1::ColorF(0, 0, 0, 0));
-    DrawBrandMark(context, 0, 0, 0.0f, D2D1::ColorF(1, 1, 1, 1));
-    DrawBrandMark(context, 0, 0, -10.0f, D2D1::ColorF(1, 1, 1, 1));
-    DrawBrandMark(nullptr, 0, 0, 64.0f, D2D1::ColorF(1, 1, 1, 1));
-    ASSERT_EQ(context->EndDraw(), S_OK);
-    Picture empty = canvas.Read();
-    EXPECT_EQ(std::count(empty.pixels.begin(), empty.pixels.end(), 0u), 64 * 64);
-
-    context->BeginDraw();
-    DrawBrandMark(context, 0, 0, 64.0f, D2D1::ColorF(1, 1, 1, 1));
-    ASSERT_EQ(context->EndDraw(), S_OK);
-    Picture mark = canvas.Read();
-    EXPECT_TRUE(NearColor(mark.At(26, 32), Argb(255, 196, 147, 63), 4));  // dot at (65u, 80u), u = 0.4
-    EXPECT_EQ(mark.At(63, 0), 0u);
-}
-
 }  // namespace

@@ -1,0 +1,112 @@
+#pragma once
+// The substitute sink writer that goes with the virtual devices: our own IMFSinkWriter for
+// machines without an MP4 sink or H.264/AAC encoders. It checks the media types and the call
+// order as Media Foundation's writer does (MF_E_INVALIDMEDIATYPE, MF_E_INVALIDREQUEST,
+// MF_E_INVALIDSTREAMNUMBER), encodes on its own worker thread and writes a file that any MP4
+// reader opens: every picture as a JPEG, the sound as 16-bit PCM, sample times exactly as given.
+// WriteSample only queues: with MF_SINK_WRITER_DISABLE_THROTTLING the queue is unbounded (watch
+// GetStatistics: samples received minus samples encoded is the backlog), without it a
+// WriteSample waits while a few samples are queued. A write error (a full disk) comes back from
+// the next WriteSample and from Finalize, and every later call fails with it, as with the
+// system's writer. MF_TRANSCODE_CONTAINERTYPE = MFTranscodeContainerType_FMPEG4 gives a
+// fragmented file (a fragment per key-frame spacing of video time, 2 s by default).
+// The substitute takes no encoded input: every stream needs its input type before BeginWriting.
+// What the caller asked the encoders for (bit rate, profile, key-frame spacing, ...) cannot be
+// honoured without them; it is kept in the report below and in the file's comment tag.
+//
+// Faults are scripted process-wide and read at every call, so a test can change them while a
+// recording runs.
+#include <windows.h>
+#include <mfidl.h>
+#include <mfreadwrite.h>
+
+#include <cstdint>
+
+// The media seam's factory for the substitute (installed together with the virtual devices).
+HRESULT VirtualSinkWriterCreate(const wchar_t* url, IMFByteStream* byteStream, IMFAttributes* attributes,
+                                IMFSinkWriter** writer);
+
+enum class VirtualSinkStream : uint8_t { Video, Audio, Any };
+
+// WriteSample calls on `stream` after the first `afterSamples` accepted ones fail with `code`:
+// `count` of them in all (−1: every later one; refusals count per stream over the writer's
+// life). A refused sample is not written. MF_E_NOTACCEPTING and E_OUTOFMEMORY are passing (the
+// encoder is busy); any other code is a hard failure that sticks to every later call.
+struct VirtualSinkFault {
+    VirtualSinkStream stream = VirtualSinkStream::Video;
+    int32_t afterSamples = -1;  // −1: no fault
+    int32_t count = -1;
+    HRESULT code = S_OK;
+};
+
+struct VirtualSinkScript {
+    HRESULT createResult = S_OK;      // the factory fails with this code
+    HRESULT beginResult = S_OK;       // BeginWriting fails with this code
+    HRESULT finalizeResult = S_OK;    // Finalize fails with this code (the file is left unfinished)
+    bool rejectAudioInput = false;    // SetInputMediaType on an audio stream: MF_E_INVALIDMEDIATYPE
+    VirtualSinkFault writeFault{};
+    uint32_t encodeDelayMs = 0;       // the worker spends at least this long on every video sample
+};
+
+// Replaces the script (the default script has no faults).
+void VirtualSinkSetScript(const VirtualSinkScript& script);
+void VirtualSinkResetScript();
+
+constexpr uint32_t VIRTUAL_SINK_LOG_CAPACITY = 512;
+constexpr uint32_t VIRTUAL_SINK_PATH_CAPACITY = 260;
+
+// One stream as the caller set it up; values the types did not carry stay 0.
+struct VirtualSinkStreamReport {
+    bool used;
+    bool isAudio;
+    GUID outputSubtype;  // MFVideoFormat_H264, MFAudioFormat_AAC, ...
+    GUID inputSubtype;   // MFVideoFormat_RGB32, MFAudioFormat_PCM, ...
+    // video
+    uint32_t width, height;
+    uint32_t rateNumerator, rateDenominator;
+    uint32_t bitRate;            // MF_MT_AVG_BITRATE
+    uint32_t profile;            // MF_MT_MPEG2_PROFILE
+    uint32_t keyFrameSpacing;    // MF_MT_MAX_KEYFRAME_SPACING
+    uint32_t interlaceMode;      // MF_MT_INTERLACE_MODE
+    uint32_t aspectNumerator, aspectDenominator;
+    int32_t inputStride;         // MF_MT_DEFAULT_STRIDE of the input (bytes; negative: bottom-up)
+    // audio (output; the input has the same rate and channels or was refused)
+    uint32_t sampleRate, channels, bitsPerSample;
+    uint32_t avgBytesPerSecond;  // MF_MT_AUDIO_AVG_BYTES_PER_SECOND
+    // what went through
+    uint32_t samplesWritten;     // accepted by WriteSample
+    uint32_t samplesRefused;     // refused by a scripted fault
+    int64_t firstTime, lastTime; // 100-ns sample times as given; −1 before the first
+};
+
+struct VirtualSinkWrite {
+    uint32_t stream;
+    int64_t time;      // 100 ns, as given
+    int64_t duration;  // 100 ns, as given (−1: none set)
+};
+
+struct VirtualSinkReport {
+    uint32_t serial;           // 1 for the first writer of the process, 0: none created yet
+    wchar_t path[VIRTUAL_SINK_PATH_CAPACITY];
+    bool throttlingDisabled;   // MF_SINK_WRITER_DISABLE_THROTTLING
+    bool hardwareTransforms;   // MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS
+    GUID containerType;        // MF_TRANSCODE_CONTAINERTYPE, GUID_NULL when not given
+    bool fragmented;           // the file is written as fragmented MP4
+    bool began, finalized;     // BeginWriting and Finalize succeeded
+    HRESULT failure;           // the first hard failure (write error, scripted fault), S_OK
+    uint32_t streamCount;
+    VirtualSinkStreamReport streams[2];
+    uint32_t writeCount;       // entries in `writes` (the first VIRTUAL_SINK_LOG_CAPACITY)
+    VirtualSinkWrite writes[VIRTUAL_SINK_LOG_CAPACITY];
+    uint64_t bytesOnDisk;      // written to the file so far
+    uint32_t queued;           // samples accepted but not yet written by the worker
+};
+
+// A copy of the report of the most recently created writer (false when none was created).
+// The report outlives its writer.
+bool VirtualSinkLastReport(VirtualSinkReport* report);
+// Waits until the most recent writer has accepted `samples` samples on `stream` or `timeoutMs`
+// has passed; true when reached.
+bool VirtualSinkWaitAccepted(VirtualSinkStream stream, uint32_t samples, DWORD timeoutMs);
+// Substitute writers that exist now (for leak checks).
+int32_t VirtualSinkWritersLive();

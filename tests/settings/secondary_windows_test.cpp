@@ -1,0 +1,537 @@
+// The settings and diagnostics windows under Wine, opened by the real main window and driven by
+// the messages a user's clicks produce.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <commctrl.h>
+#include <winternl.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app_messages.h"
+#include "app/main_window.h"
+#include "app/texts.h"
+#include "diag/log.h"
+#include "settings/settings_store.h"
+#include "standins/virtual_devices.h"
+#include "tests/diag/log_probe.h"
+
+namespace {
+
+void PumpMessages()
+{
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+}
+
+bool WaitUntil(const std::function<bool()>& condition, int seconds = 10)
+{
+    for (int i = 0; i < seconds * 50 && !condition(); i++, Sleep(20)) PumpMessages();
+    return condition();
+}
+
+// Top-level windows of `className` that belong to this process.
+std::vector<HWND> OwnWindows(const wchar_t* className)
+{
+    struct Search {
+        const wchar_t* className;
+        std::vector<HWND> found;
+    } search{className, {}};
+    EnumWindows(
+        [](HWND window, LPARAM data) {
+            auto* s = reinterpret_cast<Search*>(data);
+            wchar_t name[64] = {};
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            GetClassNameW(window, name, 64);
+            if (process == GetCurrentProcessId() && wcscmp(name, s->className) == 0) s->found.push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND OwnWindow(const wchar_t* className)
+{
+    const std::vector<HWND> windows = OwnWindows(className);
+    return windows.empty() ? nullptr : windows.front();
+}
+
+std::wstring Text(HWND control)
+{
+    wchar_t text[1024] = {};
+    GetWindowTextW(control, text, 1024);
+    return text;
+}
+
+// What a message box showed before a helper thread pressed OK.
+struct BoxSeen {
+    std::wstring caption, text;
+};
+
+std::thread AnswerBox(BoxSeen* seen)
+{
+    return std::thread([seen] {
+        for (int i = 0; i < 500; i++, Sleep(20)) {
+            HWND box = nullptr;
+            for (HWND w : OwnWindows(L"#32770")) box = w;
+            if (!box) continue;
+            wchar_t caption[128] = {}, text[512] = {};
+            GetWindowTextW(box, caption, 128);
+            GetDlgItemTextW(box, 0xFFFF, text, 512);
+            *seen = {caption, text};
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+            return;
+        }
+    });
+}
+
+class SecondaryWindowTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        TextsSetLanguageForTest(0);
+        VirtualDevicesInstall();
+        VirtualDevicesSetNotify(false);
+        ASSERT_TRUE(MainWindowRegisterClass(GetModuleHandleW(nullptr)));
+        main = MainWindowCreate(GetModuleHandleW(nullptr));
+        ASSERT_NE(main, nullptr);
+        ShowWindow(main, SW_SHOW);
+        PumpMessages();
+    }
+    void TearDown() override
+    {
+        if (IsWindow(main)) DestroyWindow(main);  // the owned windows go with it
+        PumpMessages();
+        EXPECT_TRUE(OwnWindows(L"MIRU_SETTINGS").empty());
+        EXPECT_TRUE(OwnWindows(L"MIRU_DIAG").empty());
+        UnregisterClassW(MAIN_WINDOW_CLASS, GetModuleHandleW(nullptr));
+        VirtualDevicesUninstall();
+    }
+
+    // Ctrl+comma in the main window.
+    HWND OpenSettingsByKey()
+    {
+        BYTE keys[256];
+        GetKeyboardState(keys);
+        keys[VK_CONTROL] = keys[VK_LCONTROL] = 0x80;
+        SetKeyboardState(keys);
+        SendMessageW(main, WM_KEYDOWN, VK_OEM_COMMA, 1);
+        keys[VK_CONTROL] = keys[VK_LCONTROL] = 0;
+        SetKeyboardState(keys);
+        settings = OwnWindow(L"MIRU_SETTINGS");
+        return settings;
+    }
+    void CloseSettings()
+    {
+        SendMessageW(settings, WM_CLOSE, 0, 0);
+        PumpMessages();
+        settings = nullptr;
+    }
+    HWND Item(int id) const { return GetDlgItem(settings, id); }
+    void SelectTab(int tab) const { SendMessageW(Item(100), TCM_SETCURFOCUS, tab, 0); }
+    void Click(int id) const { SendMessageW(Item(id), BM_CLICK, 0, 0); }
+    bool IsChecked(int id) const { return SendMessageW(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+    void Choose(int id, int item) const
+    {
+        SendMessageW(Item(id), CB_SETCURSEL, item, 0);
+        SendMessageW(settings, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(Item(id)));
+    }
+    std::wstring Stored(const wchar_t* key) const
+    {
+        wchar_t value[600] = {};
+        GetPrivateProfileStringW(L"MIRU", key, L"<none>", value, 600, folder.File(L"settings.ini").c_str());
+        return value;
+    }
+    // What a restart of the program would see.
+    static void Reload()
+    {
+        SettingsResetDefaults();
+        SettingsLoad();
+    }
+
+    LogSandbox folder;
+    HWND main = nullptr;
+    HWND settings = nullptr;
+};
+
+TEST_F(SecondaryWindowTest, EveryChoiceIsSavedAtOnceAndComesBackAtTheNextOpen)
+{
+    VirtualDeviceAdd(VirtualCamera(L"cam-a", L"Camera A", SceneKind::Wide));
+    VirtualDeviceAdd(VirtualCamera(L"cam-b", L"Camera B", SceneKind::Macro));
+    VirtualDeviceAdd(VirtualMicrophone(L"mic-1", L"Headset Mic", SceneKind::Tone));
+    ASSERT_NE(OpenSettingsByKey(), nullptr);
+    EXPECT_EQ(Text(settings), L"Settings");
+
+    struct Toggle {
+        int tab, id;
+        const wchar_t* key;
+    };
+    // Each check box flips its key in the file; the developer boxes need their section open.
+    SelectTab(2);
+    Click(136);
+    const Toggle checks[] = {{0, 115, L"watermarkOn"},   {2, 134, L"stabilizeMacro"}, {2, 140, L"devShowFPS"},
+                             {2, 141, L"devStabSliders"}, {2, 142, L"devStabFrame"},   {2, 143, L"devStabDiag"}};
+    for (const Toggle& check : checks) {
+        SelectTab(check.tab);
+        const std::wstring before = IsChecked(check.id) ? L"1" : L"0";
+        Click(check.id);
+        EXPECT_EQ(Stored(check.key), before == L"1" ? L"0" : L"1") << check.key;
+    }
+    EXPECT_FALSE(IsWindowEnabled(Item(116)));  // the watermark is off: its text cannot be edited
+    SelectTab(0);
+    Click(112);
+    EXPECT_EQ(Stored(L"appearanceMode"), L"2");
+    SelectTab(1);
+    Click(121);
+    EXPECT_EQ(Stored(L"resolutionHigh"), L"1");
+    SelectTab(2);
+    ASSERT_EQ(SendMessageW(Item(130), CB_GETCOUNT, 0, 0), 2);
+    Choose(130, 1);
+    Choose(131, 1);
+    EXPECT_EQ(Stored(L"wideDeviceID"), L"cam-b");
+    EXPECT_EQ(Stored(L"macroDeviceID"), L"cam-b");
+    EXPECT_EQ(Text(Item(201)), L"Wide and Macro are the same camera.");
+    Choose(130, 0);
+    EXPECT_EQ(Text(Item(201)), L"");
+    SelectTab(3);
+    ASSERT_EQ(SendMessageW(Item(180), CB_GETCOUNT, 0, 0), 2);
+    Choose(180, 1);
+    EXPECT_EQ(Stored(L"micDeviceID"), L"mic-1");
+    CloseSettings();
+
+    Reload();
+    ASSERT_NE(OpenSettingsByKey(), nullptr);
+    EXPECT_FALSE(IsChecked(115));
+    EXPECT_TRUE(IsChecked(134) && IsChecked(140) && IsChecked(141) && IsChecked(142) && IsChecked(143));
+    EXPECT_TRUE(IsChecked(112) && !IsChecked(110) && IsChecked(121) && !IsChecked(120));
+    EXPECT_EQ(SendMessageW(Item(130), CB_GETCURSEL, 0, 0), 0);
+    EXPECT_EQ(SendMessageW(Item(131), CB_GETCURSEL, 0, 0), 1);
+    EXPECT_EQ(SendMessageW(Item(180), CB_GETCURSEL, 0, 0), 1);
+
+    // "No audio" stores the empty identifier; a microphone that is gone shows no selection.
+    Choose(180, 0);
+    EXPECT_EQ(Stored(L"micDeviceID"), L"");
+    wcscpy(Settings.micDeviceID, L"mic-gone");
+    SendMessageW(settings, WM_APP_DEVICES_CHANGED, 0, 0);
+    EXPECT_EQ(SendMessageW(Item(180), CB_GETCURSEL, 0, 0), CB_ERR);
+
+    // Swapping exchanges the two identifiers in the file.
+    SelectTab(2);
+    Click(132);
+    EXPECT_EQ(Stored(L"wideDeviceID"), L"cam-b");
+    EXPECT_EQ(Stored(L"macroDeviceID"), L"cam-a");
+    EXPECT_EQ(SendMessageW(Item(130), CB_GETCURSEL, 0, 0), 1);
+}
+
+TEST_F(SecondaryWindowTest, SlidersSaveAtTheEndOfADragAndResetRestoresTheDefaults)
+{
+    ASSERT_NE(OpenSettingsByKey(), nullptr);
+    SelectTab(2);
+    EXPECT_FALSE(IsWindowVisible(Item(150)));
+    Click(136);
+    EXPECT_TRUE(IsWindowVisible(Item(150)) && IsWindowVisible(Item(170)));
+    EXPECT_EQ(Text(Item(136)), L"\u25be Developer options");
+
+    const int maxima[4] = {80, 57, 35, 30};
+    const int defaults[4] = {5, 30, 15, 0};
+    for (int row = 0; row < 4; row++) {
+        EXPECT_EQ(SendMessageW(Item(150 + row), TBM_GETRANGEMIN, 0, 0), 0);
+        EXPECT_EQ(SendMessageW(Item(150 + row), TBM_GETRANGEMAX, 0, 0), maxima[row]);
+        EXPECT_EQ(SendMessageW(Item(150 + row), TBM_GETPOS, 0, 0), defaults[row]);
+    }
+
+    HWND smoothing = Item(151);
+    SendMessageW(smoothing, TBM_SETPOS, TRUE, 57);
+    SendMessageW(settings, WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, 57), reinterpret_cast<LPARAM>(smoothing));
+    EXPECT_DOUBLE_EQ(Settings.stabSmoothing, 0.985);  // live during the drag
+    EXPECT_EQ(Text(Item(211)), L"0.985");
+    EXPECT_EQ(Stored(L"stabSmoothing"), L"<none>");  // not yet saved
+    SendMessageW(settings, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(smoothing));
+    EXPECT_EQ(Stored(L"stabSmoothing"), L"0.985000");
+    HWND gain = Item(150);
+    SendMessageW(gain, TBM_SETPOS, TRUE, 80);
+    SendMessageW(settings, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(gain));
+    EXPECT_EQ(Stored(L"stabGain"), L"8.000000");
+    EXPECT_EQ(Text(Item(210)), L"8.0");
+
+    Click(170);
+    const wchar_t* texts[4] = {L"0.5", L"0.850", L"1.15", L"0.00"};
+    for (int row = 0; row < 4; row++) {
+        EXPECT_EQ(SendMessageW(Item(150 + row), TBM_GETPOS, 0, 0), defaults[row]);
+        EXPECT_EQ(Text(Item(210 + row)), texts[row]);
+    }
+    EXPECT_EQ(Stored(L"stabGain"), L"0.500000");
+    EXPECT_EQ(Stored(L"stabSmoothing"), L"0.850000");
+
+    // The section closes with another tab and at every opening.
+    SelectTab(0);
+    EXPECT_FALSE(IsWindowVisible(Item(150)));
+    SelectTab(2);
+    EXPECT_TRUE(IsWindowVisible(Item(150)));
+    CloseSettings();
+    ASSERT_NE(OpenSettingsByKey(), nullptr);
+    SelectTab(2);
+    EXPECT_FALSE(IsWindowVisible(Item(150)));
+    EXPECT_EQ(Text(Item(136)), L"\u25b8 Developer options");
+}
+
+TEST_F(SecondaryWindowTest, PracticeTextComesBackExactlyAsTyped)
+{
+    ASSERT_NE(OpenSettingsByKey(), nullptr);
+    HWND edit = Item(116);
+    SetFocus(edit);
+    ASSERT_EQ(GetFocus(), edit);
+    struct Case {
+        const wchar_t* typed;
+        const wchar_t* kept;
+    };
+    const Case cases[] = {
+        {L"Zahnärztin Dr. Müller – Größe", L"Zahnärztin Dr. Müller – Größe"},
+        {L"  Praxis am Markt  ", L"  Praxis am Markt  "},
+        {L"\"Praxis\"", L"\"Praxis\""},
+        {L"'Praxis'", L"'Praxis'"},
+        {L"Zeile eins\r\nZeile\tzwei", L"Zeile einsZeilezwei"},
+    };
+    for (const Case& c : cases) {
+        SetWindowTextW(edit, c.typed);  // EN_CHANGE, as a keystroke or a paste sends it
+        EXPECT_EQ(Text(edit), c.kept);
+        Reload();
+        EXPECT_EQ(std::wstring(Settings.praxisText), c.kept);
+    }
+    // An older file without quotes still reads as it did.
+    CloseSettings();
+    WritePrivateProfileStringW(L"MIRU", L"praxisText", L"Praxis Dr. Alt", folder.File(L"settings.ini").c_str());
+    Reload();
+    EXPECT_EQ(std::wstring(Settings.praxisText), L"Praxis Dr. Alt");
+}
+
+TEST_F(SecondaryWindowTest, OpeningTwiceRaisesTheOneWindowAndRunSetupAgainSaysSoOnlyWhenSaved)
+{
+    Settings.didCompleteOnboarding = true;
+    ASSERT_NE(OpenSettingsByKey(), nullptr);
+    SelectTab(1);
+    ASSERT_EQ(OpenSettingsByKey(), settings);
+    EXPECT_EQ(OwnWindows(L"MIRU_SETTINGS").size(), 1u);
+    EXPECT_EQ(Text(Item(200)), L"\u2014 not set \u2014");
+    EXPECT_FALSE(IsWindowEnabled(Item(127)));
+
+    SelectTab(2);
+    BoxSeen seen;
+    std::thread answer = AnswerBox(&seen);
+    Click(135);  // returns when the box was answered
+    answer.join();
+    EXPECT_EQ(seen.caption, L"Setup");
+    EXPECT_EQ(seen.text, L"Setup will run the next time MI-RU starts.");
+    EXPECT_EQ(Stored(L"didCompleteOnboarding"), L"0");
+    EXPECT_EQ(LastLog(), L"EVENT Einrichtung zur\u00fcckgesetzt \u2014 startet beim n\u00e4chsten Start");
+
+    // A settings folder that cannot be written: the user hears of the failure, not of success.
+    Settings.didCompleteOnboarding = true;
+    SettingsSetFolderOverride(L"C:\\miru-no-such-folder\\deeper");
+    std::thread failure = AnswerBox(&seen);
+    Click(135);
+    failure.join();
+    SettingsSetFolderOverride(folder.Path());
+    EXPECT_EQ(seen.text, L"The settings could not be saved. The diagnostics log has the details.");
+    EXPECT_TRUE(Settings.didCompleteOnboarding);
+
+    // Esc closes the window as it closes a dialog (the message loop hands keys to the dialog manager).
+    MSG escape = {Item(135), WM_KEYDOWN, VK_ESCAPE, 0x00010001, 0, {}};
+    EXPECT_TRUE(IsDialogMessageW(settings, &escape));
+    EXPECT_FALSE(IsWindow(settings));
+}
+
+// ---- Diagnostics ----
+
+std::wstring ListText(HWND list, int row, int column)
+{
+    wchar_t text[600] = {};
+    LVITEMW item = {};
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = 600;
+    SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+    return text;
+}
+
+std::vector<std::wstring> ListRows(HWND list)
+{
+    std::vector<std::wstring> rows;
+    const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count; i++) rows.push_back(ListText(list, i, 1));
+    return rows;
+}
+
+std::wstring ClipboardText()
+{
+    std::wstring text;
+    if (!OpenClipboard(nullptr)) return L"<closed>";
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text = chars;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
+class DiagnosticsWindowTest : public SecondaryWindowTest {
+protected:
+    HWND OpenDiagnosticsFromSettings()
+    {
+        if (!OpenSettingsByKey()) return nullptr;
+        SelectTab(4);
+        Click(192);
+        diagnostics = OwnWindow(L"MIRU_DIAG");
+        return diagnostics;
+    }
+    HWND DiagItem(int id) const { return GetDlgItem(diagnostics, id); }
+    HWND diagnostics = nullptr;
+};
+
+TEST_F(DiagnosticsWindowTest, ShowsNewestFirstFiltersCopiesAndClears)
+{
+    LogWrite(LOG_INFO, L"eins");
+    LogWrite(LOG_WARN, L"zwei");
+    LogWrite(LOG_ERROR, L"drei");
+    LogWrite(LOG_EVENT, L"vier");
+    LogWrite(LOG_WARN, L"f\u00fcnf");
+    ASSERT_NE(OpenDiagnosticsFromSettings(), nullptr);
+    EXPECT_EQ(GetWindow(diagnostics, GW_OWNER), settings);
+    HWND list = DiagItem(130);
+    EXPECT_EQ(ListRows(list), (std::vector<std::wstring>{L"f\u00fcnf", L"vier", L"drei", L"zwei", L"eins"}));
+    EXPECT_EQ(Text(DiagItem(142)), L"Log (5) \u2014 newest first");
+    wchar_t system[256];
+    SystemVersionText(system);
+    EXPECT_EQ(Text(DiagItem(140)), system);
+
+    const std::vector<std::wstring> byLevel[4] = {
+        {L"eins"}, {L"vier"}, {L"f\u00fcnf", L"zwei"}, {L"drei"}};
+    for (int level = 0; level < 4; level++) {
+        SendMessageW(DiagItem(101 + level), BM_CLICK, 0, 0);
+        EXPECT_EQ(ListRows(list), byLevel[level]);
+        EXPECT_EQ(Text(DiagItem(142)), L"Log (" + std::to_wstring(byLevel[level].size()) + L") \u2014 newest first");
+    }
+
+    // A new entry arrives through the main window and shows without a click; the filter stays.
+    SendMessageW(DiagItem(103), BM_CLICK, 0, 0);
+    LogWrite(LOG_WARN, L"sechs");
+    EXPECT_TRUE(WaitUntil([&] { return ListRows(list).size() == 3; }));
+    EXPECT_EQ(ListText(list, 0, 1), L"sechs");
+    EXPECT_EQ(ListText(list, 0, 0).size(), 12u);  // hh:mm:ss.mmm
+
+    // Copy takes every entry, oldest first, whatever the filter.
+    SendMessageW(DiagItem(120), BM_CLICK, 0, 0);
+    const std::wstring copied = ClipboardText();
+    const std::wstring dashes(32, L'\u2014');
+    const size_t separator = copied.find(dashes);
+    ASSERT_NE(separator, std::wstring::npos);
+    EXPECT_EQ(copied.substr(0, copied.find(L"Erstellt: ")), L"MI-RU Diagnose-Protokoll\n" + std::wstring(system) + L"\n");
+    EXPECT_EQ(copied.find(L'\r'), std::wstring::npos);
+    std::wstring body = copied.substr(separator + 33);
+    std::vector<std::wstring> lines;
+    for (size_t start = 0; start <= body.size();) {
+        size_t end = body.find(L'\n', start);
+        if (end == std::wstring::npos) end = body.size();
+        lines.push_back(body.substr(start + 12, end - start - 12));  // after the time
+        start = end + 1;
+    }
+    EXPECT_EQ(lines, (std::vector<std::wstring>{L"  INFO    eins", L"  WARN    zwei", L"  FEHLER  drei",
+                                                L"  EVENT   vier", L"  WARN    f\u00fcnf", L"  WARN    sechs"}));
+    EXPECT_TRUE(IsWindowVisible(DiagItem(143)));
+
+    SendMessageW(DiagItem(100), BM_CLICK, 0, 0);
+    SendMessageW(DiagItem(121), BM_CLICK, 0, 0);
+    EXPECT_EQ(ListRows(list), std::vector<std::wstring>{L"Protokoll geleert"});
+    EXPECT_EQ(Text(DiagItem(142)), L"Log (1) \u2014 newest first");
+    const std::string file = ReadFileBytes(folder.File(L"miru-diagnose.log"));
+    EXPECT_NE(file.find("Protokoll geleert"), std::string::npos);
+    EXPECT_EQ(file.find("Protokoll geleert"), file.rfind("Protokoll geleert"));
+    EXPECT_EQ(file.find("eins"), std::string::npos);
+}
+
+// GDI objects of this process: GetGuiResources where the system counts them, otherwise the
+// entries in use in the process's GDI handle table, which the process block points to.
+DWORD GdiObjectCount()
+{
+    if (const DWORD counted = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)) return counted;
+    struct HandleEntry {
+        UINT64 object;
+        USHORT processId, count, unique;
+        UCHAR type, flags;
+        UINT64 user;
+    };
+    static_assert(sizeof(HandleEntry) == 24);
+    using QueryProcess = LONG(WINAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<QueryProcess>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+    PROCESS_BASIC_INFORMATION basic = {};
+    if (!query || query(GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof(basic), nullptr) != 0) return 0;
+    const auto* process = reinterpret_cast<const BYTE*>(basic.PebBaseAddress);
+    const auto* table = *reinterpret_cast<const HandleEntry* const*>(process + 0xF8);  // GdiSharedHandleTable
+    if (!table) return 0;
+    DWORD used = 0;
+    for (int i = 0; i < 0x10000; i++) used += table[i].type != 0;
+    return used;
+}
+
+// USER objects: GetGuiResources, otherwise the windows of this thread with their children.
+DWORD UserObjectCount()
+{
+    if (const DWORD counted = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS)) return counted;
+    DWORD windows = 0;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM data) {
+            auto* count = reinterpret_cast<DWORD*>(data);
+            ++*count;
+            EnumChildWindows(window, [](HWND, LPARAM inner) { return ++*reinterpret_cast<DWORD*>(inner), TRUE; }, data);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+// Opening and closing each window leaves no GDI or USER object behind.
+TEST_F(DiagnosticsWindowTest, FiftyOpeningsLeaveNoObjectsBehind)
+{
+    // The probes see one object more and one less.
+    const DWORD gdi = GdiObjectCount();
+    HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
+    HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_CHILD, 0, 0, 1, 1, main, nullptr, nullptr, nullptr);
+    const DWORD user = UserObjectCount();
+    EXPECT_EQ(GdiObjectCount(), gdi + 1);
+    DeleteObject(brush);
+    DestroyWindow(probe);
+    EXPECT_EQ(GdiObjectCount(), gdi);
+    EXPECT_EQ(UserObjectCount(), user - 1);
+
+    auto cycle = [this](int i) {
+        ASSERT_NE(OpenDiagnosticsFromSettings(), nullptr);
+        // New fonts for another DPI replace the old ones.
+        for (HWND window : {diagnostics, settings}) {
+            RECT rect;
+            GetWindowRect(window, &rect);
+            SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&rect));
+        }
+        SelectTab(i % 5);
+        Click(136);
+        UpdateWindow(settings);  // draws the logo on the last tab
+        SendMessageW(diagnostics, WM_CLOSE, 0, 0);
+        CloseSettings();
+    };
+    // A round through every tab first: objects the system makes once (class icons, fonts of a
+    // DPI) stay for the process.
+    for (int i = 0; i < 5; i++) cycle(i);
+    const DWORD gdiBefore = GdiObjectCount(), userBefore = UserObjectCount();
+    for (int i = 0; i < 50; i++) cycle(i);
+    EXPECT_EQ(GdiObjectCount(), gdiBefore);
+    EXPECT_EQ(UserObjectCount(), userBefore);
+}
+
+}  // namespace
