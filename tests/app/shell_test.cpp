@@ -132,18 +132,19 @@ protected:
         Mouse(WM_LBUTTONUP, x, y);
     }
     // The first of the window's timers `ids` to fire within 5 s, stopped without running it
-    // (other messages are handled); 0 when none came.
+    // (the window's other timers run); 0 when none came.
     UINT_PTR FirstTimer(std::initializer_list<UINT_PTR> ids)
     {
         for (int i = 0; i < 500; i++, Sleep(10)) {
             MSG message;
-            while (PeekMessageW(&message, window, WM_TIMER, WM_TIMER, PM_REMOVE))
+            while (PeekMessageW(&message, window, WM_TIMER, WM_TIMER, PM_REMOVE)) {
                 for (UINT_PTR id : ids)
                     if (message.wParam == id) {
                         KillTimer(window, id);
                         return id;
                     }
-            PumpMessages();
+                DispatchMessageW(&message);
+            }
         }
         return 0;
     }
@@ -390,6 +391,8 @@ TEST_F(MainWindowTest, HiddenCockpitOnlyShowsOnAPressAndHidesAgainAfterARecordin
 
     Click(677, 758);
     ASSERT_TRUE(UiState.recording);
+    Timer(TIMER_COCKPIT_HIDE);  // the bars stay during a recording
+    EXPECT_TRUE(UiState.cockpitVisible);
     EndRecording(true, nullptr);
     Mouse(WM_MOUSEMOVE, 640, 400);  // re-arms the real 6 s timer
     EXPECT_TRUE(WaitUntil([] { return !UiState.cockpitVisible; }, 12));
