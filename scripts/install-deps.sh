@@ -4,7 +4,8 @@
 #   install-deps.sh run    everything for building and running the app
 #   install-deps.sh bench  the test set plus the benchmark's comparison libraries
 set -euo pipefail
-packages=(cmake make g++ googletest g++-mingw-w64-x86-64-posix wine64 xvfb)
+# ffmpeg: the tests read the substitute sink writer's files with ffprobe and ffmpeg.
+packages=(cmake make g++ googletest g++-mingw-w64-x86-64-posix wine64 xvfb ffmpeg)
 case "${1:-test}" in
     run) packages+=(imagemagick) ;;
     bench) packages+=(libfftw3-dev libopencv-dev) ;;
