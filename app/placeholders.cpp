@@ -1,7 +1,7 @@
-// Stand-ins for the modules that do not exist yet: window renderer, cockpit input, watermark,
-// settings window and first-run wizard.
+// Stand-ins for the modules that do not exist yet: cockpit drawing and input, settings window
+// and first-run wizard.
 // Each later module replaces its block here. None of them claims work it does not do: the
-// renderer only clears the window and the settings window does not open.
+// cockpit draws nothing and the settings window does not open.
 #include <windows.h>
 
 #include <algorithm>
@@ -16,41 +16,9 @@
 #include "diag/log.h"
 #include "render/cockpit.h"
 #include "render/cockpit_input.h"
-#include "render/renderer.h"
-#include "render/watermark.h"
 #include "settings/onboarding.h"
 #include "settings/settings_store.h"
 #include "settings/settings_window.h"
-
-// ---- Window renderer: clears the client area to black, nothing more. ----
-
-namespace {
-HWND rendererWindow = nullptr;
-}
-
-bool RendererInit(HWND window)
-{
-    rendererWindow = window;
-    return window != nullptr;
-}
-
-void RendererResize(int32_t, int32_t) {}
-
-void RendererDrawFrame()
-{
-    if (!rendererWindow) return;
-    HDC dc = GetDC(rendererWindow);
-    if (!dc) return;
-    RECT client;
-    GetClientRect(rendererWindow, &client);
-    FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-    ReleaseDC(rendererWindow, dc);
-}
-
-void RendererShutdown()
-{
-    rendererWindow = nullptr;
-}
 
 // ---- Cockpit drawing: draws nothing yet, so the live picture shows without bars. ----
 
@@ -107,13 +75,6 @@ void CockpitMouseUp()
 void CockpitWheel(float notches)
 {
     CockpitSetPipSize(UiState.pipSize + notches * WHEEL_STEP);
-}
-
-// ---- Watermark: no overlay can be drawn yet. ----
-
-uint8_t* WatermarkBuildOverlay(int32_t, int32_t, const wchar_t*)
-{
-    return nullptr;
 }
 
 // ---- Settings window: does not exist yet. ----

@@ -44,7 +44,7 @@ void ResetSharedLocked()
     R.mailbox = VideoMailbox{};
     R.timelineStarted = false;
     R.audioQueue = AudioQueue{};
-    R.framesWritten = R.framesSinceQuery = R.droppedCompositing = R.droppedEncoder = 0;
+    R.framesReceived = R.framesWritten = R.framesSinceQuery = R.droppedCompositing = R.droppedEncoder = 0;
 }
 
 void CleanUpFailedStart()
@@ -286,6 +286,35 @@ bool EncoderBehind()
     return EncoderBacklogFull(stats.llLastTimestampReceived, stats.llLastTimestampProcessed);
 }
 
+// Whether only the pool still holds `buffer` (the sink writer has let go of its sample).
+bool OnlyPoolHolds(IMFMediaBuffer* buffer)
+{
+    buffer->AddRef();
+    return buffer->Release() == 1;
+}
+
+// A frame-sized buffer with a reference for the caller: a free one of the pool, else a new one
+// (kept in the pool while there is room).
+HRESULT TakeFrameBuffer(DWORD size, IMFMediaBuffer** out)
+{
+    IMFMediaBuffer** empty = nullptr;
+    for (IMFMediaBuffer*& slot : R.bufferPool) {
+        if (!slot) {
+            if (!empty) empty = &slot;
+        } else if (OnlyPoolHolds(slot)) {
+            slot->AddRef();
+            *out = slot;
+            return S_OK;
+        }
+    }
+    const HRESULT hr = MFCreateMemoryBuffer(size, out);
+    if (SUCCEEDED(hr) && empty) {
+        (*out)->AddRef();
+        *empty = *out;
+    }
+    return hr;
+}
+
 // The composed frame as a bottom-up RGB32 sample (the negative stride the input type names).
 HRESULT MakeVideoSample(int64_t time, int64_t duration, IMFSample** out)
 {
@@ -293,7 +322,7 @@ HRESULT MakeVideoSample(int64_t time, int64_t duration, IMFSample** out)
     const DWORD size = rowBytes * static_cast<DWORD>(R.height);
     const double t0 = PerfClockSeconds();
     ComOwner<IMFMediaBuffer> buffer;
-    HRESULT hr = MFCreateMemoryBuffer(size, &buffer);
+    HRESULT hr = TakeFrameBuffer(size, &buffer);
     BYTE* data = nullptr;
     if (SUCCEEDED(hr)) hr = buffer->Lock(&data, nullptr, nullptr);
     const double t1 = PerfClockSeconds();
@@ -342,6 +371,9 @@ void WriteVideo(const VideoPair& pair)
         R.timelineStarted = true;
         ReleaseSRWLockExclusive(&R.lock);
     }
+    // An encoder more than a second behind gets no new frame; deciding before the composition
+    // leaves the processor to the encoder.
+    if (EncoderBehind()) return CountDrop(&RecordingState::droppedEncoder);
     const double composeStart = PerfClockSeconds();
     const bool composed = CompositorCompose(R.compositor, pair.wide, pair.macro, pair.pipFraction, R.overlay,
                                             R.overlayWidth, R.overlayHeight, R.composeBuffer, R.width * 4);
@@ -351,7 +383,6 @@ void WriteVideo(const VideoPair& pair)
         return CountDrop(&RecordingState::droppedCompositing);
     }
     R.composeFailing = false;
-    if (EncoderBehind()) return CountDrop(&RecordingState::droppedEncoder);
 
     ComOwner<IMFSample> sample;
     HRESULT hr = MakeVideoSample(pair.timestamp - R.baseTimestamp,
@@ -571,6 +602,7 @@ void RecordingSubmitVideo(Frame* wide, Frame* macro, float pipFraction, int64_t 
         ReleaseSRWLockExclusive(&R.lock);
         return;
     }
+    R.framesReceived++;
     FrameRetain(wide);
     if (macro) FrameRetain(macro);
     VideoPair displaced = {};

@@ -32,6 +32,7 @@ void CopyText(wchar_t* out, int32_t capacity, const wchar_t* text)
 void LogStatistics()
 {
     AcquireSRWLockShared(&R.lock);
+    const int32_t received = R.framesReceived;
     const int32_t written = R.framesWritten;
     const int32_t droppedCompositing = R.droppedCompositing;
     const int32_t droppedEncoder = R.droppedEncoder;
@@ -39,13 +40,13 @@ void LogStatistics()
     const double elapsed = R.startSeconds > 0.0 ? PerfClockSeconds() - R.startSeconds : 0.0;
     LogWrite(LOG_EVENT, L"Aufnahme beendet: %d Frames, \u00d8 %.1f fps, verworfen: %d (Compositing), %d (Encoder)",
              written, RecordingFramesPerSecond(written, elapsed), droppedCompositing, droppedEncoder);
+    // Where the writer's time went, for diagnosing a recording that keeps few frames.
     const WriterTimes& t = R.times;
-    if (t.frames > 0)
-        LogWrite(LOG_INFO,
-                 L"Aufnahme-Zeit je Frame: Compositing %.2f ms, Zeilenkopie %.2f ms, Sample %.2f ms, "
-                 L"WriteSample %.2f ms (%d Frames)",
-                 t.compose * 1000.0 / t.frames, t.rowCopy * 1000.0 / t.frames, t.sampleCreate * 1000.0 / t.frames,
-                 t.writeSample * 1000.0 / t.frames, t.frames);
+    const double perFrame = t.frames > 0 ? 1000.0 / t.frames : 0.0;
+    LogWrite(LOG_INFO,
+             L"Aufnahme-Writer: %d Wide-Frames erhalten; je Frame Compositing %.2f ms, Zeilenkopie %.2f ms, "
+             L"Sample %.2f ms, WriteSample %.2f ms",
+             received, t.compose * perFrame, t.rowCopy * perFrame, t.sampleCreate * perFrame, t.writeSample * perFrame);
 }
 
 bool NameTaken(DWORD error)
@@ -122,6 +123,10 @@ void CleanUp()
     R.compositor = nullptr;
     free(R.composeBuffer);
     R.composeBuffer = nullptr;
+    for (IMFMediaBuffer*& buffer : R.bufferPool) {
+        if (buffer) buffer->Release();
+        buffer = nullptr;
+    }
     free(R.overlay);
     R.overlay = nullptr;
     R.overlayWidth = R.overlayHeight = 0;

@@ -14,6 +14,9 @@ struct StorageMonitor;
 
 constexpr int32_t RECORDING_PATH_CAPACITY = 260;
 constexpr int32_t RECORDING_ERROR_CAPACITY = 128;
+// Media buffers kept for reuse by the writer thread: a new frame-sized buffer costs far more
+// than filling one the sink writer has given back.
+constexpr int32_t RECORDING_BUFFER_POOL = 6;
 // A saved file's path or a failure text, as WM_APP_RECORDING_ENDED carries it.
 constexpr int32_t RECORDING_ENDED_TEXT_CAPACITY = 400;
 
@@ -37,6 +40,7 @@ struct RecordingState {
     bool timelineStarted;
     VideoMailbox mailbox;
     AudioQueue audioQueue;
+    int32_t framesReceived;  // Wide frames handed in while active
     int32_t framesWritten;
     int32_t framesSinceQuery;
     int32_t droppedCompositing;
@@ -56,6 +60,7 @@ struct RecordingState {
     int32_t overlayHeight;
     OffscreenCompositor* compositor;
     uint8_t* composeBuffer;
+    IMFMediaBuffer* bufferPool[RECORDING_BUFFER_POOL];  // each with our reference, or null
     bool compositorUnavailable;
     bool composeFailing;  // inside a streak of failed compositions (logged once)
     bool writerFailed;

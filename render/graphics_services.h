@@ -10,8 +10,8 @@
 ID2D1Factory1* GetD2DFactory();
 IDWriteFactory* GetDWriteFactory();
 
-// The brand font's family name: "Archivo Black" once the embedded font is registered, else
-// "Arial Black". The first call writes and registers the font file (once per process).
+// The brand font's family name: "Archivo Black" once the embedded font is registered (or its
+// typographic family "Archivo" where DirectWrite groups fonts that way), else "Arial Black". The first call writes and registers the font file (once per process).
 const wchar_t* BrandFontFamily();
 // The collection that holds the brand font, or null for the system collection (pass it
 // unchanged to CreateTextFormat).

@@ -85,3 +85,23 @@ ViewRect StabFrameRect(const ViewRect& pip, double offsetX, double offsetY, doub
     return ViewRect{static_cast<float>(cx - halfWidth), static_cast<float>(cy - halfHeight),
                     static_cast<float>(cx + halfWidth), static_cast<float>(cy + halfHeight)};
 }
+
+RgbaColor HsvToRgba(double h, double s, double v)
+{
+    h = std::fmod(h, 1.0);
+    if (h < 0.0) h += 1.0;
+    double h6 = h * 6.0;
+    double c = s * v;
+    double x = c * (1.0 - std::fabs(std::fmod(h6, 2.0) - 1.0));
+    double m = v - c;
+    double r = 0, g = 0, b = 0;
+    switch (static_cast<int>(h6) % 6) {
+    case 0: r = c, g = x; break;
+    case 1: r = x, g = c; break;
+    case 2: g = c, b = x; break;
+    case 3: g = x, b = c; break;
+    case 4: r = x, b = c; break;
+    default: r = c, b = x; break;
+    }
+    return RgbaColor{static_cast<float>(r + m), static_cast<float>(g + m), static_cast<float>(b + m), 1.0f};
+}

@@ -43,3 +43,11 @@ float WindowPipCornerRadius(const ViewRect& pip, float scale);
 // the steadied picture `pip` that shows the window (zoom, offsetX, offsetY) of it, with the
 // picture turned by 180 degrees. zoom below 1 counts as 1.
 ViewRect StabFrameRect(const ViewRect& pip, double offsetX, double offsetY, double zoom);
+
+// A straight RGBA colour, components 0 ... 1.
+struct RgbaColor {
+    float r, g, b, a;
+};
+
+// The standard HSV to RGB conversion; h wraps into [0, 1), alpha is 1.
+RgbaColor HsvToRgba(double h, double s, double v);

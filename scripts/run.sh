@@ -71,19 +71,28 @@ roaming=$(find "$WINEPREFIX/drive_c/users" -mindepth 3 -maxdepth 3 -type d -path
     ! -path '*/Public/*' 2>/dev/null | head -1)
 log="$roaming/MI-RU/miru-diagnose.log"
 
-# The first-run wizard binds the headset's microphone; until it exists, a prefix that runs the
-# virtual headset gets its microphone named in the settings (other settings stay as they are).
-bind_virtual_microphone() {
-    local ini="$roaming/MI-RU/settings.ini" text=""
-    local endpoint='{0.0.1.00000000}.{8d2f6a3e-5b1c-4e7a-9f0d-3c6b2a1e4f57}'
+# Sets a key of the app's settings file when it is missing or empty (other keys stay as they are).
+ini_default() {
+    local key=$1 value=$2 ini="$roaming/MI-RU/settings.ini" text=""
     [ -f "$ini" ] && text=$(iconv -f UTF-16 -t UTF-8 "$ini" | tr -d '\r')
-    if grep -q '^micDeviceID=.' <<<"$text"; then return 0; fi
-    text=$(grep -v -e '^micDeviceID=' -e '^$' <<<"$text" || true)
+    if grep -q "^$key=." <<<"$text"; then return 0; fi
+    text=$(grep -v -e "^$key=" -e '^$' <<<"$text" || true)
     grep -q '^\[MIRU\]' <<<"$text" || text=$'[MIRU]\n'"$text"
     mkdir -p "$roaming/MI-RU"
-    { printf '\xff\xfe'; printf '%s\nmicDeviceID=%s\n' "$text" "$endpoint" | grep -v '^$' | sed 's/$/\r/' |
+    { printf '\xff\xfe'; printf '%s\n%s=%s\n' "$text" "$key" "$value" | grep -v '^$' | sed 's/$/\r/' |
         iconv -f UTF-8 -t UTF-16LE; } >"$ini"
 }
+# The first-run wizard binds the headset's microphone; until it exists, a prefix that runs the
+# virtual headset gets its microphone named in the settings.
+bind_virtual_microphone() {
+    ini_default micDeviceID '{0.0.1.00000000}.{8d2f6a3e-5b1c-4e7a-9f0d-3c6b2a1e4f57}'
+}
+# Until the first-run wizard chooses it, the recording folder is the suggested one.
+recordings_unix="$(dirname "$(dirname "$roaming")")/Videos/MI-RU Aufnahmen"
+if [ -n "$roaming" ]; then
+    mkdir -p "$recordings_unix"
+    ini_default recordingFolder "C:\\users\\$(basename "$(dirname "$(dirname "$roaming")")")\\Videos\\MI-RU Aufnahmen"
+fi
 virtual_set=${MIRU_VIRTUAL_DEVICES:-}
 case "${virtual_set,,}" in
     "" | none | no-mic) ;;
@@ -129,6 +138,32 @@ for attempt in 1 2 3 4 5 6 7 8 9 10; do
 done
 echo "Screenshot of the MI-RU window (${w}x${h}): $shot"
 
+# ---- A recording and a photo press, as a user makes them: R, about ten seconds, R; Space ----
+# Waits until a log line of this run matches the pattern; prints it.
+wait_for_log() {
+    local pattern=$1 seconds=$2 i=0 line
+    while [ $i -lt $((seconds * 10)) ]; do
+        line=$(tail -n +"$((log_lines_before + 1))" "$log" 2>/dev/null | tr -d '\r' | grep -E "$pattern" | tail -1)
+        if [ -n "$line" ]; then echo "  $line"; return 0; fi
+        sleep 0.1
+        i=$((i + 1))
+    done
+    echo "  (no log line matching \"$pattern\" within $seconds s)"
+    return 1
+}
+demo_status=0
+if [ -n "$roaming" ]; then
+    echo "Recording and photo (the window gets the user's keys):"
+    wait_for_log "Kameras live" 30 >/dev/null || true
+    "$wine" "$helper" key R </dev/null
+    wait_for_log "Aufnahme läuft|Aufnahme-Start fehlgeschlagen" 30 || demo_status=1
+    sleep 10
+    "$wine" "$helper" key R </dev/null
+    wait_for_log "Aufnahme gespeichert|Aufnahme fehlgeschlagen" 120 || demo_status=1
+    "$wine" "$helper" key space </dev/null
+    wait_for_log "Fotos gespeichert|Keine Fotos gespeichert|Foto nicht möglich" 60 || demo_status=1
+fi
+
 "$wine" "$helper" close </dev/null
 set +e
 wait "$app"
@@ -136,4 +171,22 @@ code=$?
 set -e
 echo "MI-RU ended with exit code $code"
 print_run_log
-exit $code
+
+# The saved files and what ffprobe reads in the recording.
+if [ -n "$roaming" ]; then
+    movie=$(tail -n +"$((log_lines_before + 1))" "$log" | tr -d '\r' | sed -n 's/.*Aufnahme gespeichert: //p' | tail -1)
+    echo "Saved files (recording folder $recordings_unix):"
+    tail -n +"$((log_lines_before + 1))" "$log" | tr -d '\r' | sed -n 's/.*Foto gespeichert: .*\\/  /p'
+    if [ -n "$movie" ] && [ -f "$recordings_unix/$movie" ]; then
+        echo "  $movie"
+        if command -v ffprobe >/dev/null; then
+            echo "ffprobe of $recordings_unix/$movie:"
+            ffprobe -v error -show_entries format=duration,size:stream=index,codec_type,codec_name,width,height,nb_frames,sample_rate,channels,duration \
+                -of compact=p=0 "$recordings_unix/$movie" | sed 's/^/  /'
+        fi
+    else
+        demo_status=1
+    fi
+fi
+[ $code -ne 0 ] && exit $code
+exit $demo_status

@@ -307,3 +307,62 @@ void SceneFillFloat(SceneKind kind, uint64_t firstFrame, uint32_t sampleRate, ui
     for (size_t i = 0; i < out.size(); ++i)
         out[i] = SceneAudioValue(kind, firstFrame + i / channels, static_cast<uint32_t>(i % channels), sampleRate);
 }
+
+SceneRect SceneFlashRect(int32_t width, int32_t height)
+{
+    return {width * 2 / 5, height * 7 / 10, width * 3 / 5, height * 9 / 10};
+}
+
+bool SceneFlashAt(int64_t sharedTime)
+{
+    int64_t phase = sharedTime % SCENE_MARK_PERIOD;
+    if (phase < 0) phase += SCENE_MARK_PERIOD;
+    return phase < SCENE_FLASH_LENGTH;
+}
+
+void SceneDrawFlash(const SceneCanvas& canvas, uint8_t* row0, ptrdiff_t pitch, int32_t rows)
+{
+    Target target{row0, pitch, canvas.width, std::min(rows, canvas.height)};
+    SceneRect r = SceneFlashRect(canvas.width, canvas.height);
+    FillRect(target, r.left, r.top, r.right, r.bottom, Bgrx(255, 255, 255));
+}
+
+namespace {
+
+// The click's value at shared frame `frame`, or 0 outside a click: a 1 kHz square wave.
+float ClickValue(int64_t frame, uint32_t sampleRate)
+{
+    int64_t period = static_cast<int64_t>(SCENE_MARK_PERIOD / 1000) * sampleRate / 10'000;  // frames between marks
+    int64_t phase = frame % period;
+    if (phase < 0) phase += period;
+    int64_t length = static_cast<int64_t>(sampleRate) * SCENE_CLICK_MS / 1000;
+    if (phase >= length) return 0.0f;
+    int64_t half = std::max<int64_t>(1, sampleRate / 2000);
+    return (phase / half) % 2 == 0 ? 0.9f : -0.9f;
+}
+
+template <class Sample, class Convert>
+void AddClicks(SceneKind kind, int64_t sharedFirstFrame, uint32_t sampleRate, uint32_t channels, std::span<Sample> out,
+               Convert convert)
+{
+    if (kind != SceneKind::Tone || channels == 0 || sampleRate == 0) return;
+    for (size_t i = 0; i < out.size(); ++i) {
+        float v = ClickValue(sharedFirstFrame + static_cast<int64_t>(i / channels), sampleRate);
+        if (v != 0.0f) out[i] = convert(v);
+    }
+}
+
+}  // namespace
+
+void SceneAddClicks(SceneKind kind, int64_t sharedFirstFrame, uint32_t sampleRate, uint32_t channels,
+                    std::span<int16_t> pcm)
+{
+    AddClicks(kind, sharedFirstFrame, sampleRate, channels, pcm,
+              [](float v) { return static_cast<int16_t>(std::lround(v * 32767.0f)); });
+}
+
+void SceneAddClicks(SceneKind kind, int64_t sharedFirstFrame, uint32_t sampleRate, uint32_t channels,
+                    std::span<float> samples)
+{
+    AddClicks(kind, sharedFirstFrame, sampleRate, channels, samples, [](float v) { return v; });
+}

@@ -47,6 +47,32 @@ uint32_t ScenePatternPixel(int32_t x, int32_t y, int64_t frameIndex);
 // ±(SCENE_TREMOR_MARGIN − 1).
 void SceneTremor(int64_t time100ns, int32_t* dx, int32_t* dy);
 
+// Marks for measuring sound against picture. The virtual Wide camera and the Tone microphone
+// mark the same instants of one clock shared by every device of the process (100-ns units):
+// every SCENE_MARK_PERIOD the Wide picture shows a white SceneFlashRect for SCENE_FLASH_LENGTH
+// (long enough to outlast the frames a slow recording drops; its first frame is the mark) and
+// the sound has a full-scale click of SCENE_CLICK_MS (its first sample is the mark).
+constexpr int64_t SCENE_MARK_PERIOD = 20'000'000;
+constexpr int64_t SCENE_FLASH_LENGTH = 5'000'000;
+constexpr uint32_t SCENE_CLICK_MS = 2;
+
+struct SceneRect {
+    int32_t left, top, right, bottom;  // pixels, right and bottom exclusive
+};
+// The flash in the Wide picture: centred horizontally, in the lower part of the camera image
+// (the upper part once the picture is turned by 180 degrees).
+SceneRect SceneFlashRect(int32_t width, int32_t height);
+// Whether a picture taken at `sharedTime` shows the flash.
+bool SceneFlashAt(int64_t sharedTime);
+// Paints the flash over the top `rows` rows of a frame drawn by SceneDrawFrame.
+void SceneDrawFlash(const SceneCanvas& canvas, uint8_t* row0, ptrdiff_t pitch, int32_t rows);
+// Puts the clicks into interleaved sound whose first frame is frame `sharedFirstFrame` of the
+// shared clock at `sampleRate` (the clock's time × rate / 10^7). Only the Tone scene clicks.
+void SceneAddClicks(SceneKind kind, int64_t sharedFirstFrame, uint32_t sampleRate, uint32_t channels,
+                    std::span<int16_t> pcm);
+void SceneAddClicks(SceneKind kind, int64_t sharedFirstFrame, uint32_t sampleRate, uint32_t channels,
+                    std::span<float> samples);
+
 // Value of an audio scene at an absolute sample-frame index and channel, −1 … 1.
 float SceneAudioValue(SceneKind kind, uint64_t frame, uint32_t channel, uint32_t sampleRate);
 

@@ -56,6 +56,7 @@ struct VirtualReader final : IMFSourceReader {
     HRESULT failure = S_OK;     // set by a stream error; later requests fail with it
     bool clockRunning = false;
     double nextDue = 0;         // wall-clock second when the next sample is due
+    int64_t sharedBase = 0;     // the shared mark clock (100 ns) when sample 0 was due
     int64_t nextIndex = 0;      // stream position of the next sample (frames or 10 ms blocks)
     uint64_t delivered = 0;
 
@@ -233,8 +234,12 @@ HRESULT MakeSample(VirtualReader* reader, const VirtualOutput& output, int64_t i
     const VirtualDevice& device = reader->info.device;
     if (!reader->camera) {
         uint32_t frames = device.sampleRate / 100 ? device.sampleRate / 100 : 1;
+        // Sample i is due at the shared clock's sharedBase + i periods: the clicks fall on the
+        // frames the shared marks name.
+        int64_t sharedFirst = static_cast<int64_t>(std::llround(static_cast<double>(reader->sharedBase) * device.sampleRate / 1e7)) +
+                              index * frames;
         return VirtualAudioSample(device.scene, static_cast<uint64_t>(index) * frames, frames, device.sampleRate, device.channels,
-                                  output.audioFloat, index * AUDIO_PERIOD, AUDIO_PERIOD, sample);
+                                  output.audioFloat, index * AUDIO_PERIOD, AUDIO_PERIOD, sharedFirst, sample);
     }
     const VirtualMode& mode = device.modes[output.mode];
     SceneCanvas& canvas = reader->canvas;
@@ -244,7 +249,8 @@ HRESULT MakeSample(VirtualReader* reader, const VirtualOutput& output, int64_t i
     }
     int64_t period = VirtualFramePeriod(mode);
     VirtualVideoShape shape{mode.width, mode.height, output.pixels, device.buffer, device.bottomUp != 0, device.undersized != 0};
-    return VirtualPoolNextSample(reader->pool, shape, canvas, index, index * period, period, sample);
+    bool flash = device.scene == SceneKind::Wide && SceneFlashAt(reader->sharedBase + index * period);
+    return VirtualPoolNextSample(reader->pool, shape, canvas, index, index * period, period, flash, sample);
 }
 
 // One due request: a scripted fault, nothing (a camera that never delivers), or a sample.
@@ -320,6 +326,7 @@ DWORD WINAPI Worker(void* parameter)
         if (!reader->clockRunning) {
             reader->clockRunning = true;
             reader->nextDue = now;
+            reader->sharedBase = static_cast<int64_t>(std::llround(now * 1e7 * VirtualDevicesTimeScale()));
         }
         if (now < reader->nextDue) {
             DWORD wait = static_cast<DWORD>(std::ceil((reader->nextDue - now) * 1000.0));

@@ -46,7 +46,7 @@ HRESULT PlainBuffer(DWORD length, Fill fill, IMFMediaBuffer** out)
 
 // Draws the frame into an RGB32 buffer made by NewRgb32Buffer for the same shape.
 HRESULT DrawRgb32(const VirtualVideoShape& shape, const SceneCanvas& canvas, int64_t frameIndex, int64_t time100ns,
-                  IMFMediaBuffer* buffer)
+                  bool flash, IMFMediaBuffer* buffer)
 {
     uint32_t rows = RowsOf(shape);
     ComOwner<IMF2DBuffer> planes;
@@ -65,6 +65,7 @@ HRESULT DrawRgb32(const VirtualVideoShape& shape, const SceneCanvas& canvas, int
     }
     if (FAILED(hr)) return hr;
     SceneDrawFrame(canvas, frameIndex, time100ns, row0, pitch, static_cast<int32_t>(rows));
+    if (flash) SceneDrawFlash(canvas, row0, pitch, static_cast<int32_t>(rows));
     if (planes) planes->Unlock2D();
     else buffer->Unlock();
     return S_OK;
@@ -106,13 +107,13 @@ bool OnlyPoolHolds(IMFSample* sample)
 }
 
 HRESULT Redraw(const VirtualVideoShape& shape, const SceneCanvas& canvas, int64_t frameIndex, int64_t time100ns,
-               int64_t duration100ns, IMFSample* sample)
+               int64_t duration100ns, bool flash, IMFSample* sample)
 {
     HRESULT hr = S_OK;
     if (shape.pixels == VirtualPixels::Rgb32) {
         ComOwner<IMFMediaBuffer> buffer;
         hr = sample->GetBufferByIndex(0, &buffer);
-        if (SUCCEEDED(hr)) hr = DrawRgb32(shape, canvas, frameIndex, time100ns, buffer.Get());
+        if (SUCCEEDED(hr)) hr = DrawRgb32(shape, canvas, frameIndex, time100ns, flash, buffer.Get());
     }
     if (SUCCEEDED(hr)) hr = sample->SetSampleTime(time100ns);
     if (SUCCEEDED(hr)) hr = sample->SetSampleDuration(duration100ns);
@@ -122,7 +123,7 @@ HRESULT Redraw(const VirtualVideoShape& shape, const SceneCanvas& canvas, int64_
 }  // namespace
 
 HRESULT VirtualVideoSample(const VirtualVideoShape& shape, const SceneCanvas& canvas, int64_t frameIndex,
-                           int64_t time100ns, int64_t duration100ns, IMFSample** out)
+                           int64_t time100ns, int64_t duration100ns, bool flash, IMFSample** out)
 {
     if (!out) return E_POINTER;
     *out = nullptr;
@@ -131,7 +132,7 @@ HRESULT VirtualVideoSample(const VirtualVideoShape& shape, const SceneCanvas& ca
     HRESULT hr;
     if (shape.pixels == VirtualPixels::Rgb32) {
         hr = NewRgb32Buffer(shape, &buffer);
-        if (SUCCEEDED(hr)) hr = DrawRgb32(shape, canvas, frameIndex, time100ns, buffer.Get());
+        if (SUCCEEDED(hr)) hr = DrawRgb32(shape, canvas, frameIndex, time100ns, flash, buffer.Get());
     } else {
         DWORD length = VirtualImageBytes(shape.pixels, shape.width, shape.height);
         if (shape.undersized) length /= 2;
@@ -143,7 +144,7 @@ HRESULT VirtualVideoSample(const VirtualVideoShape& shape, const SceneCanvas& ca
 
 HRESULT VirtualAudioSample(SceneKind scene, uint64_t firstFrame, uint32_t frames, uint32_t sampleRate,
                            uint32_t channels, bool isFloat, int64_t time100ns, int64_t duration100ns,
-                           IMFSample** out)
+                           int64_t sharedFirstFrame, IMFSample** out)
 {
     if (!out) return E_POINTER;
     *out = nullptr;
@@ -153,8 +154,15 @@ HRESULT VirtualAudioSample(SceneKind scene, uint64_t firstFrame, uint32_t frames
     HRESULT hr = PlainBuffer(
         length,
         [&](BYTE* data) {
-            if (isFloat) SceneFillFloat(scene, firstFrame, sampleRate, channels, std::span(reinterpret_cast<float*>(data), values));
-            else SceneFillPcm16(scene, firstFrame, sampleRate, channels, std::span(reinterpret_cast<int16_t*>(data), values));
+            if (isFloat) {
+                std::span samples(reinterpret_cast<float*>(data), values);
+                SceneFillFloat(scene, firstFrame, sampleRate, channels, samples);
+                if (sharedFirstFrame >= 0) SceneAddClicks(scene, sharedFirstFrame, sampleRate, channels, samples);
+            } else {
+                std::span pcm(reinterpret_cast<int16_t*>(data), values);
+                SceneFillPcm16(scene, firstFrame, sampleRate, channels, pcm);
+                if (sharedFirstFrame >= 0) SceneAddClicks(scene, sharedFirstFrame, sampleRate, channels, pcm);
+            }
         },
         &buffer);
     if (SUCCEEDED(hr)) hr = WrapInSample(buffer.Get(), time100ns, duration100ns, out);
@@ -162,7 +170,7 @@ HRESULT VirtualAudioSample(SceneKind scene, uint64_t firstFrame, uint32_t frames
 }
 
 HRESULT VirtualPoolNextSample(VirtualSamplePool& pool, const VirtualVideoShape& shape, const SceneCanvas& canvas,
-                              int64_t frameIndex, int64_t time100ns, int64_t duration100ns, IMFSample** out)
+                              int64_t frameIndex, int64_t time100ns, int64_t duration100ns, bool flash, IMFSample** out)
 {
     if (!out) return E_POINTER;
     *out = nullptr;
@@ -173,17 +181,17 @@ HRESULT VirtualPoolNextSample(VirtualSamplePool& pool, const VirtualVideoShape& 
     for (IMFSample*& slot : pool.samples) {
         if (slot && !OnlyPoolHolds(slot)) continue;
         if (slot) {
-            HRESULT hr = Redraw(shape, canvas, frameIndex, time100ns, duration100ns, slot);
+            HRESULT hr = Redraw(shape, canvas, frameIndex, time100ns, duration100ns, flash, slot);
             if (FAILED(hr)) return hr;
         } else {
-            HRESULT hr = VirtualVideoSample(shape, canvas, frameIndex, time100ns, duration100ns, &slot);
+            HRESULT hr = VirtualVideoSample(shape, canvas, frameIndex, time100ns, duration100ns, flash, &slot);
             if (FAILED(hr)) return hr;
         }
         slot->AddRef();
         *out = slot;
         return S_OK;
     }
-    return VirtualVideoSample(shape, canvas, frameIndex, time100ns, duration100ns, out);
+    return VirtualVideoSample(shape, canvas, frameIndex, time100ns, duration100ns, flash, out);
 }
 
 void VirtualPoolClear(VirtualSamplePool& pool)

@@ -16,10 +16,11 @@ struct VirtualVideoShape {
     bool undersized;  // the buffer holds only the upper half of the rows (at least one)
 };
 
-// One frame of `canvas` (prepared at the shape's size) as a sample with one buffer. Layouts
-// other than RGB32 carry a plain grey image of the right length.
+// One frame of `canvas` (prepared at the shape's size) as a sample with one buffer, with the
+// mark's flash when `flash` is set. Layouts other than RGB32 carry a plain grey image of the
+// right length.
 HRESULT VirtualVideoSample(const VirtualVideoShape& shape, const SceneCanvas& canvas, int64_t frameIndex,
-                           int64_t time100ns, int64_t duration100ns, IMFSample** out);
+                           int64_t time100ns, int64_t duration100ns, bool flash, IMFSample** out);
 
 // Recycled video samples of one reader, as capture pipelines keep them: allocating a large
 // buffer per frame costs far more than drawing it (tens of milliseconds for 1080p under Wine).
@@ -33,11 +34,12 @@ struct VirtualSamplePool {
 // The next frame as a sample with a reference for the caller: a free pooled sample drawn again,
 // a new pooled one, or (all in use) a sample of its own. A new shape empties the pool first.
 HRESULT VirtualPoolNextSample(VirtualSamplePool& pool, const VirtualVideoShape& shape, const SceneCanvas& canvas,
-                              int64_t frameIndex, int64_t time100ns, int64_t duration100ns, IMFSample** out);
+                              int64_t frameIndex, int64_t time100ns, int64_t duration100ns, bool flash, IMFSample** out);
 void VirtualPoolClear(VirtualSamplePool& pool);
 
 // `frames` sample frames of an audio scene from `firstFrame` on, interleaved 16-bit PCM or
-// 32-bit float, in one plain buffer.
+// 32-bit float, in one plain buffer; with the marks' clicks when `sharedFirstFrame` (the first
+// frame on the shared mark clock) is not negative.
 HRESULT VirtualAudioSample(SceneKind scene, uint64_t firstFrame, uint32_t frames, uint32_t sampleRate,
                            uint32_t channels, bool isFloat, int64_t time100ns, int64_t duration100ns,
-                           IMFSample** out);
+                           int64_t sharedFirstFrame, IMFSample** out);

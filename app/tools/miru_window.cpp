@@ -2,10 +2,12 @@
 //   miru_window wait <seconds>  waits until the window is visible; prints "x y width height"
 //                               of its window rectangle; exit code 1 when it did not appear
 //   miru_window close           posts WM_CLOSE to it (the app's normal close path)
+//   miru_window key <name>      posts a key press to it: R (record), space (photo)
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cctype>
 #include <cstring>
 
 int main(int argc, char** argv)
@@ -32,6 +34,15 @@ int main(int argc, char** argv)
         }
         return 0;
     }
-    fprintf(stderr, "usage: miru_window wait <seconds> | close\n");
+    if (argc >= 3 && strcmp(argv[1], "key") == 0) {
+        const WPARAM key = strcmp(argv[2], "space") == 0 ? VK_SPACE : static_cast<WPARAM>(toupper(argv[2][0]));
+        HWND window = FindWindowW(L"MIRU_MAIN", nullptr);
+        if (!window || !PostMessageW(window, WM_KEYDOWN, key, 1)) {
+            fprintf(stderr, "MIRU_MAIN not found\n");
+            return 1;
+        }
+        return 0;
+    }
+    fprintf(stderr, "usage: miru_window wait <seconds> | close | key <R|space>\n");
     return 2;
 }

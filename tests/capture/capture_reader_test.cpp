@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "capture/preview.h"
+#include "diag/perf_clock.h"
 #include "tests/capture/capture_test_support.h"
 
 namespace {
@@ -123,6 +124,8 @@ TEST_F(CaptureReaderTest, TheWideReaderTakesSizeBeforeRateAndFeedsTheRecorderOnl
         ASSERT_TRUE(PumpUntil([] { return Recorder().Videos().size() >= 3; }));
         Recorder().active = false;
         const std::vector<RecordedVideo> videos = Recorder().Videos();
+        // Stamped on the process clock (where the microphone's sound is stamped too).
+        EXPECT_NEAR(static_cast<double>(videos.back().timestamp), PerfClockSeconds() * 1e7, 2e7);
         for (size_t i = 1; i < videos.size(); ++i) {  // the first may have been under way already
             EXPECT_EQ(videos[i].macro, macro);
             EXPECT_FLOAT_EQ(videos[i].pipFraction, 0.42f);

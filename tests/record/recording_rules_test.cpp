@@ -178,15 +178,21 @@ TEST(FileNames, DatedNamesWithSuffixesAndLengthLimits)
     EXPECT_STREQ(out, L"");
 }
 
-TEST(StreamClock, EachStreamIsPinnedAtItsFirstSampleAndKeepsItsSpacing)
+TEST(StreamClock, EachStreamSettlesOnItsEarliestArrivalThenKeepsItsSpacing)
 {
     StreamClock camera = {}, microphone = {};
-    // The camera starts at process time 50 s stamping from 0; the microphone 2 s later, also from 0.
-    EXPECT_EQ(StreamClockMap(camera, 0, 500'000'000), 500'000'000);
-    EXPECT_EQ(StreamClockMap(camera, 333'333, 500'400'000), 500'333'333);  // arrival jitter is ignored
-    EXPECT_EQ(StreamClockMap(microphone, 1'000, 520'001'000), 520'001'000);
-    EXPECT_EQ(StreamClockMap(microphone, 101'000, 999), 520'101'000);
-    EXPECT_EQ(StreamClockMap(camera, 20'000'000, 0), 520'000'000);  // same instant, same time
+    // The camera starts at process time 50 s stamping from 0; its first frame arrives 40 ms
+    // late, the next ones 5 ms after their instant.
+    EXPECT_EQ(StreamClockMap(camera, 0, 500'400'000), 500'400'000);
+    EXPECT_EQ(StreamClockMap(camera, 333'333, 500'383'333), 500'383'333);
+    EXPECT_EQ(StreamClockMap(camera, 666'667, 500'716'667), 500'716'667);  // arrival jitter: offset kept
+    // The microphone starts 2 s later, also from 0, its blocks 10 ms after their start.
+    EXPECT_EQ(StreamClockMap(microphone, 0, 520'100'000), 520'100'000);
+    EXPECT_EQ(StreamClockMap(microphone, 100'000, 520'150'000), 520'150'000);
+    for (int i = 3; i < STREAM_CLOCK_SETTLE_SAMPLES; i++) StreamClockMap(camera, i * 333'333LL, 500'050'000 + i * 333'333LL);
+    // Settled: 5 ms after the true instants, whatever arrives later.
+    EXPECT_EQ(StreamClockMap(camera, 20'000'000, 0), 520'050'000);
+    EXPECT_EQ(StreamClockMap(camera, 20'333'333, 500'000'000), 520'383'333);
 }
 
 }  // namespace

@@ -113,6 +113,20 @@ TEST(ViewGeometry, StabilisationFrameFollowsTheTurnedPicture)
     EXPECT_NEAR(frame.right - frame.left, 480, 0.01);
 }
 
+TEST(ViewGeometry, HsvToRgbaSectors)
+{
+    auto expect = [](RgbaColor c, float r, float g, float b) {
+        EXPECT_NEAR(c.r, r, 1e-6);
+        EXPECT_NEAR(c.g, g, 1e-6);
+        EXPECT_NEAR(c.b, b, 1e-6);
+        EXPECT_EQ(c.a, 1.0f);
+    };
+    expect(HsvToRgba(0.0, 1.0, 1.0), 1, 0, 0);
+    expect(HsvToRgba(1.0 / 3.0, 1.0, 1.0), 0, 1, 0);
+    expect(HsvToRgba(-1.0 / 3.0, 1.0, 0.5), 0, 0, 0.5f);  // wraps to 2/3
+    expect(HsvToRgba(0.6, 0.3, 0.06), 0.042f, 0.0492f, 0.06f);
+}
+
 TEST(WatermarkLayout, SizesAndPlacementAt1080And1440)
 {
     WatermarkSizes sizes = WatermarkSizesFor(1080);

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -109,6 +110,7 @@ struct TestCallback final : IMFSourceReaderCallback {
     std::atomic<DWORD> dwellMs{0};  // each answer takes this long
     std::atomic<bool> answering{false};
     size_t keepSamples = 0;  // set before the first request
+    std::function<void(IMFSample*, LONGLONG)> inspect;  // set before the first request; runs on every sample
     SRWLOCK lock = SRWLOCK_INIT;  // guards the two records below
     std::vector<Delivery> deliveries;
     std::vector<IMFSample*> samples;  // the first `keepSamples`, one reference each
@@ -136,6 +138,7 @@ struct TestCallback final : IMFSourceReaderCallback {
     {
         answering = true;
         Sleep(dwellMs);
+        if (sample && inspect) inspect(sample, timestamp);
         AcquireSRWLockExclusive(&lock);
         deliveries.push_back({status, flags, timestamp});
         const int count = static_cast<int>(deliveries.size());
@@ -351,6 +354,98 @@ TEST_F(VirtualDeviceTest, Rgb32FramesHoldTheExactPatternThroughEachBufferInterfa
             VirtualDeviceRemove(handle);
         }
     }
+}
+
+double NowSeconds()
+{
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// What one stream showed: its stream times, where marks began, and how its stream time maps
+// onto the wall clock (the smallest arrival-minus-stream-time: the least delayed sample).
+struct MarkLog {
+    SRWLOCK lock = SRWLOCK_INIT;
+    LONGLONG first = -1;
+    double offset = 1e30;
+    bool inMark = true;  // a mark already running at the start is not an onset
+    std::vector<double> onsets;  // stream seconds
+
+    void Sample(LONGLONG time, int64_t markFrom, double perUnit)
+    {
+        double now = NowSeconds();
+        AcquireSRWLockExclusive(&lock);
+        if (first < 0) first = time;
+        offset = std::min(offset, now - time / 1e7);
+        if (markFrom >= 0 && !inMark) onsets.push_back(time / 1e7 + markFrom * perUnit);
+        inMark = markFrom >= 0;
+        ReleaseSRWLockExclusive(&lock);
+    }
+    size_t Onsets()
+    {
+        AcquireSRWLockShared(&lock);
+        size_t count = onsets.size();
+        ReleaseSRWLockShared(&lock);
+        return count;
+    }
+};
+
+TEST_F(VirtualDeviceTest, WideCameraAndMicrophoneStampFromZeroAndMarkTheSameInstants)
+{
+    VirtualDevice wide = VirtualCamera(L"wide", L"Wide", SceneKind::Wide);
+    wide.modeCount = 1;
+    wide.modes[0] = {320, 180, 30, 1, VirtualPixels::Nv12};
+    ASSERT_GE(VirtualDeviceAdd(wide), 0);
+    ASSERT_GE(VirtualDeviceAdd(VirtualMicrophone(L"mic", L"Mic", SceneKind::Tone)), 0);
+    MarkLog video, audio;
+    Session camera, microphone;
+    ASSERT_EQ(camera.Open(VirtualKind::Camera, L"wide"), S_OK);
+    ASSERT_EQ(ChooseRgb32(camera.reader.Get()), S_OK);
+    const SceneRect flash = SceneFlashRect(320, 180);
+    camera.callback->inspect = [&](IMFSample* sample, LONGLONG time) {
+        ComOwner<IMFMediaBuffer> buffer;
+        ComOwner<IMF2DBuffer> planes;
+        BYTE* row0 = nullptr;
+        LONG pitch = 0;
+        uint32_t pixel = 0;
+        if (SUCCEEDED(sample->GetBufferByIndex(0, &buffer)) && SUCCEEDED(buffer->QueryInterface(IID_PPV_ARGS(&planes))) &&
+            SUCCEEDED(planes->Lock2D(&row0, &pitch))) {
+            int32_t x = (flash.left + flash.right) / 2, y = (flash.top + flash.bottom) / 2;
+            std::memcpy(&pixel, row0 + y * pitch + x * 4, 4);
+            planes->Unlock2D();
+        }
+        video.Sample(time, (pixel & 0xFFFFFF) == 0xFFFFFF ? 0 : -1, 0);
+    };
+    ASSERT_EQ(microphone.Open(VirtualKind::Microphone, L"mic"), S_OK);
+    microphone.callback->inspect = [&](IMFSample* sample, LONGLONG time) {
+        ComOwner<IMFMediaBuffer> buffer;
+        BYTE* data = nullptr;
+        DWORD length = 0;
+        int64_t click = -1;
+        if (SUCCEEDED(sample->ConvertToContiguousBuffer(&buffer)) && SUCCEEDED(buffer->Lock(&data, nullptr, &length))) {
+            const auto* pcm = reinterpret_cast<const int16_t*>(data);
+            for (DWORD frame = 0; frame < length / 4 && click < 0; ++frame)
+                if (std::abs(pcm[frame * 2]) > 16000) click = frame;  // the tone stays far below
+            buffer->Unlock();
+        }
+        audio.Sample(time, click, 1.0 / 48000);
+    };
+    ASSERT_EQ(camera.Stream(), S_OK);
+    ASSERT_EQ(microphone.Stream(), S_OK);
+    ASSERT_TRUE(Eventually([&] { return video.Onsets() >= 1 && audio.Onsets() >= 1; }, 8000));
+    camera.callback->requestFrom = nullptr;
+    microphone.callback->requestFrom = nullptr;
+    ASSERT_TRUE(Eventually([&] { return !camera.callback->answering && !microphone.callback->answering; }));
+
+    EXPECT_EQ(video.first, 0);
+    EXPECT_EQ(audio.first, 0);
+    // On one wall clock, the flash begins within a camera frame (plus delivery jitter) of a click.
+    double flashAt = video.offset + video.onsets[0];
+    double nearest = 1e30;
+    for (double onset : audio.onsets) nearest = std::min(nearest, std::abs(audio.offset + onset - flashAt));
+    EXPECT_LT(nearest, 1.0 / 30 + 0.02);
 }
 
 TEST_F(VirtualDeviceTest, AFlushThatNeverCompletesRefusesRequestsAndSendsNoOnFlush)

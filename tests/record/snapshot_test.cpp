@@ -1,0 +1,138 @@
+// Photo presses in this process with the real compositor and WIC: two files without a Macro
+// frame (the view equal to the Wide photo), names that never replace earlier photos, the bound
+// on running jobs, and presses that save nothing.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <wincodec.h>
+
+#include <algorithm>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "app/win_owners.h"
+#include "capture/capture_state.h"
+#include "frames/frame_store.h"
+#include "record/snapshot.h"
+#include "settings/settings_store.h"
+#include "tests/diag/log_probe.h"
+
+namespace {
+
+std::vector<std::wstring> Photos(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((folder + L"\\*.jpg").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do names.emplace_back(found.cFileName);
+    while (FindNextFileW(find, &found));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Decodes a JPEG with WIC; its size, or 0 x 0 when it is not one.
+SIZE DecodedSize(const std::wstring& path)
+{
+    ComOwner<IWICImagingFactory> factory;
+    ComOwner<IWICBitmapDecoder> decoder;
+    ComOwner<IWICBitmapFrameDecode> frame;
+    GUID format = {};
+    UINT width = 0, height = 0;
+    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory))) ||
+        FAILED(factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnLoad,
+                                                  &decoder)) ||
+        FAILED(decoder->GetContainerFormat(&format)) || format != GUID_ContainerFormatJpeg ||
+        FAILED(decoder->GetFrame(0, &frame)) || FAILED(frame->GetSize(&width, &height)))
+        return SIZE{0, 0};
+    return SIZE{static_cast<LONG>(width), static_cast<LONG>(height)};
+}
+
+int CountLogged(uint32_t level, const std::wstring& text)
+{
+    const std::vector<std::wstring> texts = LogTexts(level);
+    return static_cast<int>(std::count(texts.begin(), texts.end(), text));
+}
+
+bool WaitForLog(uint32_t level, const std::wstring& text, int count = 1)
+{
+    for (int i = 0; i < 3000 && CountLogged(level, text) < count; i++) Sleep(20);
+    return CountLogged(level, text) >= count;
+}
+
+class SnapshotTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        photos = std::wstring(folder.Path()) + L"\\Fotos";
+        CreateDirectoryW(photos.c_str(), nullptr);
+        wcscpy(Settings.recordingFolder, photos.c_str());
+        Frame* wide = FrameCreate(64, 36);
+        for (int32_t i = 0; i < 64 * 36; i++) reinterpret_cast<uint32_t*>(wide->pixels)[i] = 0xFF3080C0u + i;
+        FramePublish(SLOT_WIDE, wide);
+        FrameRelease(wide);
+        CaptureSetLive(true);
+    }
+    void TearDown() override
+    {
+        EXPECT_TRUE(SnapshotWaitForShutdown(60000));
+        CaptureResetStateForTest();
+        FrameClearPublished();
+        EXPECT_EQ(FrameLiveCount(), 0);
+        CoUninitialize();
+    }
+
+    TestSettingsFolder folder;
+    std::wstring photos;
+};
+
+TEST_F(SnapshotTest, WithoutAMacroFrameTwoPhotosAndEarlierPhotosAreNeverReplaced)
+{
+    // Earlier photos under every name a press could pick in the next seconds.
+    std::vector<std::wstring> earlier;
+    for (time_t t = time(nullptr); t < time(nullptr) + 20; t++) {
+        tm local = *localtime(&t);
+        wchar_t stamp[32];
+        wcsftime(stamp, 32, L"%Y-%m-%d_%H-%M-%S", &local);
+        for (const wchar_t* kind : {L"Wide", L"Ansicht"}) {
+            earlier.push_back(photos + L"\\MI-RU-" + stamp + L"-" + kind + L".jpg");
+            WriteFileBytes(earlier.back(), "earlier photo");
+        }
+    }
+    SnapshotRequest();
+    ASSERT_TRUE(WaitForLog(LOG_EVENT, L"2 Fotos gespeichert (Wide, Macro, Ansicht)"));
+    for (const std::wstring& path : earlier) EXPECT_EQ(ReadFileBytes(path), "earlier photo");
+    std::vector<std::wstring> made;
+    for (const std::wstring& name : Photos(photos))
+        if (ReadFileBytes(photos + L"\\" + name) != "earlier photo") made.push_back(name);
+    ASSERT_EQ(made.size(), 2u);
+    EXPECT_EQ(made[0].substr(made[0].size() - 14), L"-Ansicht_2.jpg");
+    EXPECT_EQ(made[1].substr(made[1].size() - 11), L"-Wide_2.jpg");
+    for (const std::wstring& name : made) {
+        const SIZE size = DecodedSize(photos + L"\\" + name);
+        EXPECT_EQ(size.cx, 1920);
+        EXPECT_EQ(size.cy, 1080);
+    }
+    EXPECT_EQ(ReadFileBytes(photos + L"\\" + made[0]), ReadFileBytes(photos + L"\\" + made[1]));  // same picture
+}
+
+TEST_F(SnapshotTest, HeldKeyStartsAtMostTwoJobsAndPressesThatCannotSaveSayWhy)
+{
+    for (int i = 0; i < 6; i++) SnapshotRequest();  // auto-repeat
+    EXPECT_EQ(CountLogged(LOG_WARN, L"Foto ignoriert \u2014 vorherige Fotos werden noch gespeichert"), 4);
+    ASSERT_TRUE(WaitForLog(LOG_EVENT, L"2 Fotos gespeichert (Wide, Macro, Ansicht)", 2));
+    EXPECT_EQ(Photos(photos).size(), 4u);
+
+    Settings.recordingFolder[0] = L'\0';
+    SnapshotRequest();
+    EXPECT_TRUE(WaitForLog(LOG_WARN, L"Kein Aufnahmeordner gew\u00e4hlt \u2014 Fotos nicht gespeichert"));
+
+    CaptureResetStateForTest();  // not live
+    SnapshotRequest();
+    EXPECT_EQ(CountLogged(LOG_WARN, L"Foto nicht m\u00f6glich \u2014 noch kein Live-Bild"), 1);
+    EXPECT_EQ(Photos(photos).size(), 4u);
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "render/graphics_services.h"
+#include "res/resource_ids.h"
+#include "settings/settings_store.h"
+#include "tests/diag/log_probe.h"
+
+namespace {
+
+// The font embedded in this test program, as the program embeds it.
+std::string EmbeddedFont()
+{
+    HRSRC info = FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_FONT_ARCHIVO), MAKEINTRESOURCEW(10));
+    if (!info) return {};
+    const char* bytes = static_cast<const char*>(LockResource(LoadResource(nullptr, info)));
+    return std::string(bytes, SizeofResource(nullptr, info));
+}
+
+// The brand family is registered and its collection holds it.
+void ExpectBrandFont()
+{
+    EXPECT_STRNE(BrandFontFamily(), L"Arial Black");
+    IDWriteFontCollection* collection = BrandFontCollection();
+    ASSERT_NE(collection, nullptr);
+    UINT32 index = 0;
+    BOOL found = FALSE;
+    EXPECT_TRUE(SUCCEEDED(collection->FindFamilyName(BrandFontFamily(), &index, &found)) && found);
+}
+
+bool Logged(const std::wstring& start)
+{
+    for (const std::wstring& text : LogTexts())
+        if (text.rfind(start, 0) == 0) return true;
+    return false;
+}
+
+FILETIME WriteTime(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+    return data.ftLastWriteTime;
+}
+
+// Each test starts without a registered font; the services are released again afterwards.
+class BrandFont : public ::testing::Test {
+protected:
+    void SetUp() override { GraphicsServicesRelease(); }
+    void TearDown() override { GraphicsServicesRelease(); }
+    LogSandbox folder;
+    std::wstring path = folder.File(BRAND_FONT_FILE_NAME);
+};
+
+TEST_F(BrandFont, WrittenOnceRegisteredAndRewrittenWhenItsSizeDiffers)
+{
+    const std::string font = EmbeddedFont();
+    ASSERT_GT(font.size(), 1000u);
+    ExpectBrandFont();
+    EXPECT_TRUE(ReadFileBytes(path) == font);
+    EXPECT_TRUE(Logged(L"Markenschrift Archivo Black registriert"));
+
+    // A file of the embedded size is used as it is.
+    GraphicsServicesRelease();
+    {
+        HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        FILETIME old{0x12345678u, 0x01C00000u};
+        SetFileTime(file, nullptr, nullptr, &old);
+        CloseHandle(file);
+    }
+    FILETIME before = WriteTime(path);
+    ExpectBrandFont();
+    FILETIME after = WriteTime(path);
+    EXPECT_EQ(CompareFileTime(&before, &after), 0);
+
+    // One of another size is replaced by the embedded font.
+    GraphicsServicesRelease();
+    WriteFileBytes(path, "not a font");
+    ExpectBrandFont();
+    EXPECT_TRUE(ReadFileBytes(path) == font);
+}
+
+TEST_F(BrandFont, FallsBackToArialBlackWhenRegistrationFails)
+{
+    // Same size as the embedded font, so it is kept, but it is no font.
+    WriteFileBytes(path, std::string(EmbeddedFont().size(), 'x'));
+    EXPECT_STREQ(BrandFontFamily(), L"Arial Black");
+    EXPECT_EQ(BrandFontCollection(), nullptr);
+    EXPECT_TRUE(Logged(L"Markenschrift konnte nicht registriert werden (0x"));
+    // The factories work all the same.
+    EXPECT_NE(GetD2DFactory(), nullptr);
+    EXPECT_NE(GetDWriteFactory(), nullptr);
+}
+
+TEST_F(BrandFont, TooLongAFolderFallsBackWithoutWritingACutName)
+{
+    std::wstring deep = std::wstring(folder.Path()) + L"\\" + std::wstring(240 - wcslen(folder.Path()), L'd');
+    SettingsSetFolderOverride(deep.c_str());
+    EXPECT_STREQ(BrandFontFamily(), L"Arial Black");
+    EXPECT_TRUE(Logged(L"Markenschrift nicht verf\u00fcgbar \u2014 Arial Black wird verwendet"));
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW((deep + L"\\Archivo*").c_str(), &found);
+    EXPECT_EQ(search, INVALID_HANDLE_VALUE);
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    SettingsSetFolderOverride(folder.Path());
+}
+
+}  // namespace
