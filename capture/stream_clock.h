@@ -9,7 +9,7 @@
 // a recording never sees a stream's times jump.
 #include <cstdint>
 
-constexpr int32_t STREAM_CLOCK_SETTLE_SAMPLES = 60;
+constexpr int32_t STREAM_CLOCK_SETTLE_SAMPLES = 8;
 
 struct StreamClock {
     int32_t samples;  // seen so far (counts up to the settle length)

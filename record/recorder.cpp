@@ -45,6 +45,7 @@ void ResetSharedLocked()
     R.timelineStarted = false;
     R.audioQueue = AudioQueue{};
     R.framesReceived = R.framesWritten = R.framesSinceQuery = R.droppedCompositing = R.droppedEncoder = 0;
+    R.droppedSound = 0;
 }
 
 void CleanUpFailedStart()
@@ -626,6 +627,7 @@ void RecordingSubmitAudio(IMFSample* sample)
     }
     sample->AddRef();
     IMFSample* displaced = static_cast<IMFSample*>(AudioQueuePush(R.audioQueue, sample));
+    if (displaced) R.droppedSound++;
     ReleaseSRWLockExclusive(&R.lock);
     WakeConditionVariable(&R.wake);
     if (displaced) displaced->Release();

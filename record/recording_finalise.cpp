@@ -36,10 +36,15 @@ void LogStatistics()
     const int32_t written = R.framesWritten;
     const int32_t droppedCompositing = R.droppedCompositing;
     const int32_t droppedEncoder = R.droppedEncoder;
+    const int32_t droppedSound = R.droppedSound;
     ReleaseSRWLockShared(&R.lock);
     const double elapsed = R.startSeconds > 0.0 ? PerfClockSeconds() - R.startSeconds : 0.0;
     LogWrite(LOG_EVENT, L"Aufnahme beendet: %d Frames, \u00d8 %.1f fps, verworfen: %d (Compositing), %d (Encoder)",
              written, RecordingFramesPerSecond(written, elapsed), droppedCompositing, droppedEncoder);
+    // A sound gap is a loss the user should be able to find out about.
+    if (droppedSound > 0)
+        LogWrite(LOG_WARN, L"Aufnahme: %d Ton-Bl\u00f6cke verworfen (Schreiben zu langsam) \u2014 der Ton hat L\u00fccken",
+                 droppedSound);
     // Where the writer's time went, for diagnosing a recording that keeps few frames.
     const WriterTimes& t = R.times;
     const double perFrame = t.frames > 0 ? 1000.0 / t.frames : 0.0;

@@ -45,6 +45,7 @@ struct RecordingState {
     int32_t framesSinceQuery;
     int32_t droppedCompositing;
     int32_t droppedEncoder;
+    int32_t droppedSound;  // sound samples displaced from the full queue
     uint32_t generation;  // counts recordings; a left-behind monitor compares it
     HANDLE writerThread;  // kept until the next start or the shutdown wait
 

@@ -18,6 +18,7 @@
 #include "frames/frame_store.h"
 #include "render/cockpit.h"
 #include "render/compositor.h"
+#include "render/frame_capture.h"
 #include "render/graphics_services.h"
 #include "render/view_geometry.h"
 #include "settings/settings_store.h"
@@ -445,6 +446,7 @@ bool DrawFrame(uint8_t** capture)
     UiState.dpiScale = scale;
 
     ID2D1DeviceContext* context = R.d2dContext;
+    bool bothCameras = false;
     {
         FrameHold wide(FrameAcquireLatest(SLOT_WIDE));
         FrameHold macro(FrameAcquireLatest(SLOT_MACRO));
@@ -454,6 +456,7 @@ bool DrawFrame(uint8_t** capture)
         // No camera picture while the cameras are not live, even if a Frame is still published.
         ID2D1Bitmap1* wideBitmap = UiState.live && wide.frame ? UploadCameraBitmap(0, wide.frame) : nullptr;
         ID2D1Bitmap1* macroBitmap = UiState.live && macro.frame ? UploadCameraBitmap(1, macro.frame) : nullptr;
+        bothCameras = wideBitmap && macroBitmap;
         if (W > 0.0f && video.bottom - video.top > 0.0f) {
             D2D1_RECT_F videoRect = ToRect(video);
             context->PushAxisAlignedClip(videoRect, D2D1_ANTIALIAS_MODE_PER_PRIMITIVE);
@@ -482,6 +485,11 @@ bool DrawFrame(uint8_t** capture)
     }
     R.lastEndDrawError = 0;
     bool captured = capture && ReadTarget(capture);
+    if (FrameCaptureDue(bothCameras)) {
+        uint8_t* pixels = nullptr;
+        if (ReadTarget(&pixels)) FrameCaptureSave(pixels, R.backBufferWidth, R.backBufferHeight);
+        std::free(pixels);
+    }
     hr = Injected(RendererStep::Present, R.swapChain->Present(1, 0));
     if (hr == DEVICE_REMOVED || hr == DEVICE_RESET) {
         LogWrite(LOG_WARN, L"Renderer: Grafikger\u00e4t verloren (0x%08lX) \u2014 Neuaufbau", LogHresult(hr));

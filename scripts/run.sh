@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds MI-RU.exe and runs it under Wine in a prefix of its own (build/run-prefix).
 # With an X display the app opens there and this script ends when the app ends. Without one
-# it runs the app on a private Xvfb, saves a screenshot of the main window, closes the app
+# it runs the app on a private Xvfb, saves a screenshot of the live picture (the renderer's own
+# frame, see render/frame_capture.h: an X capture of the flip-model window comes out black), closes the app
 # through WM_CLOSE (its normal close path) and checks that it ended with exit code 0. Either way
 # it then prints the log lines of the run. Without /dev/video* the app runs with the virtual
 # headset (MIRU_VIRTUAL_DEVICES=default, see the README).
@@ -14,7 +15,7 @@ build=${MIRU_BUILD_DIR:-$root/build}
 "$root/scripts/install-deps.sh" run
 
 cmake -S "$root" -B "$build/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-      -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIRU_DEV_CAPTURE=ON >/dev/null
 cmake --build "$build/win" -j "$(nproc)" --target MI-RU miru_window
 exe="$build/win/app/MI-RU.exe"
 helper="$build/win/app/miru_window.exe"
@@ -118,25 +119,27 @@ if [ $headless -eq 0 ]; then
     exit $code
 fi
 
-"$wine" "$exe" </dev/null >/dev/null 2>&1 &
+shot="$build/miru-window.png"
+rm -f "$shot"
+# The renderer saves its picture once both cameras have shown for ten frames (a few seconds
+# under Wine's software rasteriser).
+MIRU_CAPTURE_FRAME="Z:${shot//\//\\}" "$wine" "$exe" </dev/null >/dev/null 2>&1 &
 app=$!
 if ! rect=$("$wine" "$helper" wait 60 </dev/null | tr -d '\r'); then
     echo "The MI-RU window did not appear" >&2
     kill "$app" 2>/dev/null || true
     exit 1
 fi
-read -r x y w h <<<"$rect"
-sleep 2  # a few frames of the live picture
-shot="$build/miru-window.png"
-# A Wine desktop that has just been made may not have drawn the window frame yet: take the
-# picture again until the title bar shows.
-for attempt in 1 2 3 4 5 6 7 8 9 10; do
-    import -window root -crop "${w}x${h}+${x}+${y}" +repage "$shot"
-    title=$(convert "$shot" -crop "${w}x16+0+0" -format '%[fx:mean]' info: 2>/dev/null || echo 1)
-    awk -v m="$title" 'BEGIN { exit !(m > 0.02) }' && break
-    sleep 1
+for attempt in $(seq 1 240); do
+    [ -s "$shot" ] && break
+    sleep 0.5
 done
-echo "Screenshot of the MI-RU window (${w}x${h}): $shot"
+sleep 0.5  # the encoder closes the file right after writing it
+if [ -s "$shot" ]; then
+    echo "Screenshot of the MI-RU picture ($(identify -format '%wx%h' "$shot" 2>/dev/null)): $shot"
+else
+    echo "No screenshot was saved" >&2
+fi
 
 # ---- A recording and a photo press, as a user makes them: R, about ten seconds, R; Space ----
 # Waits until a log line of this run matches the pattern; prints it.

@@ -81,15 +81,14 @@ HRESULT WriteAt(SinkFile* file, uint64_t offset, const std::vector<uint8_t>& byt
     return written == bytes.size() ? S_OK : HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
 }
 
-// The picture of `buffer` as a JPEG in file->jpeg; `size` receives its length.
-HRESULT EncodeJpeg(SinkFile* file, const SinkFileTrack& track, const uint8_t* bytes, DWORD length, DWORD* size)
+// The picture whose top row is at `top`, each next row `pitch` bytes on, as a JPEG in
+// file->jpeg; `size` receives its length.
+HRESULT EncodeJpeg(SinkFile* file, const SinkFileTrack& track, const uint8_t* top, ptrdiff_t pitch, DWORD* size)
 {
     HRESULT hr = S_OK;
     if (!file->wic) hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&file->wic));
     if (SUCCEEDED(hr) && !file->jpeg) hr = CreateStreamOnHGlobal(nullptr, TRUE, &file->jpeg);
     if (FAILED(hr)) return hr;
-    uint64_t needed = static_cast<uint64_t>(track.stride) * (track.height - 1) + track.width * 4ull;
-    if (length < needed) return MF_E_BUFFERTOOSMALL;
     ULARGE_INTEGER zero{};
     LARGE_INTEGER start{};
     hr = file->jpeg->SetSize(zero);
@@ -109,11 +108,11 @@ HRESULT EncodeJpeg(SinkFile* file, const SinkFileTrack& track, const uint8_t* by
     // Rows go to the encoder top-down as 24-bit BGR, a strip at a time.
     UINT rowBytes = (track.width * 3 + 3) & ~3u;
     file->strip.resize(static_cast<size_t>(rowBytes) * STRIP_ROWS);
-    for (uint32_t top = 0; top < track.height && SUCCEEDED(hr); top += STRIP_ROWS) {
-        uint32_t rows = std::min(STRIP_ROWS, track.height - top);
+    for (uint32_t first = 0; first < track.height && SUCCEEDED(hr); first += STRIP_ROWS) {
+        uint32_t rows = std::min(STRIP_ROWS, track.height - first);
         for (uint32_t r = 0; r < rows; ++r) {
-            uint32_t image = top + r;
-            const uint8_t* in = bytes + static_cast<size_t>(track.bottomUp ? track.height - 1 - image : image) * track.stride;
+            uint32_t image = first + r;
+            const uint8_t* in = top + static_cast<ptrdiff_t>(image) * pitch;
             uint8_t* out = file->strip.data() + static_cast<size_t>(r) * rowBytes;
             for (uint32_t x = 0; x < track.width; ++x, in += 4, out += 3) {
                 out[0] = in[0];
@@ -172,7 +171,7 @@ HRESULT FlushFragment(SinkFile* file)
     return hr;
 }
 
-HRESULT WriteVideo(SinkFile* file, uint32_t index, const uint8_t* bytes, DWORD length, int64_t time, int64_t duration)
+HRESULT WriteVideo(SinkFile* file, uint32_t index, const uint8_t* top, ptrdiff_t pitch, int64_t time, int64_t duration)
 {
     Mp4Track& track = file->tracks[index];
     if (file->fragmented) {
@@ -185,7 +184,7 @@ HRESULT WriteVideo(SinkFile* file, uint32_t index, const uint8_t* bytes, DWORD l
         if (track.video.empty()) file->decodeTimes[index] = static_cast<uint64_t>(std::max<int64_t>(time, 0));
     }
     DWORD size = 0;
-    HRESULT hr = EncodeJpeg(file, file->setup[index], bytes, length, &size);
+    HRESULT hr = EncodeJpeg(file, file->setup[index], top, pitch, &size);
     HGLOBAL global = nullptr;
     if (SUCCEEDED(hr)) hr = GetHGlobalFromStream(file->jpeg.Get(), &global);
     const uint8_t* jpeg = SUCCEEDED(hr) ? static_cast<const uint8_t*>(GlobalLock(global)) : nullptr;
@@ -295,22 +294,37 @@ HRESULT SinkFileBegin(SinkFile* file, std::span<const SinkFileTrack> tracks, boo
 HRESULT SinkFileWrite(SinkFile* file, uint32_t index, IMFSample* sample, int64_t time, int64_t duration)
 {
     if (index >= file->tracks.size()) return MF_E_INVALIDSTREAMNUMBER;
+    const SinkFileTrack& setup = file->setup[index];
     ComOwner<IMFMediaBuffer> buffer;
     HRESULT hr = sample->ConvertToContiguousBuffer(&buffer);
+    // A 2-D buffer is read by its own pitch (a plain Lock of a bottom-up one is not safe
+    // everywhere); a plain buffer by the input type's stride.
+    ComOwner<IMF2DBuffer> planes;
+    if (SUCCEEDED(hr) && !setup.audio) buffer->QueryInterface(IID_PPV_ARGS(&planes));  // none: a plain buffer
     BYTE* bytes = nullptr;
     DWORD length = 0;
-    if (SUCCEEDED(hr)) hr = buffer->Lock(&bytes, nullptr, &length);
+    LONG pitch = 0;
+    if (SUCCEEDED(hr)) hr = planes ? planes->Lock2D(&bytes, &pitch) : buffer->Lock(&bytes, nullptr, &length);
     if (FAILED(hr)) return hr;
     if (file->trackStart[index] < 0) {
         file->trackStart[index] = time;
         file->tracks[index].start = time;
-        const SinkFileTrack& setup = file->setup[index];
         if (setup.audio && time > 0)
             file->decodeTimes[index] = static_cast<uint64_t>(std::llround(static_cast<double>(time) * setup.sampleRate / MP4_TICKS_PER_SECOND));
     }
-    hr = file->tracks[index].audio ? WriteAudio(file, index, bytes, length, time)
-                                   : WriteVideo(file, index, bytes, length, time, duration);
-    buffer->Unlock();
+    if (setup.audio) {
+        hr = WriteAudio(file, index, bytes, length, time);
+    } else if (planes) {
+        hr = WriteVideo(file, index, bytes, pitch, time, duration);
+    } else if (length < static_cast<uint64_t>(setup.stride) * (setup.height - 1) + setup.width * 4ull) {
+        hr = MF_E_BUFFERTOOSMALL;
+    } else {
+        const uint8_t* top = setup.bottomUp ? bytes + static_cast<size_t>(setup.height - 1) * setup.stride : bytes;
+        ptrdiff_t step = setup.bottomUp ? -static_cast<ptrdiff_t>(setup.stride) : static_cast<ptrdiff_t>(setup.stride);
+        hr = WriteVideo(file, index, top, step, time, duration);
+    }
+    if (planes) planes->Unlock2D();
+    else buffer->Unlock();
     if (SUCCEEDED(hr)) file->endTime = std::max(file->endTime, time + std::max<int64_t>(duration, 0));
     return hr;
 }

@@ -1,11 +1,18 @@
 #pragma once
 // The substitute sink writer that goes with the virtual devices: our own IMFSinkWriter for
 // machines without an MP4 sink or H.264/AAC encoders. It checks the media types and the call
-// order as Media Foundation's writer does, encodes on its own worker thread (WriteSample only
-// queues, as with throttling off), and writes a file that any MP4 reader opens: every picture
-// as a JPEG, the sound as 16-bit PCM. What the caller asked the encoders for (bit rate,
-// profile, key-frame spacing, ...) cannot be honoured without them; it is kept for tests and
-// written into the file's user-data box ('udta'/'miru', text "key=value" lines).
+// order as Media Foundation's writer does (MF_E_INVALIDMEDIATYPE, MF_E_INVALIDREQUEST,
+// MF_E_INVALIDSTREAMNUMBER), encodes on its own worker thread and writes a file that any MP4
+// reader opens: every picture as a JPEG, the sound as 16-bit PCM, sample times exactly as given.
+// WriteSample only queues: with MF_SINK_WRITER_DISABLE_THROTTLING the queue is unbounded (watch
+// GetStatistics: samples received minus samples encoded is the backlog), without it a
+// WriteSample waits while a few samples are queued. A write error (a full disk) comes back from
+// the next WriteSample and from Finalize, and every later call fails with it, as with the
+// system's writer. MF_TRANSCODE_CONTAINERTYPE = MFTranscodeContainerType_FMPEG4 gives a
+// fragmented file (a fragment per key-frame spacing of video time, 2 s by default).
+// The substitute takes no encoded input: every stream needs its input type before BeginWriting.
+// What the caller asked the encoders for (bit rate, profile, key-frame spacing, ...) cannot be
+// honoured without them; it is kept in the report below and in the file's comment tag.
 //
 // Faults are scripted process-wide and read at every call, so a test can change them while a
 // recording runs.
@@ -22,8 +29,9 @@ HRESULT VirtualSinkWriterCreate(const wchar_t* url, IMFByteStream* byteStream, I
 enum class VirtualSinkStream : uint8_t { Video, Audio, Any };
 
 // WriteSample calls on `stream` after the first `afterSamples` accepted ones fail with `code`:
-// `count` of them (−1: every later one). A refused sample is not written. Typical codes:
-// MF_E_NOTACCEPTING and E_OUTOFMEMORY (the encoder is busy), anything else a hard failure.
+// `count` of them in all (−1: every later one; refusals count per stream over the writer's
+// life). A refused sample is not written. MF_E_NOTACCEPTING and E_OUTOFMEMORY are passing (the
+// encoder is busy); any other code is a hard failure that sticks to every later call.
 struct VirtualSinkFault {
     VirtualSinkStream stream = VirtualSinkStream::Video;
     int32_t afterSamples = -1;  // −1: no fault

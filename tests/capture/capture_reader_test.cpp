@@ -114,6 +114,8 @@ TEST_F(CaptureReaderTest, TheWideReaderTakesSizeBeforeRateAndFeedsTheRecorderOnl
     EXPECT_EQ(reader->frameHeight, 1080);
     FrameRelease(WaitForFrame(SLOT_WIDE));
     EXPECT_TRUE(Recorder().Videos().empty());  // not recording
+    // Once the stream's clock has settled, the device's spacing is kept exactly.
+    ASSERT_TRUE(PumpUntil([&] { return reader->clock.samples >= STREAM_CLOCK_SETTLE_SAMPLES; }));
 
     // Each Wide frame goes with the newest Macro frame, or alone without one.
     Frame* macros[] = {FrameCreate(8, 8), FrameCreate(8, 8), nullptr};
