@@ -6,14 +6,17 @@
 #include <mfapi.h>
 #include <mferror.h>
 
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "app/texts.h"
+#include "capture/capture_state.h"
 #include "capture/media_seam.h"
 #include "frames/frame_store.h"
 #include "record/recorder.h"
 #include "record/recording_recovery.h"
+#include "record/snapshot.h"
 #include "settings/settings_store.h"
 #include "standins/virtual_sink_writer.h"
 #include "tests/diag/log_probe.h"
@@ -280,6 +283,40 @@ TEST_F(RecoveryTest, AnUnplayableLeftoverStaysWhereItIsAndIsNamedOnce)
     EXPECT_EQ(ReadFileBytes(file), plain);
     EXPECT_TRUE(FilesIn(recordings).empty());
     EXPECT_EQ(Run(recordings).message[0], L'\0');  // told once
+}
+
+// ---- Photos ----
+
+TEST(PhotoFiles, APhotoGetsItsNameOnlyWhenCompleteAndACrashedPhotosTemporaryFileStays)
+{
+    TestSettingsFolder folder;
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const std::wstring photos = std::wstring(folder.Path()) + L"\\Fotos";
+    CreateDirectoryW(photos.c_str(), nullptr);
+    wcscpy(Settings.recordingFolder, photos.c_str());
+    Frame* wide = FrameCreate(64, 36);
+    FramePublish(SLOT_WIDE, wide);
+    FrameRelease(wide);
+    CaptureSetLive(true);
+    // What a press cut off by a crash in the next seconds would have left.
+    std::vector<std::wstring> crashed;
+    for (time_t t = time(nullptr); t < time(nullptr) + 20; t++) {
+        tm local = *localtime(&t);
+        wchar_t name[64];
+        wcsftime(name, 64, L"\\MI-RU-%Y-%m-%d_%H-%M-%S-Wide.jpg.tmp", &local);
+        crashed.push_back(photos + name);
+        WriteFileBytes(crashed.back(), "half a JPEG");
+    }
+
+    SnapshotRequest();
+    EXPECT_TRUE(SnapshotWaitForShutdown(60000));
+    EXPECT_EQ(FilesIn(photos, L"*.jpg").size(), 2u);  // Wide and Ansicht, under their real names
+    EXPECT_EQ(FilesIn(photos, L"*.tmp").size(), crashed.size());
+    for (const std::wstring& path : crashed) EXPECT_EQ(ReadFileBytes(path), "half a JPEG");
+    for (const std::wstring& name : FilesIn(photos, L"*.jpg")) EXPECT_EQ(ReadFileBytes(photos + L"\\" + name).substr(0, 2), "\xFF\xD8");
+    CaptureResetStateForTest();
+    FrameClearPublished();
+    CoUninitialize();
 }
 
 }  // namespace
