@@ -13,16 +13,23 @@ namespace {
 // The block reason keeps the system's "programs are still running" page up meanwhile.
 constexpr uint32_t SESSION_END_WAIT_MS = 30000;
 
-bool blocked = false;  // UI thread only
+// UI thread only: the block of this session end is tried once and released at its end.
+bool tried = false;
+bool blocked = false;
 
 void Block(HWND window)
 {
-    if (blocked) return;
+    if (tried) return;
+    tried = true;
     blocked = ShutdownBlockReasonCreate(
                   window, PickText(L"MI-RU speichert die laufende Aufnahme\u2026", L"MI-RU is saving the recording\u2026")) !=
               FALSE;
     // Without the reason the recording is still saved; the system just shows no text for us.
-    if (!blocked) LogWrite(LOG_WARN, L"Abmelde-Sperre nicht gesetzt (Fehler %lu)", GetLastError());
+    static bool warned = false;
+    if (!blocked && !warned) {
+        warned = true;
+        LogWrite(LOG_WARN, L"Abmelde-Sperre nicht gesetzt (Fehler %lu)", GetLastError());
+    }
 }
 
 }  // namespace
@@ -46,5 +53,5 @@ void SessionEndConfirmed(HWND window, bool ending)
         RecordingWaitForShutdown(SESSION_END_WAIT_MS);
     }
     if (blocked) ShutdownBlockReasonDestroy(window);
-    blocked = false;
+    blocked = tried = false;
 }
