@@ -79,9 +79,9 @@ protected:
 
 TEST_F(SmallDriveTest, NothingIsMeasuredInTheFirstFiveSecondsThenTheRecordingStopsBelowTheReserve)
 {
+    // Stopped at once: the frame is still written (the stop drains), however long that takes.
     ASSERT_EQ(RecordingStart(64, 36, false, nullptr, 0, 0), nullptr);
     RecordingSubmitVideo(wide, nullptr, 0.3f, 1000);
-    ASSERT_TRUE(WaitUntil([] { return Writes().size() == 1; }));
     const Posted* ended = StopAndWait();
     ASSERT_NE(ended, nullptr);
     EXPECT_EQ(ended->wParam, 1u);
