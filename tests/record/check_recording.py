@@ -142,15 +142,19 @@ def main():
     check(len(onsets) == len(expected) or longest_gap >= 0.5,
           f"a flash for every click inside the picture ({len(onsets)} flashes, {len(expected)} clicks, "
           f"longest gap between frames {longest_gap * 1000:.0f} ms)")
+    # A flash's first written frame shows the mark no earlier than the click and no later than
+    # the interval since the frame before it.
+    sound_gaps = "Ton-Bl\u00f6cke verworfen" in log
     for k in onsets:
-        before = [c for c in clicks if c <= frame_times[k] + 0.1]
-        if not before:
-            check(False, f"a click before the flash at {frame_times[k]:.3f} s")
+        near = [c for c in clicks if frame_times[k - 1] - 0.1 <= c <= frame_times[k] + 0.1]
+        if not near:
+            check(sound_gaps, f"a click before the flash at {frame_times[k]:.3f} s "
+                              f"(missing only where the log reports sound gaps)")
             continue
-        offset = frame_times[k] - before[-1]
+        offset = frame_times[k] - near[-1]
         gap = frame_times[k] - frame_times[k - 1]
         check(-0.05 <= offset <= gap + 0.05,
-              f"flash at {frame_times[k]:.3f} s, click at {before[-1]:.3f} s: picture {offset * 1000:+.0f} ms "
+              f"flash at {frame_times[k]:.3f} s, click at {near[-1]:.3f} s: picture {offset * 1000:+.0f} ms "
               f"after the sound, within the {gap * 1000:.0f} ms since the last written frame")
 
     # ---- The first frame: turned, with the Macro box and the watermark ----
