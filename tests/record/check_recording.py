@@ -107,8 +107,9 @@ def main():
     check((video["width"], video["height"]) == (width, height), f"picture size {width}x{height}")
     check(int(video["nb_frames"]) == written, "frames in the file = frames written")
     check(written + dropped_compose + dropped_encoder == received, "written + dropped = Wide frames received")
-    check(recorded <= received <= 30 * recorded + 10, "Wide frames were handed in at up to 30 a second")
     duration = float(video["duration"])
+    # The keys reach a busy app late, so the recording itself may outlast the time between them.
+    check(recorded <= received <= 30 * max(recorded, duration) + 10, "Wide frames were handed in at up to 30 a second")
     interval = duration / max(1, written)
     check(abs(duration - recorded) <= max(3 * interval, 1.0),
           f"duration {duration:.2f} s within a few frame intervals ({interval:.2f} s) of the recorded time")

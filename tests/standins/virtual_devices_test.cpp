@@ -372,12 +372,14 @@ struct MarkLog {
     double offset = 1e30;
     bool inMark = true;  // a mark already running at the start is not an onset
     std::vector<double> onsets;  // stream seconds
+    double last = 0;             // stream seconds of the newest sample
 
     void Sample(LONGLONG time, int64_t markFrom, double perUnit)
     {
         double now = NowSeconds();
         AcquireSRWLockExclusive(&lock);
         if (first < 0) first = time;
+        last = time / 1e7;
         offset = std::min(offset, now - time / 1e7);
         if (markFrom >= 0 && !inMark) onsets.push_back(time / 1e7 + markFrom * perUnit);
         inMark = markFrom >= 0;
@@ -389,6 +391,21 @@ struct MarkLog {
         size_t count = onsets.size();
         ReleaseSRWLockShared(&lock);
         return count;
+    }
+    // Wall-clock seconds of the first onset and of the newest sample (1e30 while none).
+    double FirstOnsetAt()
+    {
+        AcquireSRWLockShared(&lock);
+        double at = onsets.empty() ? 1e30 : offset + onsets[0];
+        ReleaseSRWLockShared(&lock);
+        return at;
+    }
+    double NewestAt()
+    {
+        AcquireSRWLockShared(&lock);
+        double at = first < 0 ? -1e30 : offset + last;
+        ReleaseSRWLockShared(&lock);
+        return at;
     }
 };
 
@@ -434,7 +451,9 @@ TEST_F(VirtualDeviceTest, WideCameraAndMicrophoneStampFromZeroAndMarkTheSameInst
     };
     ASSERT_EQ(camera.Stream(), S_OK);
     ASSERT_EQ(microphone.Stream(), S_OK);
-    ASSERT_TRUE(Eventually([&] { return video.Onsets() >= 1 && audio.Onsets() >= 1; }, 8000));
+    // Either stream may start first: wait until the sound has come past the picture's first flash,
+    // so that the click of the same mark has been seen whichever stream delivered first.
+    ASSERT_TRUE(Eventually([&] { return audio.NewestAt() > video.FirstOnsetAt() + 0.2; }, 8000));
     camera.callback->requestFrom = nullptr;
     microphone.callback->requestFrom = nullptr;
     ASSERT_TRUE(Eventually([&] { return !camera.callback->answering && !microphone.callback->answering; }));
