@@ -18,7 +18,17 @@ winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 shell_folders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'
 restore() { "$wine" reg add "$shell_folders" /v AppData /t REG_EXPAND_SZ /d '%USERPROFILE%\AppData\Roaming' /f \
     </dev/null >/dev/null 2>&1 || true; }
-trap restore EXIT
+app=""
+# A run that fails half way must not leave its app behind: the next tests of the prefix would
+# find its window.
+stop_app() {
+    if [ -n "$app" ] && kill -0 "$app" 2>/dev/null; then
+        "$wine" "$helper" close </dev/null >/dev/null 2>&1 || true
+        for i in $(seq 1 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+        kill -9 "$app" 2>/dev/null || true
+    fi
+}
+trap 'status=$?; [ $status -ne 0 ] && echo "end_to_end.sh failed (exit $status) at line $LINENO" >&2; stop_app; restore' EXIT
 "$wine" reg add "$shell_folders" /v AppData /t REG_EXPAND_SZ /d "$(winpath "$work/roaming")" /f </dev/null >/dev/null 2>&1
 log="$work/roaming/MI-RU/miru-diagnose.log"
 
@@ -47,8 +57,8 @@ run_app() {
     local n=$1 devices=$2 seconds=$3
     [ -f "$log" ] && lines_before=$(wc -l <"$log") || lines_before=0
     MIRU_VIRTUAL_DEVICES=$devices "$wine" "$exe" </dev/null >/dev/null 2>&1 &
-    local app=$!
-    "$wine" "$helper" wait 60 </dev/null >/dev/null
+    app=$!
+    "$wine" "$helper" wait 60 </dev/null >/dev/null || { echo "run $n: the main window did not appear" >&2; return 1; }
     wait_for_log "Kameras live" 60
     sleep 1
     local start stop
@@ -62,7 +72,8 @@ run_app() {
     "$wine" "$helper" key space </dev/null
     wait_for_log "Fotos gespeichert|Keine Fotos gespeichert" 60
     "$wine" "$helper" close </dev/null
-    wait "$app"
+    wait "$app" || { echo "run $n: MI-RU ended with exit code $?" >&2; return 1; }
+    app=""
     tail -n +"$((lines_before + 1))" "$log" | tr -d '\r' >"$work/run$n.log"
     echo "$start $stop" >"$work/run$n.times"
 }
