@@ -9,7 +9,9 @@
 #endif
 
 namespace {
+#ifdef MIRU_TEST_HOOKS
 std::atomic<double (*)()> testClock{nullptr};
+#endif
 
 double CounterSeconds()
 {
@@ -24,6 +26,7 @@ double CounterSeconds()
 }
 }  // namespace
 
+#ifdef MIRU_TEST_HOOKS
 double PerfClockSeconds()
 {
     double (*clock)() = testClock.load(std::memory_order_acquire);
@@ -34,3 +37,9 @@ void PerfClockSetForTest(double (*now)())
 {
     testClock.store(now, std::memory_order_release);
 }
+#else
+double PerfClockSeconds()
+{
+    return CounterSeconds();
+}
+#endif
