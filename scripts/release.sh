@@ -17,9 +17,12 @@ cmake -S "$root" -B "$tree" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64
 cmake --build "$tree" -j "$(nproc)" --target MI-RU
 
 # The build tree keeps the linked file with its symbol table (for crash addresses and the
-# release check); users get the stripped copy.
+# release check); users get the stripped copy. Its header time is the last commit's, so that
+# the same sources give the same file and checksum.
 dist="$tree/dist"
 mkdir -p "$dist"
+SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct 2>/dev/null || echo 0)
+export SOURCE_DATE_EPOCH
 x86_64-w64-mingw32-strip --strip-all -o "$dist/MI-RU.exe.new" "$tree/app/MI-RU.exe"
 mv -f "$dist/MI-RU.exe.new" "$dist/MI-RU.exe"
 (cd "$dist" && sha256sum MI-RU.exe >MI-RU.exe.sha256)
