@@ -9,10 +9,6 @@
 #endif
 
 namespace {
-#ifdef MIRU_TEST_HOOKS
-std::atomic<double (*)()> testClock{nullptr};
-#endif
-
 double CounterSeconds()
 {
 #ifdef _WIN32
@@ -27,6 +23,10 @@ double CounterSeconds()
 }  // namespace
 
 #ifdef MIRU_TEST_HOOKS
+namespace {
+std::atomic<double (*)()> testClock{nullptr};
+}  // namespace
+
 double PerfClockSeconds()
 {
     double (*clock)() = testClock.load(std::memory_order_acquire);
