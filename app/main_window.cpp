@@ -27,6 +27,11 @@ constexpr int32_t MIN_CLIENT_WIDTH = 900;
 constexpr int32_t MIN_CLIENT_HEIGHT = 560;
 constexpr int32_t FRAME_TICKS_PER_PERIOD = 30;
 
+// What the cockpit's buttons run; registered when the window is made.
+constexpr CockpitActions cockpitActions = {
+    ToggleRecording, TakePhoto, ToggleStabilisation, ToggleMute, [] { OpenSettings(mainWindow); }, RestartCameras,
+};
+
 bool KeyHeld(int virtualKey)
 {
     return GetKeyState(virtualKey) < 0;
@@ -240,6 +245,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CREATE:
         MainWindow = MainWindowState{};
         mainWindow = window;
+        CockpitSetActions(&cockpitActions);
         return 0;
     case WM_DESTROY:
         HandleDestroy(window);

@@ -28,3 +28,17 @@ void CockpitSetPipSize(float value);
 void CockpitShow();
 // Writes the Macro size to the UI state and to capture's pipFraction together.
 void PublishPipSize(float value);
+
+// The main window's actions behind the cockpit's buttons. The application registers them at
+// start-up, so the cockpit triggers them without depending on the application; a missing
+// entry leaves its button without effect.
+struct CockpitActions {
+    void (*toggleRecording)();
+    void (*takePhoto)();
+    void (*toggleStabilisation)();
+    void (*toggleMute)();
+    void (*openSettings)();  // with the main window as owner
+    void (*restartCameras)();
+};
+// The table must outlive its use; null removes it.
+void CockpitSetActions(const CockpitActions* actions);

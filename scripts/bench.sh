@@ -4,7 +4,8 @@
 #    phaseCorrelate, as times and ratios from one run;
 #  - the camera frame intake copy against memcpy of the same bytes;
 #  - under Wine (build/win): the offscreen compositor and the window renderer against the bare
-#    Direct2D calls they consist of, with the split of those calls.
+#    Direct2D calls they consist of, with the split of those calls; the cockpit's drawing cost
+#    per frame beside the window renderer's frame.
 #   MIRU_BENCH_DIR  build folder (default: build/bench)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -23,7 +24,7 @@ cmake --build "$build" -j 2 --target stab_bench intake_bench
 win=${MIRU_BUILD_DIR:-$root/build}/win
 cmake -S "$root" -B "$win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
       -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$win" -j 2 --target render_bench keep_warm
+cmake --build "$win" -j 2 --target render_bench cockpit_bench keep_warm
 xvfb_pid=""
 prefix="$win/bench-prefix"
 cleanup() {
@@ -38,3 +39,4 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 "$root/cmake/wine-prefix.sh" up "$prefix" "$win/tests/support/keep_warm.exe" "$root/cmake/wine-prefix.reg"
 "$root/cmake/wine-run.sh" "$prefix" "$win/bench/render_bench.exe"
+"$root/cmake/wine-run.sh" "$prefix" "$win/bench/cockpit_bench.exe"

@@ -182,6 +182,51 @@ wait "$app"
 code=$?
 set -e
 echo "MI-RU ended with exit code $code"
+
+# ---- Cockpit screenshots (MIRU_SCREENSHOTS=cockpit): the picture with the cockpit in the light
+# and the dark appearance and with the cockpit hidden, one run of the app each, saved as
+# build/miru-window-light.png, -dark.png and -hidden.png. The appearance is set in the run
+# prefix's settings for these runs and restored afterwards. Until the picture is saved the
+# cockpit is kept as wanted through the app's own input paths: a mouse move over the window
+# shows it, timer 2 (as if 6 s had passed without input) hides it.
+set_appearance() {
+    local ini="$roaming/MI-RU/settings.ini" text=""
+    [ -f "$ini" ] && text=$(iconv -f UTF-16 -t UTF-8 "$ini" | tr -d '\r')
+    text=$(grep -v -e '^appearanceMode=' -e '^$' <<<"$text" || true)
+    grep -q '^\[MIRU\]' <<<"$text" || text=$'[MIRU]\n'"$text"
+    mkdir -p "$roaming/MI-RU"
+    { printf '\xff\xfe'; printf '%s\nappearanceMode=%s\n' "$text" "$1" | grep -v '^$' | sed 's/$/\r/' |
+        iconv -f UTF-8 -t UTF-16LE; } >"$ini"
+}
+cockpit_shot() {  # name appearanceMode hide(0/1)
+    local file="$build/miru-window-$1.png" pid keep=(0x200 0 0x00C800C8)  # WM_MOUSEMOVE at (200, 200)
+    [ "$3" = 1 ] && keep=(0x113 2)                                          # WM_TIMER 2
+    rm -f "$file"
+    set_appearance "$2"
+    MIRU_CAPTURE_FRAME="Z:${file//\//\\}" "$wine" "$exe" </dev/null >/dev/null 2>&1 &
+    pid=$!
+    if "$wine" "$helper" wait 60 </dev/null >/dev/null; then
+        for attempt in $(seq 1 240); do
+            [ -s "$file" ] && break
+            "$wine" "$helper" post "${keep[@]}" </dev/null || true
+            sleep 0.3
+        done
+        sleep 0.5
+        "$wine" "$helper" close </dev/null || true
+    fi
+    wait "$pid" || true
+    if [ -s "$file" ]; then echo "Screenshot ($1): $file"; else echo "No screenshot ($1) was saved" >&2; fi
+}
+if [ "${MIRU_SCREENSHOTS:-}" = cockpit ] && [ $code -eq 0 ] && [ -n "$roaming" ]; then
+    ini="$roaming/MI-RU/settings.ini"
+    saved_mode=$( (iconv -f UTF-16 -t UTF-8 "$ini" 2>/dev/null || true) | tr -d '\r' |
+        sed -n 's/^appearanceMode=//p' | head -1)
+    cockpit_shot light 1 0
+    cockpit_shot dark 2 0
+    cockpit_shot hidden 1 1
+    set_appearance "${saved_mode:-0}"
+fi
+
 print_run_log
 
 # The saved files and what ffprobe reads in the recording.

@@ -3,6 +3,8 @@
 //                               of its window rectangle; exit code 1 when it did not appear
 //   miru_window close           posts WM_CLOSE to it (the app's normal close path)
 //   miru_window key <name>      posts a key press to it: R (record), space (photo)
+//   miru_window post <message> [wParam] [lParam]
+//                               posts that message to it (numbers, 0x... allowed)
 #include <windows.h>
 
 #include <cstdio>
@@ -43,6 +45,17 @@ int main(int argc, char** argv)
         }
         return 0;
     }
-    fprintf(stderr, "usage: miru_window wait <seconds> | close | key <R|space>\n");
+    if (argc >= 3 && strcmp(argv[1], "post") == 0) {
+        HWND window = FindWindowW(L"MIRU_MAIN", nullptr);
+        const UINT message = static_cast<UINT>(strtoul(argv[2], nullptr, 0));
+        const WPARAM wParam = argc >= 4 ? static_cast<WPARAM>(strtoull(argv[3], nullptr, 0)) : 0;
+        const LPARAM lParam = argc >= 5 ? static_cast<LPARAM>(strtoll(argv[4], nullptr, 0)) : 0;
+        if (!window || !PostMessageW(window, message, wParam, lParam)) {
+            fprintf(stderr, "MIRU_MAIN not found\n");
+            return 1;
+        }
+        return 0;
+    }
+    fprintf(stderr, "usage: miru_window wait <seconds> | close | key <R|space> | post <message> [wParam] [lParam]\n");
     return 2;
 }

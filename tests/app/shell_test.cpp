@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <thread>
 
@@ -17,6 +18,7 @@
 #include "app/startup.h"
 #include "app/texts.h"
 #include "app/ui_state.h"
+#include "render/cockpit_kit.h"
 #include "settings/settings_store.h"
 #include "tests/diag/log_probe.h"
 
@@ -123,6 +125,29 @@ protected:
         for (int i = 0; i < times; i++) SendMessageW(window, WM_TIMER, id, 0);
     }
     void GoLive() { SendMessageW(window, WM_APP_LIVE, 1, 0); }
+    void Mouse(UINT message, int x, int y) { SendMessageW(window, message, 0, MAKELPARAM(x, y)); }
+    void Click(int x, int y)
+    {
+        Mouse(WM_LBUTTONDOWN, x, y);
+        Mouse(WM_LBUTTONUP, x, y);
+    }
+    // The first of the window's timers `ids` to fire within 5 s, stopped without running it
+    // (the window's other timers run); 0 when none came.
+    UINT_PTR FirstTimer(std::initializer_list<UINT_PTR> ids)
+    {
+        for (int i = 0; i < 500; i++, Sleep(10)) {
+            MSG message;
+            while (PeekMessageW(&message, window, WM_TIMER, WM_TIMER, PM_REMOVE)) {
+                for (UINT_PTR id : ids)
+                    if (message.wParam == id) {
+                        KillTimer(window, id);
+                        return id;
+                    }
+                DispatchMessageW(&message);
+            }
+        }
+        return 0;
+    }
     void EndRecording(bool success, const wchar_t* text)
     {
         ASSERT_TRUE(PostAppMessageText(WM_APP_RECORDING_ENDED, success ? 1 : 0, text));
@@ -291,6 +316,86 @@ TEST_F(MainWindowTest, ApplicationMessagesAndTheirHeapTexts)
     DestroyWindow(window);
     EXPECT_EQ(AppMessageTextsOutstanding(), 0);
     EXPECT_FALSE(PostAppMessageText(WM_APP_WARNING, 0, L"after"));
+}
+
+// The cockpit through the window's mouse messages, 1280 x 800 at scale 1.
+TEST_F(MainWindowTest, CockpitSliderPressesDragAndWheel)
+{
+    Click(1176, 749);
+    EXPECT_FLOAT_EQ(UiState.pipSize, 0.5f);
+    Click(1090, 749);  // inside the click area, left of the track
+    EXPECT_FLOAT_EQ(UiState.pipSize, 0.0f);
+    Click(1262, 749);
+    EXPECT_FLOAT_EQ(UiState.pipSize, 1.0f);
+
+    // A drag that leaves the window: only x counts; the release outside ends it.
+    Mouse(WM_LBUTTONDOWN, 1176, 749);
+    EXPECT_EQ(GetCapture(), window);
+    Mouse(WM_MOUSEMOVE, 1136, 200);
+    EXPECT_FLOAT_EQ(UiState.pipSize, 0.25f);
+    Mouse(WM_MOUSEMOVE, 1500, 900);
+    EXPECT_FLOAT_EQ(UiState.pipSize, 1.0f);
+    Mouse(WM_LBUTTONUP, 1500, 900);
+    EXPECT_TRUE(!UiState.sliderDrag && GetCapture() == nullptr);
+    Mouse(WM_MOUSEMOVE, 1100, 749);
+    EXPECT_FLOAT_EQ(UiState.pipSize, 1.0f);
+
+    Click(1144, 749);  // 0.3
+    SendMessageW(window, WM_MOUSEWHEEL, MAKEWPARAM(0, 5 * WHEEL_DELTA), 0);
+    EXPECT_NEAR(UiState.pipSize, 0.45f, 1e-6);
+    SendMessageW(window, WM_MOUSEWHEEL, MAKEWPARAM(0, 50 * WHEEL_DELTA), 0);
+    EXPECT_FLOAT_EQ(UiState.pipSize, 1.0f);
+    SendMessageW(window, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-40 * WHEEL_DELTA)), 0);
+    EXPECT_FLOAT_EQ(UiState.pipSize, 0.0f);
+}
+
+TEST_F(MainWindowTest, CockpitButtonsRunTheirActionsOnlyWhenTheyApply)
+{
+    Click(598, 758);  // photo while not live: only shows the cockpit
+    EXPECT_FLOAT_EQ(UiState.photoFlash, 0.0f);
+    const bool stabilised = Settings.stabilizeMacro;
+    Click(30, 758);
+    Click(1054, 758);
+    Click(400, 758);  // the empty middle of the bottom bar, the brand name, the status text
+    Click(100, 26);
+    Click(640, 26);
+    EXPECT_TRUE(UiState.micMuted);
+    EXPECT_NE(Settings.stabilizeMacro, stabilised);
+
+    // The restart square right of the status text restarts the cameras only while not live.
+    const CockpitRect restart = CockpitComputeLayout(1280, 800).reconnectRect;
+    ASSERT_GT(restart.right - restart.left, 0.0f);
+    const int rx = static_cast<int>((restart.left + restart.right) / 2);
+    Click(rx, 26);
+    EXPECT_EQ(FirstTimer({TIMER_CAMERA_RESTART}), TIMER_CAMERA_RESTART);
+    GoLive();
+    Click(rx, 26);
+    constexpr UINT_PTR LATER = 77;  // due well after the 300 ms a restart would take
+    SetTimer(window, LATER, 900, nullptr);
+    EXPECT_EQ(FirstTimer({TIMER_CAMERA_RESTART, LATER}), LATER);
+
+    Click(598, 758);
+    EXPECT_FLOAT_EQ(UiState.photoFlash, 0.75f);
+    Click(677, 758);
+    EXPECT_TRUE(script.starts == 1 && UiState.recording);
+}
+
+TEST_F(MainWindowTest, HiddenCockpitOnlyShowsOnAPressAndHidesAgainAfterARecording)
+{
+    Timer(TIMER_COCKPIT_HIDE);
+    EXPECT_FALSE(UiState.cockpitVisible);
+    GoLive();
+    Click(677, 758);  // where the record button would be
+    EXPECT_TRUE(UiState.cockpitVisible);
+    EXPECT_EQ(script.starts, 0);
+
+    Click(677, 758);
+    ASSERT_TRUE(UiState.recording);
+    Timer(TIMER_COCKPIT_HIDE);  // the bars stay during a recording
+    EXPECT_TRUE(UiState.cockpitVisible);
+    EndRecording(true, nullptr);
+    Mouse(WM_MOUSEMOVE, 640, 400);  // re-arms the real 6 s timer
+    EXPECT_TRUE(WaitUntil([] { return !UiState.cockpitVisible; }, 12));
 }
 
 // Start-up run in this process with some steps replaced.

@@ -9,6 +9,7 @@
 #include "render/renderer.h"
 #include "render/view_geometry.h"
 #include "settings/settings_record.h"
+#include "settings/settings_store.h"
 #include "tests/diag/log_probe.h"
 #include "tests/support/d2d_canvas.h"
 
@@ -110,13 +111,14 @@ TEST_F(Renderer, WideFillsTheVideoAreaTurnedAndMacroStandsOnItsBottom)
     Picture p = Capture();
     ASSERT_EQ(p.width, 1280);
     ASSERT_EQ(p.height, 800);
-    // Video area (0, 52, 1280, 716); the bars above and below stay black.
+    // Video area (0, 52, 1280, 716); the cockpit's bars above and below keep their panel colour.
     EXPECT_TRUE(NearColor(p.At(20, 60), QUAD_BOTTOM_RIGHT, 2));
     EXPECT_TRUE(NearColor(p.At(1260, 60), QUAD_BOTTOM_LEFT, 2));
     EXPECT_TRUE(NearColor(p.At(20, 708), QUAD_TOP_RIGHT, 2));
     EXPECT_TRUE(NearColor(p.At(1260, 708), QUAD_TOP_LEFT, 2));
-    EXPECT_EQ(p.At(640, 40), BLACK);
-    EXPECT_EQ(p.At(20, 730), BLACK);
+    const uint32_t panel = IsDarkAppearance() ? Argb(255, 34, 34, 34) : Argb(255, 236, 236, 236);
+    EXPECT_EQ(p.At(640, 40), panel);
+    EXPECT_EQ(p.At(20, 730), panel);
     // Picture (448, 500, 832, 716), away from its rounded corners and border.
     EXPECT_TRUE(NearColor(p.At(640, 600), RED, 2));
     EXPECT_TRUE(NearColor(p.At(455, 700), RED, 2));

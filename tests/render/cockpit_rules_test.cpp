@@ -1,0 +1,142 @@
+// The cockpit's pure rules: its geometry at two scales, the hit test on it, and the values and
+// texts it shows.
+#include <gtest/gtest.h>
+
+#include "app/texts.h"
+#include "render/cockpit_layout.h"
+#include "render/cockpit_values.h"
+
+namespace {
+
+UiStateRecord Ui(float scale, bool visible = true, bool live = true)
+{
+    UiStateRecord ui = {};
+    ui.dpiScale = scale;
+    ui.cockpitVisible = visible;
+    ui.live = live;
+    return ui;
+}
+
+void ExpectRect(const CockpitRect& r, float left, float top, float right, float bottom, float s)
+{
+    EXPECT_FLOAT_EQ(r.left, left * s);
+    EXPECT_FLOAT_EQ(r.top, top * s);
+    EXPECT_FLOAT_EQ(r.right, right * s);
+    EXPECT_FLOAT_EQ(r.bottom, bottom * s);
+}
+
+}  // namespace
+
+// 1280 x 800 with the bars shown, and the same window at twice the scale (every distance doubles).
+TEST(CockpitLayout, BarsButtonsAndSliderAtScaleOneAndTwo)
+{
+    for (float s : {1.0f, 2.0f}) {
+        SCOPED_TRACE(s);
+        const float W = 1280 * s, H = 800 * s;
+        const CockpitLayout l = CockpitLayoutFor(W, H, Ui(s), {});
+        EXPECT_FLOAT_EQ(l.scale, s);
+        EXPECT_FLOAT_EQ(l.topBarHeight, 52 * s);
+        EXPECT_FLOAT_EQ(H - l.bottomBarHeight, 716 * s);
+        ExpectRect(l.videoRect, 0, 52, 1280, 716, s);
+        EXPECT_FLOAT_EQ(l.bottomCenterY, 758 * s);
+        EXPECT_FLOAT_EQ(l.photoCenterX, 598 * s);
+        EXPECT_FLOAT_EQ(l.recordCenterX, 677 * s);
+        EXPECT_FLOAT_EQ(l.stabCenterX, 1054 * s);
+        ExpectRect(l.sliderTrack, 1096, 747, 1256, 751, s);
+        ExpectRect(l.sliderHitRect, 1088, 737, 1264, 761, s);
+        ExpectRect(l.gearRect, 1239, 12, 1267, 40, s);
+    }
+    // A non-positive scale counts as 1; a window lower than the bars keeps an empty picture.
+    const CockpitLayout low = CockpitLayoutFor(1280, 100, Ui(0.0f), {});
+    EXPECT_FLOAT_EQ(low.scale, 1.0f);
+    ExpectRect(low.videoRect, 0, 52, 1280, 52, 1);
+}
+
+// The status group is centred between the brand and the resolution pill; while not live it
+// is 21 s wider for the restart button right of the status text.
+TEST(CockpitLayout, StatusGroupCentredAndRestartOnlyWhileNotLive)
+{
+    CockpitTextWidths widths;
+    widths.brand = 50;
+    widths.status = 60;
+    widths.resolution = 40;
+    widths.freeSpace = 100;
+    UiStateRecord ui = Ui(1.0f);
+    wcscpy(ui.freeSpaceText, L"3 h 10 min");
+    const CockpitLayout live = CockpitLayoutFor(1280, 800, ui, widths);
+    EXPECT_FLOAT_EQ(live.freeSpaceX, 1280 - 48 - 100);
+    EXPECT_FLOAT_EQ(live.resolutionPillWidth, 60);
+    EXPECT_FLOAT_EQ(live.resolutionPillX, 1132 - 12 - 60);
+    const float middle = (62.75f + 50 + live.resolutionPillX) / 2;
+    EXPECT_FLOAT_EQ((live.statusDotX - 3.5f + live.statusTextX + 60) / 2, middle);
+    EXPECT_FLOAT_EQ(live.reconnectRect.right, 0);
+
+    ui.live = false;
+    const CockpitLayout down = CockpitLayoutFor(1280, 800, ui, widths);
+    EXPECT_FLOAT_EQ(down.statusTextX, live.statusTextX - 10.5f);
+    EXPECT_FLOAT_EQ((down.statusDotX - 3.5f + down.statusTextX + 60 + 21) / 2, middle);
+    EXPECT_FLOAT_EQ(down.reconnectRect.left, down.statusTextX + 60 + 3);
+    EXPECT_FLOAT_EQ(down.reconnectRect.bottom - down.reconnectRect.top, 22);
+
+    // Unmeasured texts take fixed widths; without a free-space text the pill moves right.
+    ui.freeSpaceText[0] = L'\0';
+    const CockpitLayout fallback = CockpitLayoutFor(1280, 800, ui, {});
+    EXPECT_FLOAT_EQ(fallback.resolutionPillX, 1280 - 48 - 70);
+    EXPECT_FLOAT_EQ(fallback.statusTextX, (62.75f + 48 + 1162) / 2 - 115.0f / 2 + 14);
+}
+
+// Edges of the click areas (the presses through the window are tested with the main window).
+TEST(CockpitLayout, HitTestEdgesAndHiddenBars)
+{
+    const CockpitLayout l = CockpitLayoutFor(1280, 800, Ui(1.0f), {});
+    auto at = [&](float x, float y) { return CockpitItemAt(l, true, x, y, 800); };
+    EXPECT_EQ(at(1253, 26), ItemSettings);
+    EXPECT_EQ(at(1088, 737), ItemMacroSize);
+    EXPECT_EQ(at(1264, 749), ItemNone);  // right and bottom edges are outside
+    EXPECT_EQ(at(1176, 761), ItemNone);
+    EXPECT_EQ(at(598 + 28, 758), ItemPhoto);
+    EXPECT_EQ(at(677, 758 - 33), ItemRecord);
+    EXPECT_EQ(at(677, 758 - 34), ItemNone);
+    EXPECT_EQ(at(640, 400), ItemVideo);
+
+    // Hidden bars: the whole window is picture and the slider has no track.
+    const CockpitLayout hidden = CockpitLayoutFor(1280, 800, Ui(1.0f, false), {});
+    ExpectRect(hidden.videoRect, 0, 0, 1280, 800, 1);
+    EXPECT_EQ(CockpitItemAt(hidden, true, 1176, 749, 800), ItemVideo);
+    float value = 0.5f;
+    EXPECT_FALSE(CockpitSliderValueAt(hidden, 1176, &value));
+    EXPECT_FLOAT_EQ(value, 0.5f);
+}
+
+// Meter and morph are checked in the drawn pixels; here the clock's limits.
+TEST(CockpitValues, ClockMorphAndFlashLimits)
+{
+    EXPECT_FLOAT_EQ(CockpitClockStep(0, 5000), 0.0f);
+    EXPECT_FLOAT_EQ(CockpitClockStep(5000, 9000), 0.1f);  // a long gap counts as 0.1 s
+    EXPECT_FLOAT_EQ(CockpitMorphStep(0.95f, true, 0.1f), 1.0f);
+    EXPECT_FLOAT_EQ(CockpitMorphStep(0.3f, false, 0.1f), 0.0f);
+    EXPECT_NEAR(CockpitFlashDecay(0.75f, 0.05f), 0.75f * 0.60653066f, 1e-5);
+    EXPECT_FLOAT_EQ(CockpitFlashDecay(0.021f, 0.01f), 0.0f);
+    EXPECT_EQ(CockpitLitBars(3.0f, false), 8);
+}
+
+TEST(CockpitValues, LabelsAndTimerTexts)
+{
+    wchar_t text[64];
+    TextsSetLanguageForTest(1);
+    CockpitSliderLabel(text, 64, 0.3f);
+    EXPECT_STREQ(text, L"MACRO-GR\u00d6SSE 30 %");
+    TextsSetLanguageForTest(0);
+    CockpitSliderLabel(text, 64, 0.3f);
+    EXPECT_STREQ(text, L"MACRO SIZE 30 %");
+    CockpitSliderLabel(text, 64, 0.305f);
+    EXPECT_STREQ(text, L"MACRO SIZE 31 %");
+    TextsSetLanguageForTest(-1);
+
+    CockpitTimerText(text, 16, 75);
+    EXPECT_STREQ(text, L"01:15");
+    CockpitTimerText(text, 16, 6000);
+    EXPECT_STREQ(text, L"100:00");
+    EXPECT_EQ(CockpitShownRate(0xFFFFFFFFu), 0);
+    EXPECT_EQ(CockpitShownRate(24), 24);
+}
