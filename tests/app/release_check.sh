@@ -81,9 +81,10 @@ app=$!
 if ! "$wine" "$helper" wait 60 </dev/null >/dev/null 2>&1; then
     fail "the main window did not appear"
 else
-    # The camera search gives up after its 60 attempts 0.8 s apart.
+    # The camera search gives up after its 60 attempts 0.8 s apart (cameras that went live
+    # end the wait too: the check below fails on them).
     for _ in $(seq 1 1200); do
-        grep -q "Kameras nicht erkannt" "$log" 2>/dev/null && break
+        grep -qE "Kameras nicht erkannt|Kameras live" "$log" 2>/dev/null && break
         kill -0 "$app" 2>/dev/null || break
         sleep 0.1
     done
