@@ -6,6 +6,7 @@
 #include "app/actions.h"
 #include "app/app_messages.h"
 #include "app/key_actions.h"
+#include "app/session_end.h"
 #include "app/texts.h"
 #include "app/ui_state.h"
 #include "capture/camera_control.h"
@@ -262,6 +263,11 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
     case WM_CLOSE:
         ApplyRecordingEffects(window, RecordingFlowClose(MainWindow.recordingFlow));
+        return 0;
+    case WM_QUERYENDSESSION:
+        return SessionEndQuery(window);
+    case WM_ENDSESSION:
+        SessionEndConfirmed(window, wParam != FALSE);
         return 0;
     case WM_ERASEBKGND:
         return 1;

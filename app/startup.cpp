@@ -17,6 +17,7 @@
 #include "frames/stabilizer.h"
 #include "record/recorder.h"
 #include "record/recording_folder.h"
+#include "record/recording_recovery.h"
 #include "record/snapshot.h"
 #include "render/cockpit_input.h"
 #include "render/renderer.h"
@@ -46,6 +47,7 @@ constexpr UINT FRAME_PERIOD_MS = 33;
 constexpr UINT FREE_SPACE_PERIOD_MS = 15000;
 constexpr uint32_t RECORDING_SHUTDOWN_WAIT_MS = 30000;
 constexpr uint32_t PHOTO_SHUTDOWN_WAIT_MS = 10000;
+constexpr uint32_t RECOVERY_SHUTDOWN_WAIT_MS = 10000;
 constexpr DWORD COMMON_CONTROL_CLASSES =
     ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES | ICC_STANDARD_CLASSES | ICC_LINK_CLASS;
 
@@ -194,6 +196,7 @@ int RunApplication(HINSTANCE instance, int showCommand)
     ShowWindow(window, showCommand != 0 ? showCommand : SW_SHOW);
     UpdateWindow(window);
     CheckRecordingFolder(window);
+    RecoveryStartInBackground();  // once the recording folder is settled
     CaptureStart();
     RefreshFreeSpaceText();
     SetTimer(window, TIMER_FRAME, FRAME_PERIOD_MS, nullptr);
@@ -235,5 +238,6 @@ int AppRun(HINSTANCE instance, int showCommand)
     // photo jobs finish their files first (bounded, so a hung drive cannot keep the process).
     RecordingWaitForShutdown(RECORDING_SHUTDOWN_WAIT_MS);
     SnapshotWaitForShutdown(PHOTO_SHUTDOWN_WAIT_MS);
+    RecoveryWaitForShutdown(RECOVERY_SHUTDOWN_WAIT_MS);
     return code;
 }

@@ -19,6 +19,7 @@
 #include "diag/perf_clock.h"
 #include "frames/frame_store.h"
 #include "record/file_names.h"
+#include "record/recording_recovery.h"
 #include "record/recording_state.h"
 #include "render/compositor.h"
 
@@ -59,6 +60,7 @@ void CleanUpFailedStart()
     R.overlay = nullptr;
     R.overlayWidth = R.overlayHeight = 0;
     R.audioEnabled = false;
+    RecordingMarkerRemove();
     AcquireSRWLockExclusive(&R.lock);
     R.busy = false;
     ReleaseSRWLockExclusive(&R.lock);
@@ -99,17 +101,30 @@ bool ReserveTempFile()
     return false;
 }
 
+// Fragmented MP4, so that a file cut off by a crash or a power cut still plays up to its last
+// complete fragment; a system that cannot write it gets the plain MP4 (said once per run).
 HRESULT CreateSinkWriter(IMFSinkWriter** writer)
 {
     ComOwner<IMFAttributes> attributes;
-    if (SUCCEEDED(MFCreateAttributes(&attributes, 2)) && attributes) {
+    if (SUCCEEDED(MFCreateAttributes(&attributes, 3)) && attributes) {
         attributes->SetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, 1);
         attributes->SetUINT32(MF_SINK_WRITER_DISABLE_THROTTLING, 1);
+        attributes->SetGUID(MF_TRANSCODE_CONTAINERTYPE, MFTranscodeContainerType_FMPEG4);
     } else {
         attributes.Reset();
         LogWrite(LOG_WARN, L"Aufnahme: SinkWriter-Attribute nicht verf\u00fcgbar \u2014 Standardeinstellungen werden verwendet");
     }
-    return SeamCreateSinkWriterFromURL(R.tempFile, nullptr, attributes.Get(), writer);
+    HRESULT hr = SeamCreateSinkWriterFromURL(R.tempFile, nullptr, attributes.Get(), writer);
+    if (FAILED(hr) && attributes) {
+        static bool fallbackLogged = false;  // UI thread only
+        if (!fallbackLogged)
+            LogWrite(LOG_WARN, L"Fragmentiertes MP4 nicht verf\u00fcgbar (0x%08lX) \u2014 Aufnahme als einfaches MP4",
+                     LogHresult(hr));
+        fallbackLogged = true;
+        attributes->SetGUID(MF_TRANSCODE_CONTAINERTYPE, MFTranscodeContainerType_MPEG4);
+        hr = SeamCreateSinkWriterFromURL(R.tempFile, nullptr, attributes.Get(), writer);
+    }
+    return hr;
 }
 
 HRESULT AddVideoStream(IMFSinkWriter* writer, int32_t width, int32_t height, DWORD* index)
@@ -535,6 +550,7 @@ const wchar_t* RecordingStart(int32_t width, int32_t height, bool withSound, con
     const uint32_t generation = ++R.generation;
     ReleaseSRWLockExclusive(&R.lock);
 
+    RecordingMarkerCreate(R.tempFile);
     const HANDLE thread = CreateThread(nullptr, 0, WriterThread, nullptr, 0, nullptr);
     if (!thread) {
         LogWrite(LOG_ERROR, L"Aufnahme-Thread konnte nicht gestartet werden (Fehler %lu)", GetLastError());

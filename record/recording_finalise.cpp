@@ -12,6 +12,7 @@
 #include "diag/perf_clock.h"
 #include "frames/frame_store.h"
 #include "record/file_names.h"
+#include "record/recording_recovery.h"
 #include "record/recording_state.h"
 #include "render/compositor.h"
 #include "settings/settings_store.h"
@@ -198,5 +199,6 @@ bool RecordingFinalise(wchar_t* text, int32_t capacity)
         }
     }
     CleanUp();
+    RecordingMarkerRemove();  // last: until here a crash leaves the file marked for recovery
     return saved;
 }

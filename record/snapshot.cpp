@@ -13,6 +13,7 @@
 #include "diag/log.h"
 #include "frames/frame_store.h"
 #include "record/file_names.h"
+#include "record/recovery_rules.h"
 #include "render/compositor.h"
 #include "render/watermark.h"
 #include "settings/settings_store.h"
@@ -21,6 +22,7 @@ namespace {
 
 constexpr int32_t FOLDER_CAPACITY = 260;
 constexpr int32_t PHOTO_PATH_CAPACITY = 325;  // 324 units and the terminator
+constexpr int32_t PHOTO_TEMP_CAPACITY = PHOTO_PATH_CAPACITY + 4;  // and ".tmp"
 constexpr int32_t STAMP_CAPACITY = 32;
 constexpr float JPEG_QUALITY = 0.95f;
 
@@ -66,14 +68,34 @@ void FreeJob(SnapshotJob* job)
     delete job;
 }
 
-// Creates the first free "<stamp>-<kind>[_n].jpg" empty, so that no other press (and no
-// earlier photo) can be overwritten; false when no name fits.
-bool ReservePhotoPath(const SnapshotJob& job, const wchar_t* stamp, const wchar_t* kind, wchar_t* path)
+// The JPEG is written under "<first free photo name>.tmp", reserved empty so that neither
+// another press nor an earlier file is touched, and gets its photo name only when complete: a
+// crash never leaves a partial JPEG under a photo's name. False when no name fits or the
+// reservation fails (`temp` empty when a name did not fit).
+bool ReservePhotoTemp(const SnapshotJob& job, const wchar_t* stamp, const wchar_t* kind, wchar_t* temp)
+{
+    wchar_t path[PHOTO_PATH_CAPACITY];
+    for (int32_t n = 1; n <= FILE_NAME_MAX_TRIES; n++) {
+        if (!PhotoName(job.folder, stamp, kind, n, path, PHOTO_PATH_CAPACITY) ||
+            !PhotoTempName(path, temp, PHOTO_TEMP_CAPACITY)) {
+            temp[0] = L'\0';
+            return false;
+        }
+        HandleOwner file{CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)};
+        if (file.Valid()) return true;
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
+    }
+    return false;
+}
+
+// Renames the finished file to the first free photo name; never replaces a file.
+bool PublishPhoto(const SnapshotJob& job, const wchar_t* stamp, const wchar_t* kind, const wchar_t* temp,
+                  wchar_t* path)
 {
     for (int32_t n = 1; n <= FILE_NAME_MAX_TRIES; n++) {
         if (!PhotoName(job.folder, stamp, kind, n, path, PHOTO_PATH_CAPACITY)) return false;
-        HandleOwner file{CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)};
-        if (file.Valid()) return true;
+        if (MoveFileExW(temp, path, MOVEFILE_WRITE_THROUGH)) return true;
         const DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
     }
@@ -127,15 +149,22 @@ bool SnapshotSaveJpeg(OffscreenCompositor* compositor, IWICImagingFactory* facto
         LogWrite(LOG_ERROR, L"Foto speichern fehlgeschlagen: Compositing-Fehler (%ls)", kind);
         return false;
     }
-    wchar_t path[PHOTO_PATH_CAPACITY];
-    if (!ReservePhotoPath(job, stamp, kind, path)) {
-        if (path[0] == L'\0') LogWrite(LOG_ERROR, L"Foto speichern fehlgeschlagen: Pfad zu lang (%ls)", kind);
+    wchar_t temp[PHOTO_TEMP_CAPACITY];
+    if (!ReservePhotoTemp(job, stamp, kind, temp)) {
+        if (temp[0] == L'\0') LogWrite(LOG_ERROR, L"Foto speichern fehlgeschlagen: Pfad zu lang (%ls)", kind);
         else LogWrite(LOG_ERROR, L"Foto speichern fehlgeschlagen: Fehler %lu (%ls)", GetLastError(), kind);
         return false;
     }
-    const HRESULT hr = EncodeJpeg(factory, job, buffer, path);
+    const HRESULT hr = EncodeJpeg(factory, job, buffer, temp);
     if (FAILED(hr)) {
         LogWrite(LOG_ERROR, L"Foto speichern fehlgeschlagen: 0x%08lX (%ls)", LogHresult(hr), kind);
+        DeleteFileW(temp);  // this press's own unfinished file
+        return false;
+    }
+    wchar_t path[PHOTO_PATH_CAPACITY];
+    if (!PublishPhoto(job, stamp, kind, temp, path)) {
+        // The complete JPEG stays under its temporary name.
+        LogWrite(LOG_ERROR, L"Foto speichern fehlgeschlagen: Fehler %lu (%ls), Datei: %ls", GetLastError(), kind, temp);
         return false;
     }
     LogWrite(LOG_INFO, L"Foto gespeichert: %ls", path);

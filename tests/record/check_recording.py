@@ -96,8 +96,10 @@ def main():
     written, dropped_compose, dropped_encoder = (int(v) for v in log_value(
         log, r"Aufnahme beendet: (\d+) Frames, \S+ [\d.]+ fps, verworfen: (\d+) \(Compositing\), (\d+) \(Encoder\)"))
     (received,) = (int(v) for v in log_value(log, r"Aufnahme-Writer: (\d+) Wide-Frames erhalten"))
-    info = json.loads(run("ffprobe", "-v", "error", "-show_streams", "-show_format", "-of", "json", movie))
+    info = json.loads(run("ffprobe", "-v", "error", "-count_packets", "-show_streams", "-show_format", "-of", "json",
+                          movie))
     video = next(s for s in info["streams"] if s["codec_type"] == "video")
+    video.setdefault("nb_frames", video["nb_read_packets"])  # a fragmented file states no frame count
     audio = [s for s in info["streams"] if s["codec_type"] == "audio"]
     print(f"{movie}: {video['width']}x{video['height']}, {video['nb_frames']} frames, "
           f"{float(video['duration']):.2f} s; {written} written + {dropped_compose} + {dropped_encoder} dropped "

@@ -1,0 +1,325 @@
+// Recordings cut off by a crash, under Wine: the marker of a running recording, the container the
+// recorder asks for, and what the next start does with each kind of leftover. Nothing is ever
+// deleted or overwritten.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <mfapi.h>
+#include <mferror.h>
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "app/texts.h"
+#include "capture/capture_state.h"
+#include "capture/media_seam.h"
+#include "frames/frame_store.h"
+#include "record/recorder.h"
+#include "record/recording_recovery.h"
+#include "record/snapshot.h"
+#include "settings/settings_store.h"
+#include "standins/virtual_sink_writer.h"
+#include "tests/diag/log_probe.h"
+#include "tests/record/scripted_sink.h"
+
+namespace {
+
+std::vector<std::wstring> FilesIn(const std::wstring& folder, const wchar_t* pattern = L"*")
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((folder + L"\\" + pattern).c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.emplace_back(found.cFileName);
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return names;
+}
+
+size_t CountLogged(uint32_t level, const std::wstring& text)
+{
+    size_t count = 0;
+    for (const std::wstring& entry : LogTexts(level)) count += entry == text;
+    return count;
+}
+
+// ---- The recorder's side ----
+
+GUID askedContainer = GUID_NULL;
+bool refuseFragmented = false;
+
+HRESULT CreateSubstitute(const wchar_t* url, IMFByteStream* stream, IMFAttributes* attributes, IMFSinkWriter** writer)
+{
+    GUID container = GUID_NULL;
+    if (attributes) attributes->GetGUID(MF_TRANSCODE_CONTAINERTYPE, &container);
+    askedContainer = container;
+    if (refuseFragmented && container == MFTranscodeContainerType_FMPEG4) return MF_E_UNSUPPORTED_BYTESTREAM_TYPE;
+    return VirtualSinkWriterCreate(url, stream, attributes, writer);
+}
+constexpr MediaSeamOverride substituteSeam = {nullptr, nullptr, nullptr, CreateSubstitute};
+
+class RecordingMarkerTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        TextsSetLanguageForTest(0);
+        MFStartup(MF_VERSION, MFSTARTUP_FULL);
+        ScriptedSinkInstall();  // the stand-in main window
+        MediaSeamInstall(&substituteSeam);
+        recordings = std::wstring(folder.Path()) + L"\\Aufnahmen";
+        CreateDirectoryW(recordings.c_str(), nullptr);
+        wcscpy(Settings.recordingFolder, recordings.c_str());
+        wide = FrameCreate(32, 18);
+    }
+    void TearDown() override
+    {
+        ScriptedSinkUninstall();
+        FrameRelease(wide);
+        MFShutdown();
+    }
+    // A short recording; the marker is checked while it runs. Returns the saved file's report.
+    VirtualSinkReport Record()
+    {
+        posted.clear();
+        EXPECT_EQ(RecordingStart(64, 36, false, nullptr, 0, 0), nullptr);
+        VirtualSinkReport started = {};
+        VirtualSinkLastReport(&started);
+        // (Other test programs may record in the same folder at the same time.)
+        const std::wstring marker = std::wstring(started.path) + L".recording";
+        EXPECT_NE(GetFileAttributesW(marker.c_str()), INVALID_FILE_ATTRIBUTES);
+        // A start-up scan while it runs leaves it alone.
+        RecoveryOutcome outcome;
+        RecoveryRun(TempFolder().c_str(), recordings.c_str(), &outcome);
+        EXPECT_NE(GetFileAttributesW(marker.c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_NE(GetFileAttributesW(started.path), INVALID_FILE_ATTRIBUTES);
+        for (int64_t t = 0; t < 3; t++) RecordingSubmitVideo(wide, nullptr, 0.3f, 1'000 + t * 333'333);
+        EXPECT_TRUE(VirtualSinkWaitAccepted(VirtualSinkStream::Video, 1, 30000));
+        RecordingRequestStop();
+        EXPECT_TRUE(WaitUntil([] { return Ended() != nullptr; }));
+        EXPECT_EQ(Ended() ? Ended()->wParam : 0u, 1u);
+        EXPECT_EQ(GetFileAttributesW(marker.c_str()), INVALID_FILE_ATTRIBUTES);
+        VirtualSinkReport report = {};
+        VirtualSinkLastReport(&report);
+        return report;
+    }
+
+    TestSettingsFolder folder;
+    std::wstring recordings;
+    Frame* wide = nullptr;
+};
+
+TEST_F(RecordingMarkerTest, FragmentedWhileItRunsPlainWhenTheSystemCannotAndMarkedUntilSaved)
+{
+    refuseFragmented = false;
+    VirtualSinkReport report = Record();
+    EXPECT_EQ(askedContainer, MFTranscodeContainerType_FMPEG4);
+    EXPECT_TRUE(report.fragmented);
+    EXPECT_TRUE(report.finalized);
+    EXPECT_TRUE(report.throttlingDisabled);  // the other two attributes are still there
+    EXPECT_TRUE(report.hardwareTransforms);
+
+    refuseFragmented = true;
+    for (int i = 0; i < 2; i++) {
+        report = Record();
+        EXPECT_EQ(report.containerType, MFTranscodeContainerType_MPEG4);
+        EXPECT_FALSE(report.fragmented);
+        EXPECT_TRUE(report.finalized);
+    }
+    refuseFragmented = false;
+    size_t fallbacks = 0;
+    for (const std::wstring& text : LogTexts(LOG_WARN))
+        fallbacks += text.rfind(L"Fragmentiertes MP4 nicht verf\u00fcgbar (0xC00D36C4)", 0) == 0;
+    EXPECT_EQ(fallbacks, 1u);
+    EXPECT_EQ(FilesIn(recordings).size(), 3u);
+}
+
+// ---- The next start ----
+
+std::string Box(const char* type, uint32_t payload)
+{
+    std::string box(8 + payload, '\x11');
+    const uint32_t size = 8 + payload;
+    for (int i = 0; i < 4; i++) box[i] = static_cast<char>(size >> (24 - 8 * i));
+    box.replace(4, 4, type, 4);
+    return box;
+}
+const std::string emptyMovie = Box("ftyp", 24) + Box("moov", 300);
+const std::string playableMovie = emptyMovie + Box("moof", 60) + Box("mdat", 4000) + Box("moof", 60).substr(0, 30);
+
+class RecoveryTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        TextsSetLanguageForTest(0);
+        temp = std::wstring(folder.Path()) + L"\\tmp";
+        recordings = std::wstring(folder.Path()) + L"\\Aufnahmen";
+        CreateDirectoryW(temp.c_str(), nullptr);
+        CreateDirectoryW(recordings.c_str(), nullptr);
+    }
+    // A leftover "miru-<seconds>.mp4" with its marker (start time `stamp`, or unreadable).
+    std::wstring Leave(const std::string& bytes, const char* stamp = "2026-03-04_05-06-07", int64_t seconds = 1000)
+    {
+        const std::wstring file = temp + L"\\miru-" + std::to_wstring(seconds) + L".mp4";
+        WriteFileBytes(file, bytes);
+        WriteFileBytes(file + L".recording", stamp);
+        return file;
+    }
+    RecoveryOutcome Run(const std::wstring& into)
+    {
+        RecoveryOutcome outcome;
+        RecoveryRun(temp.c_str(), into.c_str(), &outcome);
+        return outcome;
+    }
+
+    TestSettingsFolder folder;
+    std::wstring temp;
+    std::wstring recordings;
+};
+
+TEST_F(RecoveryTest, AMarkedLeftoverMovesUnderItsStartTimeBesideAnEarlierFileOfThatName)
+{
+    const std::wstring earlier = recordings + L"\\MI-RU-2026-03-04_05-06-07-wiederhergestellt.mp4";
+    WriteFileBytes(earlier, "earlier");
+    const std::wstring unmarked = temp + L"\\miru-5.mp4";  // a file that stays by design
+    WriteFileBytes(unmarked, playableMovie);
+    Leave(playableMovie);
+
+    RecoveryOutcome outcome = Run(recordings);
+    EXPECT_EQ(outcome.recovered, 1);
+    const std::wstring moved = recordings + L"\\MI-RU-2026-03-04_05-06-07-wiederhergestellt_2.mp4";
+    EXPECT_EQ(ReadFileBytes(moved), playableMovie);
+    EXPECT_EQ(ReadFileBytes(earlier), "earlier");
+    EXPECT_EQ(FilesIn(temp), std::vector<std::wstring>{L"miru-5.mp4"});
+    EXPECT_EQ(std::wstring(outcome.message), L"Interrupted recording recovered:\n" + moved);
+    EXPECT_EQ(CountLogged(LOG_EVENT, L"Unterbrochene Aufnahme wiederhergestellt: "
+                                     L"MI-RU-2026-03-04_05-06-07-wiederhergestellt_2.mp4"),
+              1u);
+
+    // The next start finds nothing; a marker without a stamp falls back to the name's time.
+    outcome = Run(recordings);
+    EXPECT_EQ(outcome.recovered + outcome.keptMarked + outcome.keptUnmarked, 0);
+    EXPECT_EQ(outcome.message[0], L'\0');
+    Leave(playableMovie, "", 86400 * 365);
+    EXPECT_EQ(Run(recordings).recovered, 1);
+    EXPECT_EQ(FilesIn(recordings, L"MI-RU-1971-01-0?_*-wiederhergestellt.mp4").size(), 1u);
+}
+
+TEST_F(RecoveryTest, NothingRecordedStaysUnmarkedAndAMarkerWithoutItsFileGoes)
+{
+    const std::wstring file = Leave(emptyMovie);
+    WriteFileBytes(temp + L"\\miru-7.mp4.recording", "2026-03-04_05-06-07");  // its file already moved
+    RecoveryOutcome outcome = Run(recordings);
+    EXPECT_EQ(outcome.keptUnmarked, 1);
+    EXPECT_EQ(outcome.message[0], L'\0');  // nothing the user lost
+    EXPECT_EQ(ReadFileBytes(file), emptyMovie);
+    EXPECT_EQ(FilesIn(temp), std::vector<std::wstring>{L"miru-1000.mp4"});
+    EXPECT_TRUE(FilesIn(recordings).empty());
+    EXPECT_EQ(CountLogged(LOG_WARN, L"Unterbrochene Aufnahme ohne Bilddaten \u2014 bleibt im tempor\u00e4ren Ordner: "
+                                    L"miru-1000.mp4"),
+              1u);
+    EXPECT_EQ(CountLogged(LOG_INFO, L"Aufnahme-Markierung ohne Datei entfernt: miru-7.mp4.recording"), 1u);
+}
+
+TEST_F(RecoveryTest, WithoutAFolderOrWhenTheMoveFailsTheLeftoverStaysMarkedAndTheUserLearnsWhere)
+{
+    const std::wstring file = Leave(playableMovie);
+    RecoveryOutcome outcome = Run(L"");
+    EXPECT_EQ(outcome.keptMarked, 1);
+    EXPECT_EQ(std::wstring(outcome.message),
+              L"Interrupted recording in the temporary folder (no recording folder chosen):\n" + file);
+    EXPECT_EQ(CountLogged(LOG_WARN, L"Kein Aufnahmeordner gew\u00e4hlt \u2014 unterbrochene Aufnahme bleibt im "
+                                    L"tempor\u00e4ren Ordner: " +
+                                        file),
+              1u);
+
+    // The recording folder's drive is gone: the move fails, the file and its marker stay.
+    const std::wstring gone = std::wstring(folder.Path()) + L"\\Weg\\Aufnahmen";
+    outcome = Run(gone);
+    EXPECT_EQ(outcome.keptMarked, 1);
+    EXPECT_EQ(std::wstring(outcome.message),
+              L"Interrupted recording could not be brought into the recording folder and is still in the "
+              L"temporary folder:\n" +
+                  file);
+    EXPECT_EQ(CountLogged(LOG_ERROR, L"Unterbrochene Aufnahme konnte nicht verschoben werden (Fehler 3): " + file), 1u);
+    EXPECT_EQ(ReadFileBytes(file), playableMovie);
+
+    // Once the folder is there, the next start brings it in.
+    outcome = Run(recordings);
+    EXPECT_EQ(outcome.recovered, 1);
+    EXPECT_TRUE(FilesIn(temp).empty());
+}
+
+TEST_F(RecoveryTest, AFullRecordingDriveKeepsTheLeftoverWholeAndTouchesNothingElseThere)
+{
+    wchar_t drive[8] = {};
+    if (!GetEnvironmentVariableW(L"MIRU_SMALL_DRIVE", drive, 8)) GTEST_SKIP() << "no small drive (needs root)";
+    const std::wstring full = std::wstring(drive) + L"\\Aufnahmen";
+    CreateDirectoryW(full.c_str(), nullptr);
+    const std::wstring other = full + L"\\MI-RU-2026-01-01_00-00-00.mp4";
+    const std::string otherBytes(3 << 20, 'o');
+    WriteFileBytes(other, otherBytes);
+    // Larger than what is left on the 8 MB drive: the copy to the other volume breaks off.
+    const std::string movie = playableMovie + Box("moof", 60) + Box("mdat", 6 << 20);
+    const std::wstring file = Leave(movie);
+
+    const RecoveryOutcome outcome = Run(full);
+    EXPECT_EQ(outcome.keptMarked, 1);
+    EXPECT_EQ(CountLogged(LOG_ERROR, L"Unterbrochene Aufnahme konnte nicht verschoben werden (Fehler 112): " + file), 1u);
+    EXPECT_NE(std::wstring(outcome.message).find(file), std::wstring::npos);
+    EXPECT_EQ(ReadFileBytes(file), movie);
+    EXPECT_EQ(FilesIn(temp).size(), 2u);  // the file and its marker
+    EXPECT_EQ(FilesIn(full), std::vector<std::wstring>{L"MI-RU-2026-01-01_00-00-00.mp4"});
+    EXPECT_EQ(ReadFileBytes(other), otherBytes);
+    DeleteFileW(other.c_str());
+    RemoveDirectoryW(full.c_str());
+}
+
+TEST_F(RecoveryTest, AnUnplayableLeftoverStaysWhereItIsAndIsNamedOnce)
+{
+    std::string plain = Box("ftyp", 24);
+    plain += std::string("\0\0\0\1mdat\0\0\0\0\0\0\0\x10", 16) + std::string(5000, '\xFF');  // never finished
+    const std::wstring file = Leave(plain);
+    RecoveryOutcome outcome = Run(recordings);
+    EXPECT_EQ(outcome.keptUnmarked, 1);
+    EXPECT_NE(std::wstring(outcome.message).find(file), std::wstring::npos);
+    EXPECT_EQ(ReadFileBytes(file), plain);
+    EXPECT_TRUE(FilesIn(recordings).empty());
+    EXPECT_EQ(Run(recordings).message[0], L'\0');  // told once
+}
+
+// ---- Photos ----
+
+TEST(PhotoFiles, APhotoGetsItsNameOnlyWhenCompleteAndACrashedPhotosTemporaryFileStays)
+{
+    TestSettingsFolder folder;
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const std::wstring photos = std::wstring(folder.Path()) + L"\\Fotos";
+    CreateDirectoryW(photos.c_str(), nullptr);
+    wcscpy(Settings.recordingFolder, photos.c_str());
+    Frame* wide = FrameCreate(64, 36);
+    FramePublish(SLOT_WIDE, wide);
+    FrameRelease(wide);
+    CaptureSetLive(true);
+    // What a press cut off by a crash in the next seconds would have left.
+    std::vector<std::wstring> crashed;
+    for (time_t t = time(nullptr); t < time(nullptr) + 20; t++) {
+        tm local = *localtime(&t);
+        wchar_t name[64];
+        wcsftime(name, 64, L"\\MI-RU-%Y-%m-%d_%H-%M-%S-Wide.jpg.tmp", &local);
+        crashed.push_back(photos + name);
+        WriteFileBytes(crashed.back(), "half a JPEG");
+    }
+
+    SnapshotRequest();
+    EXPECT_TRUE(SnapshotWaitForShutdown(60000));
+    EXPECT_EQ(FilesIn(photos, L"*.jpg").size(), 2u);  // Wide and Ansicht, under their real names
+    EXPECT_EQ(FilesIn(photos, L"*.tmp").size(), crashed.size());
+    for (const std::wstring& path : crashed) EXPECT_EQ(ReadFileBytes(path), "half a JPEG");
+    for (const std::wstring& name : FilesIn(photos, L"*.jpg")) EXPECT_EQ(ReadFileBytes(photos + L"\\" + name).substr(0, 2), "\xFF\xD8");
+    CaptureResetStateForTest();
+    FrameClearPublished();
+    CoUninitialize();
+}
+
+}  // namespace
