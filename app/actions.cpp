@@ -21,7 +21,11 @@
 namespace {
 
 constexpr ShellRecorder realRecorder = {RecordingStart, RecordingRequestStop, RecordingTakeWrittenCount};
+#ifdef MIRU_TEST_HOOKS
 const ShellRecorder* recorder = &realRecorder;
+#else
+constexpr const ShellRecorder* recorder = &realRecorder;
+#endif
 
 constexpr UINT RECORD_CLOCK_MS = 1000;
 constexpr UINT CAMERA_RESTART_MS = 300;
@@ -63,10 +67,12 @@ const ShellRecorder& ShellRecorderCalls()
     return *recorder;
 }
 
+#ifdef MIRU_TEST_HOOKS
 void ShellSetRecorderForTest(const ShellRecorder* replacement)
 {
     recorder = replacement ? replacement : &realRecorder;
 }
+#endif
 
 void ApplyRecordingEffects(HWND window, uint32_t effects)
 {

@@ -23,7 +23,7 @@ void RefreshFreeSpaceText();
 // mirrors the phase into the UI state. `window` is the main window.
 void ApplyRecordingEffects(HWND window, uint32_t effects);
 
-// The recorder as the shell calls it; tests replace it with a scripted stand-in.
+// The recorder as the shell calls it; development builds' tests replace it with a scripted one.
 struct ShellRecorder {
     const wchar_t* (*start)(int32_t width, int32_t height, bool withSound, const uint8_t* overlay,
                             int32_t overlayWidth, int32_t overlayHeight);
@@ -31,5 +31,7 @@ struct ShellRecorder {
     int32_t (*takeWrittenCount)();
 };
 const ShellRecorder& ShellRecorderCalls();
+#ifdef MIRU_TEST_HOOKS
 // Tests only: null restores the real recorder. The table must outlive its use.
 void ShellSetRecorderForTest(const ShellRecorder* recorder);
+#endif

@@ -26,8 +26,6 @@
 
 namespace {
 
-const AppStartupHooks* hooks = nullptr;
-
 struct ComScope {
     HRESULT result;
     ~ComScope()
@@ -53,6 +51,9 @@ constexpr uint32_t RECOVERY_SHUTDOWN_WAIT_MS = 10000;
 constexpr DWORD COMMON_CONTROL_CLASSES =
     ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES | ICC_STANDARD_CLASSES | ICC_LINK_CLASS;
 
+#ifdef MIRU_TEST_HOOKS
+const AppStartupHooks* hooks = nullptr;
+
 bool RunOnboarding()
 {
     return hooks && hooks->onboardingRun ? hooks->onboardingRun() : OnboardingRun();
@@ -62,6 +63,17 @@ bool InitRenderer(HWND window)
 {
     return hooks && hooks->rendererInit ? hooks->rendererInit(window) : RendererInit(window);
 }
+#else
+bool RunOnboarding()
+{
+    return OnboardingRun();
+}
+
+bool InitRenderer(HWND window)
+{
+    return RendererInit(window);
+}
+#endif
 
 // Raises the running instance's main window (restored when minimised). True when another
 // instance owns the mutex: this process then ends without touching settings or log.
@@ -195,10 +207,12 @@ int RunApplication(HINSTANCE instance, int showCommand)
 
 }  // namespace
 
+#ifdef MIRU_TEST_HOOKS
 void AppSetStartupHooksForTest(const AppStartupHooks* replacement)
 {
     hooks = replacement;
 }
+#endif
 
 int AppRun(HINSTANCE instance, int showCommand)
 {

@@ -8,6 +8,7 @@
 // its renderer could not be made.
 int AppRun(HINSTANCE instance, int showCommand);
 
+#ifdef MIRU_TEST_HOOKS
 // Start-up steps that tests make fail on purpose. Null entries use the real step.
 struct AppStartupHooks {
     bool (*onboardingRun)();
@@ -15,3 +16,4 @@ struct AppStartupHooks {
 };
 // Tests only: null restores the real steps. The table must outlive its use.
 void AppSetStartupHooksForTest(const AppStartupHooks* hooks);
+#endif

@@ -74,7 +74,9 @@ bool StatusIsError(uint32_t status)
     return status < statusCount && statusTexts[status].isError;
 }
 
+#ifdef MIRU_TEST_HOOKS
 void TextsSetLanguageForTest(int32_t cache)
 {
     languageCache.store(cache, std::memory_order_relaxed);
 }
+#endif

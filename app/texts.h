@@ -30,5 +30,7 @@ bool StatusIsError(uint32_t status);
 // Pure language rule: German for every LANGID whose primary language is German.
 bool TextsIsGermanLanguageId(uint16_t langId);
 
+#ifdef MIRU_TEST_HOOKS
 // Tests only: -1 lets the next call ask the system again, 0 forces English, 1 German.
 void TextsSetLanguageForTest(int32_t cache);
+#endif

@@ -17,7 +17,6 @@ std::atomic<uint32_t> captureStatus{0};
 std::atomic<uint32_t> live{0};
 std::atomic<float> micLevel{0.0f};
 std::atomic<float> pipFraction{0.3f};
-std::atomic<double> timeScale{1.0};
 
 // Guards `audioType`: exclusive to replace or take it out, shared to add a reference. Never held
 // while a message is posted.
@@ -25,7 +24,6 @@ SRWLOCK audioTypeLock = SRWLOCK_INIT;
 IMFMediaType* audioType = nullptr;
 
 constexpr CaptureRecorderCalls RECORDER = {RecordingIsActive, RecordingSubmitVideo, RecordingSubmitAudio};
-std::atomic<const CaptureRecorderCalls*> recorder{&RECORDER};
 
 IMFMediaType* ExchangeAudioType(IMFMediaType* next)
 {
@@ -119,6 +117,13 @@ IMFMediaType* CaptureAcquireAudioMediaType()
     return type;
 }
 
+#ifdef MIRU_TEST_HOOKS
+
+namespace {
+std::atomic<const CaptureRecorderCalls*> recorder{&RECORDER};
+std::atomic<double> timeScale{1.0};
+}  // namespace
+
 const CaptureRecorderCalls& CaptureRecorder()
 {
     return *recorder.load();
@@ -145,3 +150,17 @@ void CaptureResetStateForTest()
     live.store(0);
     micLevel.store(0.0f);
 }
+
+#else
+
+const CaptureRecorderCalls& CaptureRecorder()
+{
+    return RECORDER;
+}
+
+uint64_t CaptureWaitMs(uint32_t ms)
+{
+    return ms;
+}
+
+#endif

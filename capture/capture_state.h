@@ -39,13 +39,16 @@ struct CaptureRecorderCalls {
     void (*submitAudio)(IMFSample* sample);
 };
 const CaptureRecorderCalls& CaptureRecorder();
+
+// A wait of the control thread or a reader in real milliseconds: the product's constant, or (in
+// development builds' tests) a fraction of it when a test runs the clock faster.
+uint64_t CaptureWaitMs(uint32_t ms);
+
+#ifdef MIRU_TEST_HOOKS
 // Tests only: null restores the recorder. The table must outlive its use.
 void CaptureSetRecorderForTest(const CaptureRecorderCalls* calls);
-
-// A wait of the control thread or a reader in real milliseconds: the product's constant, or a
-// fraction of it when a test runs the clock faster.
-uint64_t CaptureWaitMs(uint32_t ms);
 // Tests only: waits run `scale` times faster (1 is real time).
 void CaptureSetTimeScaleForTest(double scale);
 // Tests only: status 0, not live, level 0, without posting anything.
 void CaptureResetStateForTest();
+#endif

@@ -4,6 +4,8 @@
 
 #include <atomic>
 
+#ifdef MIRU_TEST_HOOKS
+
 #include "diag/log.h"
 #include "standins/virtual_seam.h"
 
@@ -38,6 +40,18 @@ void MediaSeamInstall(const MediaSeamOverride* table)
     Current();  // an explicit table replaces the one the environment chose, never the reverse
     installed.store(table, std::memory_order_release);
 }
+
+#else
+
+namespace {
+// Nothing can be installed: every call below goes to Media Foundation.
+constexpr const MediaSeamOverride* Current()
+{
+    return nullptr;
+}
+}  // namespace
+
+#endif
 
 HRESULT SeamEnumDeviceSources(IMFAttributes* attributes, IMFActivate*** activates, UINT32* count)
 {

@@ -1,7 +1,8 @@
 #pragma once
 // The one place where Media Foundation's device and writer factories are called. Behind it is
-// either Media Foundation itself or a set of replacements (virtual devices, a substitute sink
-// writer) for machines that lack cameras or encoders; callers cannot tell the two apart.
+// either Media Foundation itself or, in development builds only, a set of replacements (virtual
+// devices, a substitute sink writer) for machines that lack cameras or encoders; callers cannot
+// tell the two apart. Release builds (MIRU_RELEASE) call Media Foundation and nothing else.
 #include <windows.h>
 #include <mfidl.h>
 #include <mfreadwrite.h>
@@ -15,7 +16,7 @@ HRESULT SeamCreateSourceReaderFromMediaSource(IMFMediaSource* source, IMFAttribu
 HRESULT SeamCreateSinkWriterFromURL(const wchar_t* url, IMFByteStream* byteStream, IMFAttributes* attributes,
                                     IMFSinkWriter** writer);
 
-// Replacement table; a null entry falls through to Media Foundation.
+// Replacement table (development builds); a null entry falls through to Media Foundation.
 struct MediaSeamOverride {
     HRESULT (*enumDeviceSources)(IMFAttributes* attributes, IMFActivate*** activates, UINT32* count);
     HRESULT (*createDeviceSource)(IMFAttributes* attributes, IMFMediaSource** source);
@@ -25,7 +26,9 @@ struct MediaSeamOverride {
                                        IMFSinkWriter** writer);
 };
 
+#ifdef MIRU_TEST_HOOKS
 // Installs a replacement table (null restores Media Foundation). The table must outlive its use.
 // Without a call, the first use of the seam installs the virtual devices when the environment
 // variable MIRU_VIRTUAL_DEVICES is set (see the README for its values).
 void MediaSeamInstall(const MediaSeamOverride* table);
+#endif

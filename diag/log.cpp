@@ -127,7 +127,9 @@ void SystemVersionText(wchar_t* dest)
                         known ? version : nullptr);
 }
 
+#ifdef MIRU_TEST_HOOKS
 void LogResetForTest()
 {
     RingClear();
 }
+#endif

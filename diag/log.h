@@ -53,5 +53,7 @@ void SystemVersionText(wchar_t* dest);
 // Label of a level ("INFO", "EVENT", "WARN", "FEHLER"); levels of 4 and more read as INFO.
 const wchar_t* LogLevelLabel(uint32_t level);
 
+#ifdef MIRU_TEST_HOOKS
 // Tests only: empties the ring without touching the file and without logging.
 void LogResetForTest();
+#endif

@@ -9,8 +9,6 @@
 #endif
 
 namespace {
-std::atomic<double (*)()> testClock{nullptr};
-
 double CounterSeconds()
 {
 #ifdef _WIN32
@@ -24,6 +22,11 @@ double CounterSeconds()
 }
 }  // namespace
 
+#ifdef MIRU_TEST_HOOKS
+namespace {
+std::atomic<double (*)()> testClock{nullptr};
+}  // namespace
+
 double PerfClockSeconds()
 {
     double (*clock)() = testClock.load(std::memory_order_acquire);
@@ -34,3 +37,9 @@ void PerfClockSetForTest(double (*now)())
 {
     testClock.store(now, std::memory_order_release);
 }
+#else
+double PerfClockSeconds()
+{
+    return CounterSeconds();
+}
+#endif

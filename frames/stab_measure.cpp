@@ -19,7 +19,9 @@ StabTables tables;
 bool tablesReady = false;
 StabWork work;
 const StabKernelSet* kernels = nullptr;
+#ifdef MIRU_TEST_HOOKS
 std::atomic<void (*)(StabShift*)> hook{nullptr};
+#endif
 
 // Cells are 3.75 pixels wide and 2.109375 rows high on average.
 constexpr double cellWidth = double(STAB_REGION_WIDTH) / STAB_N;
@@ -159,11 +161,15 @@ StabShift StabMeasureCorrelate(int32_t previous, int32_t current)
     } else {
         shift = StabShiftFromSurface(work.surface, index);
     }
+#ifdef MIRU_TEST_HOOKS
     if (void (*h)(StabShift*) = hook.load(std::memory_order_acquire)) h(&shift);
+#endif
     return shift;
 }
 
+#ifdef MIRU_TEST_HOOKS
 void StabMeasureSetHookForTest(void (*h)(StabShift* shift))
 {
     hook.store(h, std::memory_order_release);
 }
+#endif

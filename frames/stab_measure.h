@@ -36,5 +36,7 @@ enum : int32_t { STAB_KERNELS_AUTO = 0, STAB_KERNELS_SSE2 = 1, STAB_KERNELS_AVX2
 bool StabMeasureSelectKernels(int32_t choice);
 bool StabCpuHasAvx2();
 
+#ifdef MIRU_TEST_HOOKS
 // Tests only: called with every correlation result before it is returned (null removes it).
 void StabMeasureSetHookForTest(void (*hook)(StabShift* shift));
+#endif

@@ -51,7 +51,8 @@ struct RendererState {
 };
 RendererState R{};
 
-// Test faults (UI thread, like the renderer).
+#ifdef MIRU_TEST_HOOKS
+// Test faults and the device observer (UI thread, like the renderer).
 struct InjectedFault {
     HRESULT code;
     int32_t count;
@@ -67,6 +68,19 @@ HRESULT Injected(RendererStep step, HRESULT actual)
     --fault.count;
     return fault.code;
 }
+
+void ObserveDevice(ID3D11Device* device)
+{
+    if (deviceObserver) device->SetPrivateDataInterface(OBSERVER_GUID, deviceObserver);
+}
+#else
+HRESULT Injected(RendererStep, HRESULT actual)
+{
+    return actual;
+}
+
+void ObserveDevice(ID3D11Device*) {}
+#endif
 
 template <class T>
 void ReleaseField(T*& field)
@@ -157,7 +171,7 @@ bool RendererCreateDevice(HWND window)
             return false;
         }
     }
-    if (deviceObserver) R.d3dDevice->SetPrivateDataInterface(OBSERVER_GUID, deviceObserver);
+    ObserveDevice(R.d3dDevice);
 
     // The DXGI objects are owned here, so that every path below releases them.
     ComOwner<IDXGIDevice> dxgiDevice;
@@ -533,15 +547,6 @@ void RendererDrawFrame()
     DrawFrame(nullptr);
 }
 
-bool RendererCaptureFrame(uint8_t** pixels, int32_t* width, int32_t* height)
-{
-    *pixels = nullptr;
-    if (!DrawFrame(pixels)) return false;
-    *width = R.backBufferWidth;
-    *height = R.backBufferHeight;
-    return true;
-}
-
 void RendererShutdown()
 {
     RendererTeardown();
@@ -556,6 +561,16 @@ bool RendererIsReady()
     return R.d2dContext && R.targetBitmap && R.swapChain;
 }
 
+#ifdef MIRU_TEST_HOOKS
+bool RendererCaptureFrame(uint8_t** pixels, int32_t* width, int32_t* height)
+{
+    *pixels = nullptr;
+    if (!DrawFrame(pixels)) return false;
+    *width = R.backBufferWidth;
+    *height = R.backBufferHeight;
+    return true;
+}
+
 void RendererFailForTest(RendererStep step, HRESULT code, int32_t count)
 {
     faults[static_cast<int>(step)] = InjectedFault{code, count};
@@ -565,3 +580,4 @@ void RendererObserveDevicesForTest(IUnknown* observer)
 {
     deviceObserver = observer;
 }
+#endif

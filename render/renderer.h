@@ -16,15 +16,19 @@ void RendererShutdown();
 
 // True while device, swap chain, context and target exist (false while the device is lost).
 bool RendererIsReady();
-// Draws one frame like RendererDrawFrame and copies the finished picture before presenting
-// it: a window capture that does not depend on how the system composes flip-model windows.
-// On success *pixels is a malloc block (release with free()) of *width x *height
+
+// The steps whose results development builds' tests can replace.
+enum class RendererStep { EndDraw, Present, DxgiFactory };
+
+#ifdef MIRU_TEST_HOOKS
+// Tests only: draws one frame like RendererDrawFrame and copies the finished picture before
+// presenting it: a window capture that does not depend on how the system composes flip-model
+// windows. On success *pixels is a malloc block (release with free()) of *width x *height
 // premultiplied BGRA pixels, rows top-down and tightly packed. False when no frame was drawn.
 bool RendererCaptureFrame(uint8_t** pixels, int32_t* width, int32_t* height);
-
 // Tests only: the next `count` results of a step are replaced by `code`.
-enum class RendererStep { EndDraw, Present, DxgiFactory };
 void RendererFailForTest(RendererStep step, HRESULT code, int32_t count);
 // Tests only: every D3D device made from now on holds a reference to `observer` until the
 // device is destroyed (null stops it), so a test can see devices that were never released.
 void RendererObserveDevicesForTest(IUnknown* observer);
+#endif

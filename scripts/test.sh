@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the native build under AddressSanitizer/UBSan, then the Windows
-# build under Wine. Installs what a fresh Debian 12 machine lacks. Exits non-zero on failure.
+# build under Wine, with the check of the release build (scripts/release.sh). Installs what a
+# fresh Debian 12 machine lacks. Exits non-zero on failure.
 #   MIRU_BUILD_DIR  build root (default: build)
 #   extra arguments are passed to both ctest runs (for example -R frames)
 set -euo pipefail
@@ -15,6 +16,9 @@ cmake --build "$build/native" -j "$jobs"
 cmake -S "$root" -B "$build/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
       -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build/win" -j "$jobs"
+# The release tree too, before the tests start: its check (wine.release_check) then only
+# confirms that it is up to date.
+MIRU_BUILD_DIR="$build" "$root/scripts/release.sh"
 
 # Graphics and window tests need an X display; without one, a private Xvfb serves the run.
 xvfb_pid=""

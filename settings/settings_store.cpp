@@ -19,6 +19,7 @@ constexpr const wchar_t* kSection = L"MIRU";
 constexpr const wchar_t* kMissing = L"\x0001";  // a default no stored value holds
 constexpr const wchar_t* kPersonalizeKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
 
+#ifdef MIRU_TEST_HOOKS
 // Test-only folder override. The lock guards `overrideActive` and `overrideFolder` and is held
 // only while they are read or copied; SettingsFolder runs on every log call from any thread.
 SRWLOCK overrideLock = SRWLOCK_INIT;
@@ -33,6 +34,12 @@ bool ReadOverride(wchar_t* dest)
     ReleaseSRWLockShared(&overrideLock);
     return active;
 }
+#else
+bool ReadOverride(wchar_t*)
+{
+    return false;
+}
+#endif
 
 // Roaming application data, else %APPDATA%; empty when neither is available.
 void BaseFolder(wchar_t* dest)
@@ -92,6 +99,7 @@ bool CreateWithHeader(const wchar_t* path, DWORD* error)
 
 }  // namespace
 
+#ifdef MIRU_TEST_HOOKS
 void SettingsSetFolderOverride(const wchar_t* folder)
 {
     AcquireSRWLockExclusive(&overrideLock);
@@ -99,6 +107,7 @@ void SettingsSetFolderOverride(const wchar_t* folder)
     if (folder) CopyTextCut(overrideFolder, SETTINGS_FOLDER_CAPACITY, folder);
     ReleaseSRWLockExclusive(&overrideLock);
 }
+#endif
 
 void SettingsFolder(wchar_t* dest)
 {

@@ -20,5 +20,7 @@ void IniReadDouble(const wchar_t* path, const wchar_t* key, double* field);
 void IniReadString(const wchar_t* path, const wchar_t* key, wchar_t* field, int capacity);
 bool IniWriteDouble(const wchar_t* path, const wchar_t* key, double value, uint32_t* lastError);
 
+#ifdef MIRU_TEST_HOOKS
 // Tests only: makes SettingsFolder return `folder` (null restores the real folder).
 void SettingsSetFolderOverride(const wchar_t* folder);
+#endif
