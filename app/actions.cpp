@@ -8,6 +8,7 @@
 #include "app/texts.h"
 #include "app/ui_state.h"
 #include "capture/camera_control.h"
+#include "capture/device_list.h"
 #include "diag/log.h"
 #include "frames/stabilizer.h"
 #include "record/free_space_text.h"
@@ -119,6 +120,13 @@ void ToggleMute()
 void OpenRecordingFolder()
 {
     if (Settings.recordingFolder[0] != L'\0') OpenFolderInExplorer(Settings.recordingFolder);
+}
+
+void SwapCameras()
+{
+    CameraSwapRoles();
+    RestartCameras();
+    CockpitShow();
 }
 
 void RestartCameras()

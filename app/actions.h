@@ -14,6 +14,8 @@ void ToggleMute();
 void OpenRecordingFolder();
 // Stops a running recording, stops the cameras and starts them again 300 ms later.
 void RestartCameras();
+// Exchanges the Wide and Macro cameras, saves the choice and restarts the cameras.
+void SwapCameras();
 // Borderless full screen on the window's monitor, and back to the saved placement.
 void ToggleFullScreen(HWND window);
 // The free-space text of the recording folder (empty when there is none or it is unknown).

@@ -55,7 +55,7 @@ bool HandleKey(HWND window, WPARAM virtualKey)
     case KeyAction::TakePhoto: TakePhoto(); break;
     case KeyAction::ToggleMute: ToggleMute(); break;
     case KeyAction::ToggleStabilisation: ToggleStabilisation(); break;
-    case KeyAction::SwapCameras: CameraSwapRoles(); break;
+    case KeyAction::SwapCameras: SwapCameras(); break;
     case KeyAction::SetPipSize:
     case KeyAction::ChangePipSize: CockpitSetPipSize(PipSizeRequested(command, UiState.pipSize)); break;
     case KeyAction::OpenSettings: OpenSettings(window); break;

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <span>
 
-#include "app/actions.h"
 #include "app/text_copy.h"
 #include "app/texts.h"
 #include "app/win_owners.h"
@@ -16,7 +15,6 @@
 #include "capture/device_rules.h"
 #include "capture/media_seam.h"
 #include "diag/log.h"
-#include "render/cockpit_input.h"
 #include "settings/settings_store.h"
 
 namespace {
@@ -153,6 +151,4 @@ void CameraSwapRoles()
     CopyTextCut(Settings.macroDeviceID, SETTINGS_DEVICE_ID_CAPACITY, wide);
     SettingsSave();
     LogWrite(LOG_EVENT, L"Kameras getauscht (Wide \u2194 Macro)");
-    RestartCameras();
-    CockpitShow();
 }

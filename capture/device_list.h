@@ -41,6 +41,6 @@ int32_t CaptureEnumerate(CaptureKind kind, CaptureDevice* devices, int32_t capac
 void CaptureResolveDeviceIds();
 // Camera control thread: the identifiers of the current start.
 const CaptureActiveIdSet& CaptureActiveIds();
-// UI thread: exchanges the Wide and Macro devices in the settings, saves them and restarts
-// the cameras.
+// UI thread: exchanges the Wide and Macro devices in the settings and saves them; the caller
+// restarts the cameras.
 void CameraSwapRoles();

@@ -2,6 +2,7 @@
 // posted to a window and through the log: every transition of its state table, the edge cases
 // around commands, hot-plug and the no-image check, 200 start/stop cycles without leaks, and the
 // control behind the real main window procedure.
+#include "app/actions.h"
 #include <windows.h>
 
 #include <memory>
@@ -345,7 +346,7 @@ TEST_F(CameraControlTest, TheHeadsetGoesLiveWithRisingFrameCountersAndASwapResta
     ASSERT_TRUE(PumpUntil([] { return UiState.framesWide > 0 && UiState.framesMacro > 0; }));
 
     UiState.cockpitVisible = false;
-    CameraSwapRoles();
+    SwapCameras();
     EXPECT_STREQ(Settings.wideDeviceID, cameras[1].id);
     EXPECT_STREQ(Settings.macroDeviceID, cameras[0].id);
     EXPECT_TRUE(UiState.cockpitVisible);
