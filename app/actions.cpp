@@ -2,11 +2,11 @@
 
 #include <cstdlib>
 
-#include "app/app_messages.h"
+#include "base/app_messages.h"
 #include "app/main_window.h"
 #include "app/recording_flow.h"
 #include "app/texts.h"
-#include "app/ui_state.h"
+#include "base/ui_state.h"
 #include "capture/camera_control.h"
 #include "capture/device_list.h"
 #include "diag/log.h"
@@ -51,14 +51,14 @@ void StartRecorder()
     const uint32_t effects = RecordingFlowStarted(MainWindow.recordingFlow, error == nullptr);
     SyncRecordingFlag();
     if (error == nullptr) {
-        if (mainWindow) SetTimer(mainWindow, TIMER_RECORD_CLOCK, RECORD_CLOCK_MS, nullptr);
+        if (HWND window = AppWindow()) SetTimer(window, TIMER_RECORD_CLOCK, RECORD_CLOCK_MS, nullptr);
         LogWrite(LOG_EVENT, L"Aufnahme l\u00e4uft (%d\u00d7%d, Audio: %ls)", width, height,
                  withSound ? L"an" : L"aus");
     } else {
         UiState.status = STATUS_RECORDING_ERROR;
         LogWrite(LOG_ERROR, L"Aufnahme-Start fehlgeschlagen: %ls", error);
     }
-    ApplyRecordingEffects(mainWindow, effects);
+    ApplyRecordingEffects(AppWindow(), effects);
 }
 
 }  // namespace
@@ -92,7 +92,7 @@ void ToggleRecording()
         StartRecorder();
         return;
     }
-    ApplyRecordingEffects(mainWindow, effects);
+    ApplyRecordingEffects(AppWindow(), effects);
 }
 
 void TakePhoto()
@@ -131,9 +131,9 @@ void SwapCameras()
 
 void RestartCameras()
 {
-    ApplyRecordingEffects(mainWindow, RecordingFlowRequestStop(MainWindow.recordingFlow));
+    ApplyRecordingEffects(AppWindow(), RecordingFlowRequestStop(MainWindow.recordingFlow));
     CaptureStop();
-    if (mainWindow) SetTimer(mainWindow, TIMER_CAMERA_RESTART, CAMERA_RESTART_MS, nullptr);
+    if (HWND window = AppWindow()) SetTimer(window, TIMER_CAMERA_RESTART, CAMERA_RESTART_MS, nullptr);
     else CaptureStart();
 }
 

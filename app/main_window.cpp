@@ -4,11 +4,11 @@
 #include <windowsx.h>
 
 #include "app/actions.h"
-#include "app/app_messages.h"
+#include "base/app_messages.h"
 #include "app/key_actions.h"
 #include "app/session_end.h"
 #include "app/texts.h"
-#include "app/ui_state.h"
+#include "base/ui_state.h"
 #include "capture/camera_control.h"
 #include "capture/device_list.h"
 #include "diag/log.h"
@@ -30,7 +30,7 @@ constexpr int32_t FRAME_TICKS_PER_PERIOD = 30;
 
 // What the cockpit's buttons run; registered when the window is made.
 constexpr CockpitActions cockpitActions = {
-    ToggleRecording, TakePhoto, ToggleStabilisation, ToggleMute, [] { OpenSettings(mainWindow); }, RestartCameras,
+    ToggleRecording, TakePhoto, ToggleStabilisation, ToggleMute, [] { OpenSettings(AppWindow()); }, RestartCameras,
 };
 
 bool KeyHeld(int virtualKey)
@@ -125,7 +125,7 @@ void HandleWarning(LPARAM text)
 {
     if (!text) return;
     // The box runs a modal loop; the text stays ours until it returns.
-    MessageBoxW(mainWindow, reinterpret_cast<const wchar_t*>(text), L"MI-RU", MB_OK | MB_ICONWARNING);
+    MessageBoxW(AppWindow(), reinterpret_cast<const wchar_t*>(text), L"MI-RU", MB_OK | MB_ICONWARNING);
     FreeAppMessageText(text);
 }
 
@@ -175,7 +175,7 @@ void HandleMouseDown(HWND window, LPARAM position)
 }
 
 // Messages still queued for a destroyed window are never delivered: free the texts they
-// carry. Workers post nothing any more once mainWindow is cleared.
+// carry. Workers post nothing any more once AppWindow() is cleared.
 void DropQueuedTexts(HWND window)
 {
     MSG message;
@@ -193,7 +193,7 @@ void HandleDestroy(HWND window)
         UnregisterDeviceNotification(MainWindow.deviceNotification);
         MainWindow.deviceNotification = nullptr;
     }
-    mainWindow = nullptr;  // from here on workers post nothing and the log does not notify
+    SetAppWindow(nullptr);  // from here on workers post nothing and the log does not notify
     CaptureShutdown();
     RendererShutdown();
     MainWindow.rendererReady = false;
@@ -245,7 +245,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     switch (message) {
     case WM_CREATE:
         MainWindow = MainWindowState{};
-        mainWindow = window;
+        SetAppWindow(window);
         CockpitSetActions(&cockpitActions);
         return 0;
     case WM_DESTROY:

@@ -7,19 +7,12 @@
 #include <cstdint>
 
 #include "app/recording_flow.h"
+#include "base/app_messages.h"
 #include "res/resource_ids.h"
 
 constexpr const wchar_t* MAIN_WINDOW_CLASS = L"MIRU_MAIN";
 constexpr const wchar_t* MAIN_WINDOW_TITLE = L"MI-RU";
 constexpr int MAIN_ICON_ID = IDI_MIRU;
-
-enum : UINT_PTR {
-    TIMER_FRAME = 1,            // 33 ms: draw a frame
-    TIMER_COCKPIT_HIDE = 2,     // 6 s after the cockpit was last shown
-    TIMER_RECORD_CLOCK = 3,     // recording seconds
-    TIMER_FREE_SPACE = 4,       // 15 s: free-space text
-    TIMER_CAMERA_RESTART = 100, // one shot, 300 ms after a camera stop
-};
 
 // Main-window state; UI thread only. Reset when the window is created.
 struct MainWindowState {

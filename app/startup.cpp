@@ -6,12 +6,12 @@
 #include <objbase.h>
 
 #include "app/actions.h"
-#include "app/app_messages.h"
+#include "base/app_messages.h"
 #include "app/main_window.h"
-#include "app/text_copy.h"
+#include "base/text_copy.h"
 #include "app/texts.h"
-#include "app/ui_state.h"
-#include "app/win_owners.h"
+#include "base/ui_state.h"
+#include "base/win_owners.h"
 #include "capture/camera_control.h"
 #include "diag/log.h"
 #include "frames/stabilizer.h"
@@ -164,7 +164,7 @@ int RunMessageLoop()
         // The secondary windows (settings, diagnostics) take Tab, arrows and Esc as dialogs do;
         // the main window keeps every key for its shortcuts.
         HWND root = message.hwnd ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
-        if (root && root != mainWindow && IsDialogMessageW(root, &message)) continue;
+        if (root && root != AppWindow() && IsDialogMessageW(root, &message)) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }

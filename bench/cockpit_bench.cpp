@@ -17,8 +17,8 @@
 #include <cwchar>
 #include <vector>
 
-#include "app/ui_state.h"
-#include "app/win_owners.h"
+#include "base/ui_state.h"
+#include "base/win_owners.h"
 #include "frames/frame_store.h"
 #include "render/cockpit.h"
 #include "render/graphics_services.h"

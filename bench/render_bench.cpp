@@ -18,7 +18,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/ui_state.h"
+#include "base/ui_state.h"
 #include "frames/frame_store.h"
 #include "render/compositor.h"
 #include "render/renderer.h"

@@ -5,8 +5,8 @@
 #include <atomic>
 #include <span>
 
-#include "app/app_messages.h"
-#include "app/text_copy.h"
+#include "base/app_messages.h"
+#include "base/text_copy.h"
 #include "app/texts.h"
 #include "capture/capture_reader.h"
 #include "capture/capture_state.h"

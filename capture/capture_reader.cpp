@@ -6,7 +6,7 @@
 
 #include "app/texts.h"
 #include "capture/capture_state.h"
-#include "app/win_owners.h"
+#include "base/win_owners.h"
 #include "capture/control_rules.h"
 #include "capture/format_choice.h"
 #include "capture/media_seam.h"

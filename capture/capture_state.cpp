@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "app/app_messages.h"
+#include "base/app_messages.h"
 #include "capture/camera_control.h"
 #include "capture/control_rules.h"
 #include "capture/mic_level.h"
@@ -44,7 +44,7 @@ void CaptureSetNotifyWindow(HWND window)
 bool CapturePost(UINT message, WPARAM wParam)
 {
     HWND target = notifyWindow.load();
-    if (!target) target = mainWindow;
+    if (!target) target = AppWindow();
     return target && PostMessageW(target, message, wParam, 0);
 }
 

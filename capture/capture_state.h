@@ -11,9 +11,9 @@ struct IMFMediaType;
 struct IMFSample;
 
 // The receiver of WM_APP_STATUS, WM_APP_LIVE and WM_APP_STOP_RECORDING; null falls back to
-// mainWindow.
+// the main window.
 void CaptureSetNotifyWindow(HWND window);
-// Posts to the notify window (or mainWindow); false when there is none or posting failed.
+// Posts to the notify window (or AppWindow()); false when there is none or posting failed.
 bool CapturePost(UINT message, WPARAM wParam);
 
 // Any thread. Each posts its message only when the value changes.

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <span>
 
-#include "app/text_copy.h"
+#include "base/text_copy.h"
 #include "app/texts.h"
-#include "app/win_owners.h"
+#include "base/win_owners.h"
 #include "capture/camera_control.h"
 #include "capture/device_rules.h"
 #include "capture/media_seam.h"

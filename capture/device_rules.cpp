@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cwchar>
 
-#include "app/text_copy.h"
+#include "base/text_copy.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "capture/capture_reader.h"
 #include "capture/capture_state.h"
-#include "app/win_owners.h"
+#include "base/win_owners.h"
 #include "capture/frame_copy.h"
 #include "capture/mic_level.h"
 #include "diag/log.h"

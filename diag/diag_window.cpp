@@ -9,9 +9,9 @@
 #include <cwchar>
 #include <utility>
 
-#include "app/app_messages.h"
+#include "base/app_messages.h"
 #include "app/texts.h"
-#include "app/window_place.h"
+#include "base/window_place.h"
 #include "diag/diag_rows.h"
 #include "diag/log.h"
 #include "settings/settings_store.h"

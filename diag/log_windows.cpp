@@ -13,8 +13,8 @@
 #include <memory>
 #include <mutex>
 
-#include "app/app_messages.h"
-#include "app/win_owners.h"
+#include "base/app_messages.h"
+#include "base/win_owners.h"
 #include "diag/log_platform.h"
 #include "diag/log_readback.h"
 #include "settings/settings_store.h"
@@ -154,7 +154,7 @@ wchar_t* LogPlatformReadTail(size_t* length, bool* startsInsideFile)
 
 void LogPlatformNotifyChanged()
 {
-    HWND target = mainWindow;
+    HWND target = AppWindow();
     if (target) PostMessageW(target, WM_APP_LOG_CHANGED, 0, 0);
 }
 

@@ -10,9 +10,9 @@
 #include <cwchar>
 #include <ctime>
 
-#include "app/app_messages.h"
+#include "base/app_messages.h"
 #include "app/texts.h"
-#include "app/win_owners.h"
+#include "base/win_owners.h"
 #include "capture/camera_control.h"
 #include "capture/media_seam.h"
 #include "diag/log.h"
@@ -211,7 +211,7 @@ DWORD WINAPI WriterThread(void*);
 
 void PostStopRequest()
 {
-    if (HWND window = mainWindow) PostMessageW(window, WM_APP_STOP_RECORDING, 0, 0);
+    if (HWND window = AppWindow()) PostMessageW(window, WM_APP_STOP_RECORDING, 0, 0);
 }
 
 void ReportWriterFailure(HRESULT hr)

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cwchar>
 
-#include "app/app_messages.h"
+#include "base/app_messages.h"
 #include "app/texts.h"
 #include "diag/log.h"
 #include "diag/perf_clock.h"

@@ -8,7 +8,7 @@
 #include <shobjidl.h>
 
 #include "app/texts.h"
-#include "app/win_owners.h"
+#include "base/win_owners.h"
 #include "diag/log.h"
 #include "record/folder_rules.h"
 

@@ -7,10 +7,10 @@
 #include <cwchar>
 #include <new>
 
-#include "app/app_messages.h"
-#include "app/text_copy.h"
+#include "base/app_messages.h"
+#include "base/text_copy.h"
 #include "app/texts.h"
-#include "app/win_owners.h"
+#include "base/win_owners.h"
 #include "diag/log.h"
 #include "record/file_names.h"
 #include "record/recovery_rules.h"

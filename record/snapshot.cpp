@@ -7,8 +7,8 @@
 #include <cwchar>
 #include <new>
 
-#include "app/ui_state.h"
-#include "app/win_owners.h"
+#include "base/ui_state.h"
+#include "base/win_owners.h"
 #include "capture/camera_control.h"
 #include "diag/log.h"
 #include "frames/frame_store.h"

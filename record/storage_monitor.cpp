@@ -6,7 +6,7 @@
 #include <new>
 #include <cwchar>
 
-#include "app/app_messages.h"
+#include "base/app_messages.h"
 #include "app/texts.h"
 #include "diag/log.h"
 #include "record/recording_folder.h"
@@ -80,7 +80,7 @@ void AutoStop(const StorageMonitor& monitor, int64_t usable)
                                 L"wurde gespeichert.",
                                 L"Recording stopped automatically: storage at the destination is almost full. The "
                                 L"recording has been saved."));
-    if (HWND window = mainWindow) PostMessageW(window, WM_APP_STOP_RECORDING, 0, 0);
+    if (HWND window = AppWindow()) PostMessageW(window, WM_APP_STOP_RECORDING, 0, 0);
 }
 
 void Warn(const StorageMonitor& monitor, int32_t minutes)

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "app/texts.h"
-#include "app/ui_state.h"
-#include "app/win_owners.h"
+#include "base/ui_state.h"
+#include "base/win_owners.h"
 #include "capture/camera_control.h"
 #include "diag/log.h"
 #include "render/cockpit_kit.h"

@@ -2,9 +2,8 @@
 
 #include <algorithm>
 
-#include "app/app_messages.h"
-#include "app/main_window.h"
-#include "app/ui_state.h"
+#include "base/app_messages.h"
+#include "base/ui_state.h"
 #include "capture/camera_control.h"
 #include "render/cockpit_kit.h"
 
@@ -41,7 +40,7 @@ void CockpitShow()
 {
     UiState.cockpitVisible = true;
     // Replaces a running timer, so the 6 s start again.
-    if (mainWindow) SetTimer(mainWindow, TIMER_COCKPIT_HIDE, COCKPIT_HIDE_MS, nullptr);
+    if (HWND window = AppWindow()) SetTimer(window, TIMER_COCKPIT_HIDE, COCKPIT_HIDE_MS, nullptr);
 }
 
 void PublishPipSize(float value)

@@ -6,8 +6,8 @@
 #include <initializer_list>
 
 #include "app/texts.h"
-#include "app/ui_state.h"
-#include "app/win_owners.h"
+#include "base/ui_state.h"
+#include "base/win_owners.h"
 #include "diag/log.h"
 #include "render/cockpit.h"
 #include "render/cockpit_values.h"

@@ -3,7 +3,7 @@
 // display scale and the UI state. Drawing and hit-testing use these same numbers.
 #include <cstdint>
 
-#include "app/ui_state.h"
+#include "base/ui_state.h"
 #include "render/cockpit_input.h"
 
 // Left, top, right, bottom in physical pixels; contains a point when left <= x < right and

@@ -4,8 +4,8 @@
 #include <cwchar>
 
 #include "app/texts.h"
-#include "app/ui_state.h"
-#include "app/win_owners.h"
+#include "base/ui_state.h"
+#include "base/win_owners.h"
 #include "frames/stabilizer.h"
 #include "render/cockpit_kit.h"
 #include "render/cockpit_values.h"

@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <wincodec.h>
 
-#include "app/win_owners.h"
+#include "base/win_owners.h"
 #include "diag/log.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdio>
 
-#include "app/win_owners.h"
+#include "base/win_owners.h"
 #include "diag/log.h"
 #include "res/resource_ids.h"
 #include "settings/settings_store.h"

@@ -12,8 +12,8 @@
 #include <cstring>
 
 #include "app/texts.h"
-#include "app/ui_state.h"
-#include "app/win_owners.h"
+#include "base/ui_state.h"
+#include "base/win_owners.h"
 #include "diag/log.h"
 #include "frames/frame_store.h"
 #include "render/cockpit.h"

@@ -8,7 +8,7 @@
 #include <cwchar>
 #include <vector>
 
-#include "app/win_owners.h"
+#include "base/win_owners.h"
 #include "diag/log.h"
 #include "render/graphics_services.h"
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <span>
 
-#include "app/text_copy.h"
+#include "base/text_copy.h"
 #include "capture/device_rules.h"
 #include "capture/preview.h"
 #include "diag/log.h"

@@ -13,7 +13,7 @@
 #include <span>
 
 #include "app/texts.h"
-#include "app/win_owners.h"
+#include "base/win_owners.h"
 #include "capture/device_rules.h"
 #include "capture/preview.h"
 #include "diag/log.h"

@@ -7,8 +7,8 @@
 
 #include <cwchar>
 
-#include "app/text_copy.h"
-#include "app/win_owners.h"
+#include "base/text_copy.h"
+#include "base/win_owners.h"
 #include "diag/log.h"
 #include "settings/ini_values.h"
 #include "settings/praxis_text.h"

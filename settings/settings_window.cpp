@@ -7,10 +7,10 @@
 #include <cmath>
 #include <cwchar>
 
-#include "app/app_messages.h"
-#include "app/text_copy.h"
+#include "base/app_messages.h"
+#include "base/text_copy.h"
 #include "app/texts.h"
-#include "app/window_place.h"
+#include "base/window_place.h"
 #include "capture/device_list.h"
 #include "diag/diag_window.h"
 #include "diag/log.h"
@@ -51,7 +51,7 @@ void SetChecked(int id, bool on)
 // A camera or microphone choice takes effect through the main window, which owns the cameras.
 void RequestCameraRestart()
 {
-    if (mainWindow) PostMessageW(mainWindow, WM_APP_RESTART_CAMERAS, 0, 0);
+    if (HWND window = AppWindow()) PostMessageW(window, WM_APP_RESTART_CAMERAS, 0, 0);
 }
 
 void UpdateSameCameraWarning()
@@ -272,7 +272,7 @@ void HandleCommand(int id, int code)
         if (Settings.appearanceMode != id - SID_APPEARANCE_AUTO) {
             Settings.appearanceMode = id - SID_APPEARANCE_AUTO;
             SettingsSave();
-            if (mainWindow) InvalidateRect(mainWindow, nullptr, FALSE);
+            if (HWND window = AppWindow()) InvalidateRect(window, nullptr, FALSE);
         }
         return;
     case SID_WATERMARK:
@@ -497,7 +497,7 @@ bool RegisterOnce(HWND owner)
 
 void OpenSettings(HWND owner)
 {
-    if (!owner) owner = mainWindow;
+    if (!owner) owner = AppWindow();
     if (HWND existing = SettingsWindow.window) {
         if (IsIconic(existing)) ShowWindow(existing, SW_RESTORE);
         SetForegroundWindow(existing);

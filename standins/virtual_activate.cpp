@@ -5,7 +5,7 @@
 #include <atomic>
 #include <new>
 
-#include "app/win_owners.h"
+#include "base/win_owners.h"
 #include "standins/virtual_source.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <atomic>
 #include <cwchar>
 
-#include "app/app_messages.h"
-#include "app/text_copy.h"
+#include "base/app_messages.h"
+#include "base/text_copy.h"
 #include "capture/media_seam.h"
 #include "standins/virtual_seam.h"
 
@@ -32,7 +32,7 @@ std::atomic<int32_t> counters[5];
 
 void PostDeviceChange()
 {
-    HWND target = mainWindow;
+    HWND target = AppWindow();
     if (notifyEnabled.load() && target) PostMessageW(target, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
 }
 

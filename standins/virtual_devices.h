@@ -79,9 +79,9 @@ bool VirtualDeviceRemove(int32_t handle);
 // Unplugs every device, without notice.
 void VirtualDevicesRemoveAll();
 
-// Whether plugging and unplugging post WM_DEVICECHANGE (DBT_DEVNODES_CHANGED) to mainWindow,
+// Whether plugging and unplugging post WM_DEVICECHANGE (DBT_DEVNODES_CHANGED) to AppWindow(),
 // as the system does for a top-level window. On by default; nothing is posted while
-// mainWindow is null.
+// AppWindow() is null.
 void VirtualDevicesSetNotify(bool enabled);
 
 // Readers deliver `scale` times faster than real time (timestamps stay in stream time).

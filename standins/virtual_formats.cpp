@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "app/win_owners.h"
+#include "base/win_owners.h"
 
 namespace {
 

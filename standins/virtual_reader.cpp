@@ -7,7 +7,7 @@
 #include <cmath>
 #include <new>
 
-#include "app/win_owners.h"
+#include "base/win_owners.h"
 #include "standins/virtual_formats.h"
 #include "standins/virtual_samples.h"
 #include "standins/virtual_source.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <span>
 
-#include "app/win_owners.h"
+#include "base/win_owners.h"
 #include "standins/virtual_2d_buffer.h"
 #include "standins/virtual_formats.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/win_owners.h"
+#include "base/win_owners.h"
 #include "standins/mp4_layout.h"
 
 namespace {

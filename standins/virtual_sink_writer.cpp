@@ -9,8 +9,8 @@
 #include <new>
 #include <string>
 
-#include "app/text_copy.h"
-#include "app/win_owners.h"
+#include "base/text_copy.h"
+#include "base/win_owners.h"
 #include "standins/virtual_sink_file.h"
 
 namespace {

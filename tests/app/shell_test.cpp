@@ -13,11 +13,11 @@
 #include <thread>
 
 #include "app/actions.h"
-#include "app/app_messages.h"
+#include "base/app_messages.h"
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "app/texts.h"
-#include "app/ui_state.h"
+#include "base/ui_state.h"
 #include "render/cockpit_kit.h"
 #include "settings/settings_store.h"
 #include "tests/diag/log_probe.h"
@@ -99,7 +99,7 @@ protected:
         ASSERT_TRUE(MainWindowRegisterClass(GetModuleHandleW(nullptr)));
         window = MainWindowCreate(GetModuleHandleW(nullptr));
         ASSERT_NE(window, nullptr);
-        ASSERT_EQ(mainWindow, window);
+        ASSERT_EQ(AppWindow(), window);
         UiStateReset();
     }
     void TearDown() override
@@ -280,7 +280,7 @@ TEST_F(MainWindowTest, CloseDuringARecordingWaitsForItsEnd)
 
     EndRecording(true, L"C:\\Videos\\a.mp4");
     EXPECT_FALSE(IsWindow(window));
-    EXPECT_EQ(mainWindow, nullptr);
+    EXPECT_EQ(AppWindow(), nullptr);
     EXPECT_FALSE(ReadFileBytes(folder.File(L"settings.ini")).empty());  // saved on WM_DESTROY
 }
 
@@ -437,7 +437,7 @@ TEST_F(StartupTest, RendererFailureShowsTheErrorBoxAndEndsWithOne)
                          L"start the app again.");
     EXPECT_EQ(CountLogged(LOG_ERROR, L"Renderer konnte nicht initialisiert werden \u2014 App wird beendet"), 1);
     EXPECT_EQ(FindWindowW(MAIN_WINDOW_CLASS, nullptr), nullptr);
-    EXPECT_EQ(mainWindow, nullptr);
+    EXPECT_EQ(AppWindow(), nullptr);
     EXPECT_FALSE(ReadFileBytes(folder.File(L"settings.ini")).empty());  // the shutdown saved
 }
 

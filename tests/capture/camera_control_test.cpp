@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/main_window.h"
-#include "app/ui_state.h"
+#include "base/ui_state.h"
 #include "capture/control_rules.h"
 #include "standins/virtual_seam.h"
 #include "tests/capture/capture_test_support.h"

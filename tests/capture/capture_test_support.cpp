@@ -123,13 +123,13 @@ void CaptureTest::SetUp()
                               nullptr);
     ASSERT_NE(window_, nullptr);
     SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(TestWindowProc));
-    mainWindow = window_;  // the virtual devices post their device-change notices here
+    SetAppWindow(window_);  // the virtual devices post their device-change notices here
 }
 
 void CaptureTest::TearDown()
 {
     CaptureShutdown();
-    mainWindow = nullptr;
+    SetAppWindow(nullptr);
     if (window_) DestroyWindow(window_);
     PumpFor(0);
     Recorder().Clear();

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_messages.h"
+#include "base/app_messages.h"
 #include "app/texts.h"
 #include "capture/camera_control.h"
 #include "capture/capture_reader.h"

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_messages.h"
+#include "base/app_messages.h"
 #include "settings/settings_store.h"
 #include "tests/diag/log_probe.h"
 
@@ -92,7 +92,7 @@ TEST(LogFile, LinesInUtf8EntriesWithoutAFileAndClearing)
     const std::wstring path = folder.File(L"miru-diagnose.log");
     HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     ASSERT_NE(window, nullptr);
-    mainWindow = window;
+    SetAppWindow(window);
     LogWrite(LOG_INFO, L"%ls", std::wstring(600, L'b').c_str());
     LogWrite(LOG_WARN, L"Pr\u00fcfung \u00e4\u00f6\u00fc\u00df \u2014 %ls", L"Gr\u00fc\u00dfe");
     EXPECT_EQ(FileLines(path),
@@ -108,7 +108,7 @@ TEST(LogFile, LinesInUtf8EntriesWithoutAFileAndClearing)
     SettingsSetFolderOverride(L"");
     LogWrite(LOG_INFO, L"kein Ordner");
     SettingsSetFolderOverride(folder.Path());
-    mainWindow = nullptr;
+    SetAppWindow(nullptr);
     EXPECT_EQ(GetFileAttributesW(L"\\miru-diagnose.log"), INVALID_FILE_ATTRIBUTES);
     const std::vector<std::wstring> texts = LogTexts();
     EXPECT_TRUE(texts.size() == 4 && texts[2] == L"ohne Datei" && texts[3] == L"kein Ordner");

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_messages.h"
+#include "base/app_messages.h"
 #include "app/texts.h"
 #include "capture/capture_state.h"
 #include "capture/media_seam.h"

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <string>
 
-#include "app/app_messages.h"
+#include "base/app_messages.h"
 #include "capture/media_seam.h"
 #include "record/recorder.h"
 
@@ -250,7 +250,7 @@ void ScriptedSinkInstall()
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = L"RecorderTestSink";
     RegisterClassW(&windowClass);
-    mainWindow = CreateWindowW(L"RecorderTestSink", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    SetAppWindow(CreateWindowW(L"RecorderTestSink", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr));
     posted.clear();
 }
 
@@ -259,8 +259,8 @@ void ScriptedSinkUninstall()
     SetEvent(sink.gate);
     RecordingWaitForShutdown(30000);
     WaitUntil([] { return false; }, 0);
-    DestroyWindow(mainWindow);
-    mainWindow = nullptr;
+    DestroyWindow(AppWindow());
+    SetAppWindow(nullptr);
     MediaSeamInstall(nullptr);
     CloseHandle(sink.gate);
     sink.gate = nullptr;

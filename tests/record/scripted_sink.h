@@ -44,7 +44,7 @@ struct Posted {
 extern std::vector<Posted> posted;
 
 // Resets the script, opens the gate, installs the writer behind the seam and makes the
-// stand-in main window (mainWindow); Uninstall undoes it.
+// stand-in main window (AppWindow()); Uninstall undoes it.
 void ScriptedSinkInstall();
 void ScriptedSinkUninstall();
 

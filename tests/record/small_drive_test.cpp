@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <string>
 
-#include "app/app_messages.h"
+#include "base/app_messages.h"
 #include "app/texts.h"
 #include "frames/frame_store.h"
 #include "record/recorder.h"

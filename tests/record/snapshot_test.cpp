@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/win_owners.h"
+#include "base/win_owners.h"
 #include "capture/capture_state.h"
 #include "frames/frame_store.h"
 #include "record/snapshot.h"

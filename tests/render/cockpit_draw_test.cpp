@@ -7,7 +7,7 @@
 #include <cmath>
 
 #include "app/texts.h"
-#include "app/ui_state.h"
+#include "base/ui_state.h"
 #include "capture/capture_state.h"
 #include "render/cockpit_kit.h"
 #include "settings/settings_store.h"

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdlib>
 
-#include "app/ui_state.h"
+#include "base/ui_state.h"
 #include "render/renderer.h"
 #include "render/view_geometry.h"
 #include "settings/settings_record.h"

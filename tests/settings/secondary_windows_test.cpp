@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_messages.h"
+#include "base/app_messages.h"
 #include "app/main_window.h"
 #include "app/texts.h"
 #include "diag/log.h"

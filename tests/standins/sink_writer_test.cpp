@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/win_owners.h"
+#include "base/win_owners.h"
 #include "capture/media_seam.h"
 #include "standins/virtual_devices.h"
 #include "standins/virtual_sink_writer.h"

@@ -18,9 +18,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/app_messages.h"
+#include "base/app_messages.h"
 #include "capture/media_seam.h"
-#include "app/win_owners.h"
+#include "base/win_owners.h"
 #include "standins/virtual_devices.h"
 #include "standins/virtual_seam.h"
 #include "tests/support/handle_count.h"
@@ -487,7 +487,7 @@ TEST_F(VirtualDeviceTest, UnplugFailsOpenReadersAndPostsTheDeviceChangeNotice)
     VirtualDevicesSetTimeScale(10);
     const HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     ASSERT_NE(window, nullptr);
-    mainWindow = window;
+    SetAppWindow(window);
     auto noticed = [&] {
         MSG message{};
         bool found = false;
@@ -535,7 +535,7 @@ TEST_F(VirtualDeviceTest, UnplugFailsOpenReadersAndPostsTheDeviceChangeNotice)
     ASSERT_TRUE(again.WaitFor(1));
     EXPECT_EQ(again.callback->At(0).status, S_OK);
     EXPECT_EQ(video.Read(), VIRTUAL_CAMERA_GONE);
-    mainWindow = nullptr;
+    SetAppWindow(nullptr);
     DestroyWindow(window);
 }
 

@@ -1,5 +1,5 @@
-#include "app/text_copy.h"
-#include "app/ui_state.h"
+#include "base/text_copy.h"
+#include "base/ui_state.h"
 
 #include <gtest/gtest.h>
 

@@ -1,18 +1,34 @@
-#include "app/app_messages.h"
+#include "base/app_messages.h"
 
 #include <atomic>
 #include <cstdlib>
 #include <cwchar>
-
-HWND mainWindow = nullptr;
+#include <mutex>
 
 namespace {
+std::atomic<HWND> appWindow{nullptr};
+// Held while a text is posted and while the window handle changes: once SetAppWindow(nullptr)
+// returns, no text post to the old window is in flight, so the window's last drain of its queue
+// frees every text that reached it.
+std::mutex textPostLock;
 std::atomic<int32_t> textsOutstanding{0};
+}
+
+HWND AppWindow()
+{
+    return appWindow.load();
+}
+
+void SetAppWindow(HWND window)
+{
+    std::lock_guard<std::mutex> hold(textPostLock);
+    appWindow.store(window);
 }
 
 bool PostAppMessageText(UINT message, WPARAM wParam, const wchar_t* text)
 {
-    HWND target = mainWindow;
+    std::lock_guard<std::mutex> hold(textPostLock);
+    HWND target = AppWindow();
     if (!target) return false;
     wchar_t* copy = nullptr;
     if (text) {

@@ -1,4 +1,4 @@
-#include "app/window_place.h"
+#include "base/window_place.h"
 
 #include <algorithm>
 

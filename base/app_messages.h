@@ -13,11 +13,21 @@ constexpr UINT WM_APP_LOG_CHANGED = WM_APP + 7;
 constexpr UINT WM_APP_STOP_RECORDING = WM_APP + 8;
 constexpr UINT WM_APP_RESTART_CAMERAS = WM_APP + 9;  // a camera or microphone choice changed
 
-// Set on WM_CREATE, cleared on WM_DESTROY of the main window. Worker code checks it for null
-// before posting.
-extern HWND mainWindow;
+// The main window's timers (the cockpit sets its hide timer).
+enum : UINT_PTR {
+    TIMER_FRAME = 1,            // 33 ms: draw a frame
+    TIMER_COCKPIT_HIDE = 2,     // 6 s after the cockpit was last shown
+    TIMER_RECORD_CLOCK = 3,     // recording seconds
+    TIMER_FREE_SPACE = 4,       // 15 s: free-space text
+    TIMER_CAMERA_RESTART = 100, // one shot, 300 ms after a camera stop
+};
 
-// Posts `message` to mainWindow with a heap copy of `text` (or 0 when text is null) as lParam.
+// The main window: set on WM_CREATE, cleared at the start of WM_DESTROY. Worker threads read it
+// for every post (atomically), so once it is cleared they post nothing; they check it for null.
+HWND AppWindow();
+void SetAppWindow(HWND window);
+
+// Posts `message` to AppWindow() with a heap copy of `text` (or 0 when text is null) as lParam.
 // The receiver frees the copy with FreeAppMessageText; when posting fails the copy is freed
 // here. Returns whether the message was posted.
 bool PostAppMessageText(UINT message, WPARAM wParam, const wchar_t* text);

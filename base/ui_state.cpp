@@ -1,6 +1,6 @@
-#include "app/ui_state.h"
+#include "base/ui_state.h"
 
-#include "app/text_copy.h"
+#include "base/text_copy.h"
 
 #include <cstring>
 #include <cwchar>

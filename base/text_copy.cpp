@@ -1,4 +1,4 @@
-#include "app/text_copy.h"
+#include "base/text_copy.h"
 
 #include <cwchar>
 
