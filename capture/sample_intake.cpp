@@ -12,6 +12,7 @@
 #include "diag/perf_clock.h"
 #include "frames/frame_store.h"
 #include "frames/stabilizer.h"
+#include "record/recorder_calls.h"
 
 namespace {
 
@@ -104,7 +105,7 @@ void Deliver(CaptureReader& reader, Frame* frame, LONGLONG timestamp)
     }
     case READER_ROLE_WIDE: {
         FramePublish(SLOT_WIDE, frame);
-        const CaptureRecorderCalls& recorder = CaptureRecorder();
+        const RecorderCalls& recorder = RecorderInUse();
         if (recorder.isActive()) {
             Frame* macro = FrameAcquireLatest(SLOT_MACRO);
             recorder.submitVideo(frame, macro, CaptureGetPipFraction(), timestamp);
@@ -158,6 +159,6 @@ void IntakeAudioSample(CaptureReader& reader, IMFSample* sample)
     // without a time keeps none (the recorder drops it).
     LONGLONG time = 0;
     if (SUCCEEDED(sample->GetSampleTime(&time))) sample->SetSampleTime(StreamClockMap(reader.clock, time, ProcessTime()));
-    const CaptureRecorderCalls& recorder = CaptureRecorder();
+    const RecorderCalls& recorder = RecorderInUse();
     if (recorder.isActive()) recorder.submitAudio(sample);
 }
