@@ -132,7 +132,7 @@ void IntakeVideoSample(CaptureReader& reader, IMFSample* sample, LONGLONG timest
     timestamp = StreamClockMap(reader.clock, timestamp, ProcessTime());
     ComOwner<IMFMediaBuffer> buffer;
     if (FAILED(sample->ConvertToContiguousBuffer(&buffer)) || !buffer) return;
-    Frame* frame = FrameCreate(reader.frameWidth, reader.frameHeight);
+    Frame* frame = FrameCreate(reader.frameWidth, reader.frameHeight, &reader.frameFailures);
     if (!frame) return;  // the frame store has logged it
     const bool copied = CopyIntoFrame(reader, buffer.Get(), *frame);
     buffer.Reset();  // the device may reuse the sample as soon as it is back
