@@ -12,7 +12,7 @@
 #include "diag/log.h"
 #include "frames/stabilizer.h"
 #include "record/free_space_text.h"
-#include "record/recorder.h"
+#include "record/recorder_calls.h"
 #include "record/recording_folder.h"
 #include "record/snapshot.h"
 #include "render/cockpit_input.h"
@@ -20,13 +20,6 @@
 #include "settings/settings_store.h"
 
 namespace {
-
-constexpr ShellRecorder realRecorder = {RecordingStart, RecordingRequestStop, RecordingTakeWrittenCount};
-#ifdef MIRU_TEST_HOOKS
-const ShellRecorder* recorder = &realRecorder;
-#else
-constexpr const ShellRecorder* recorder = &realRecorder;
-#endif
 
 constexpr UINT RECORD_CLOCK_MS = 1000;
 constexpr UINT CAMERA_RESTART_MS = 300;
@@ -45,7 +38,7 @@ void StartRecorder()
     const int32_t height = Settings.resolutionHigh ? 1440 : 1080;
     uint8_t* overlay = WatermarkBuildOverlay(width, height, Settings.watermarkOn ? Settings.praxisText : nullptr);
     const bool withSound = !UiState.micMuted && Settings.micDeviceID[0] != L'\0';
-    const wchar_t* error = recorder->start(width, height, withSound, overlay, width, height);
+    const wchar_t* error = RecorderInUse().start(width, height, withSound, overlay, width, height);
     free(overlay);  // the recorder keeps its own copy
 
     const uint32_t effects = RecordingFlowStarted(MainWindow.recordingFlow, error == nullptr);
@@ -63,24 +56,12 @@ void StartRecorder()
 
 }  // namespace
 
-const ShellRecorder& ShellRecorderCalls()
-{
-    return *recorder;
-}
-
-#ifdef MIRU_TEST_HOOKS
-void ShellSetRecorderForTest(const ShellRecorder* replacement)
-{
-    recorder = replacement ? replacement : &realRecorder;
-}
-#endif
-
 void ApplyRecordingEffects(HWND window, uint32_t effects)
 {
     SyncRecordingFlag();
     if (effects & FLOW_LOG_CLOSING)
         LogWrite(LOG_EVENT, L"Beenden: Aufnahme wird abgeschlossen und gespeichert\u2026");
-    if (effects & FLOW_REQUEST_STOP) recorder->requestStop();
+    if (effects & FLOW_REQUEST_STOP) RecorderInUse().requestStop();
     if (effects & FLOW_SHOW_COCKPIT) CockpitShow();
     if ((effects & FLOW_DESTROY_WINDOW) && window) DestroyWindow(window);
 }

@@ -24,16 +24,3 @@ void RefreshFreeSpaceText();
 // Carries out the recording effects returned by the decisions in app/recording_flow.h and
 // mirrors the phase into the UI state. `window` is the main window.
 void ApplyRecordingEffects(HWND window, uint32_t effects);
-
-// The recorder as the shell calls it; development builds' tests replace it with a scripted one.
-struct ShellRecorder {
-    const wchar_t* (*start)(int32_t width, int32_t height, bool withSound, const uint8_t* overlay,
-                            int32_t overlayWidth, int32_t overlayHeight);
-    void (*requestStop)();
-    int32_t (*takeWrittenCount)();
-};
-const ShellRecorder& ShellRecorderCalls();
-#ifdef MIRU_TEST_HOOKS
-// Tests only: null restores the real recorder. The table must outlive its use.
-void ShellSetRecorderForTest(const ShellRecorder* recorder);
-#endif

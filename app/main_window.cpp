@@ -13,6 +13,7 @@
 #include "capture/device_list.h"
 #include "diag/log.h"
 #include "frames/frame_store.h"
+#include "record/recorder_calls.h"
 #include "render/cockpit_input.h"
 #include "render/renderer.h"
 #include "settings/settings_store.h"
@@ -75,7 +76,7 @@ void HandleTimer(HWND window, WPARAM id)
             UiState.framesWide = counts[SLOT_WIDE];
             UiState.framesMacro = counts[SLOT_MACRO];
             UiState.framesRecorded = UiState.recording
-                                         ? static_cast<uint32_t>(ShellRecorderCalls().takeWrittenCount())
+                                         ? static_cast<uint32_t>(RecorderInUse().takeWrittenCount())
                                          : UI_FRAMES_NOT_RECORDING;
         }
         if (MainWindow.rendererReady) RendererDrawFrame();

@@ -16,6 +16,7 @@
 #include "diag/log.h"
 #include "frames/frame_store.h"
 #include "frames/stabilizer.h"
+#include "record/recorder_calls.h"
 
 namespace {
 
@@ -210,7 +211,7 @@ void CheckDevices()
         if (lost >= 0) {
             LogWrite(LOG_ERROR, L"Kamera getrennt: %ls \u2014 USB-Verbindung/Hub pr\u00fcfen",
                      lost == 0 ? control.wideName : control.macroName);
-            if (CaptureRecorder().isActive()) CapturePost(WM_APP_STOP_RECORDING, 0);
+            if (RecorderInUse().isActive()) CapturePost(WM_APP_STOP_RECORDING, 0);
             TearDownForSearch(STATUS_DISCONNECTED);  // the search waits for the camera to return
         }
     } else {

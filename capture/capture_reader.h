@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "capture/stream_clock.h"
+#include "diag/log_streak.h"
 
 struct Frame;
 
@@ -41,6 +42,7 @@ struct CaptureReader final : IMFSourceReaderCallback {
     uint32_t audioBitsPerSample = 0;
     // This reader's sample times on the process clock; used only by its own callbacks.
     StreamClock clock = {};
+    LogStreak frameFailures = {};  // FrameCreate's failures; used only by its own callbacks
     // Guards `previewFrame` (preview reader only); held only to swap or retain the pointer.
     SRWLOCK previewLock = SRWLOCK_INIT;
     Frame* previewFrame = nullptr;  // the newest preview Frame; the reader holds its reference

@@ -8,7 +8,6 @@
 #include "capture/camera_control.h"
 #include "capture/control_rules.h"
 #include "capture/mic_level.h"
-#include "record/recorder.h"
 
 namespace {
 
@@ -22,8 +21,6 @@ std::atomic<float> pipFraction{0.3f};
 // while a message is posted.
 SRWLOCK audioTypeLock = SRWLOCK_INIT;
 IMFMediaType* audioType = nullptr;
-
-constexpr CaptureRecorderCalls RECORDER = {RecordingIsActive, RecordingSubmitVideo, RecordingSubmitAudio};
 
 IMFMediaType* ExchangeAudioType(IMFMediaType* next)
 {
@@ -120,19 +117,8 @@ IMFMediaType* CaptureAcquireAudioMediaType()
 #ifdef MIRU_TEST_HOOKS
 
 namespace {
-std::atomic<const CaptureRecorderCalls*> recorder{&RECORDER};
 std::atomic<double> timeScale{1.0};
 }  // namespace
-
-const CaptureRecorderCalls& CaptureRecorder()
-{
-    return *recorder.load();
-}
-
-void CaptureSetRecorderForTest(const CaptureRecorderCalls* calls)
-{
-    recorder.store(calls ? calls : &RECORDER);
-}
 
 uint64_t CaptureWaitMs(uint32_t ms)
 {
@@ -152,11 +138,6 @@ void CaptureResetStateForTest()
 }
 
 #else
-
-const CaptureRecorderCalls& CaptureRecorder()
-{
-    return RECORDER;
-}
 
 uint64_t CaptureWaitMs(uint32_t ms)
 {

@@ -12,6 +12,7 @@
 #include "diag/perf_clock.h"
 #include "frames/frame_store.h"
 #include "frames/stabilizer.h"
+#include "record/recorder_calls.h"
 
 namespace {
 
@@ -104,7 +105,7 @@ void Deliver(CaptureReader& reader, Frame* frame, LONGLONG timestamp)
     }
     case READER_ROLE_WIDE: {
         FramePublish(SLOT_WIDE, frame);
-        const CaptureRecorderCalls& recorder = CaptureRecorder();
+        const RecorderCalls& recorder = RecorderInUse();
         if (recorder.isActive()) {
             Frame* macro = FrameAcquireLatest(SLOT_MACRO);
             recorder.submitVideo(frame, macro, CaptureGetPipFraction(), timestamp);
@@ -131,7 +132,7 @@ void IntakeVideoSample(CaptureReader& reader, IMFSample* sample, LONGLONG timest
     timestamp = StreamClockMap(reader.clock, timestamp, ProcessTime());
     ComOwner<IMFMediaBuffer> buffer;
     if (FAILED(sample->ConvertToContiguousBuffer(&buffer)) || !buffer) return;
-    Frame* frame = FrameCreate(reader.frameWidth, reader.frameHeight);
+    Frame* frame = FrameCreate(reader.frameWidth, reader.frameHeight, &reader.frameFailures);
     if (!frame) return;  // the frame store has logged it
     const bool copied = CopyIntoFrame(reader, buffer.Get(), *frame);
     buffer.Reset();  // the device may reuse the sample as soon as it is back
@@ -158,6 +159,6 @@ void IntakeAudioSample(CaptureReader& reader, IMFSample* sample)
     // without a time keeps none (the recorder drops it).
     LONGLONG time = 0;
     if (SUCCEEDED(sample->GetSampleTime(&time))) sample->SetSampleTime(StreamClockMap(reader.clock, time, ProcessTime()));
-    const CaptureRecorderCalls& recorder = CaptureRecorder();
+    const RecorderCalls& recorder = RecorderInUse();
     if (recorder.isActive()) recorder.submitAudio(sample);
 }

@@ -11,7 +11,7 @@
 
 #include "base/app_messages.h"
 #include "app/texts.h"
-#include "base/window_place.h"
+#include "base/tool_window.h"
 #include "diag/diag_rows.h"
 #include "diag/log.h"
 #include "settings/settings_store.h"
@@ -65,7 +65,6 @@ struct DiagWindowState {
     HBRUSH background;
 };
 DiagWindowState state;
-bool classRegistered = false;
 
 HWND Item(int id)
 {
@@ -479,76 +478,39 @@ LRESULT CALLBACK DiagWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         info->ptMinTrackSize.y = MulDiv(kMinimumSize, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI);
         return 0;
     }
-    case WM_DPICHANGED: {
-        state.dpi = HIWORD(wParam);
+    case WM_DPICHANGED:
+        state.dpi = ToolWindowFollowDpi(window, wParam, lParam);
         ApplyFonts();
-        const RECT* r = reinterpret_cast<const RECT*>(lParam);
-        SetWindowPos(window, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
         Layout();
         return 0;
-    }
     case WM_SIZE:
         Layout();
-        return 0;
-    case WM_CLOSE:
-        DestroyWindow(window);
-        return 0;
-    case WM_DESTROY:
-        HandleDestroy();
         return 0;
     default:
         break;
     }
-    return DefWindowProcW(window, message, wParam, lParam);
+    return ToolWindowDefault(window, message, wParam, lParam, HandleDestroy);
 }
 
-bool RegisterOnce(HWND owner)
-{
-    if (classRegistered) return true;
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = DiagWindowProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hIcon = owner ? reinterpret_cast<HICON>(GetClassLongPtrW(owner, GCLP_HICON)) : nullptr;
-    if (!windowClass.hIcon) windowClass.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-    windowClass.lpszClassName = kClassName;
-    if (!RegisterClassW(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-        LogWrite(LOG_ERROR, L"Diagnose-Fenster: Fensterklasse konnte nicht registriert werden");
-        return false;
-    }
-    classRegistered = true;
-    return true;
-}
+// Paints its own background (WM_ERASEBKGND).
+ToolWindowClass windowClass = {kClassName, DiagWindowProc, nullptr, false};
 
 }  // namespace
 
 void OpenDiagnostics(HWND owner)
 {
     if (state.window) {
-        if (IsIconic(state.window)) ShowWindow(state.window, SW_RESTORE);
-        SetForegroundWindow(state.window);
+        ToolWindowRaise(state.window);
         Refresh(true);
         return;
     }
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
-    if (!RegisterOnce(owner)) return;
-    UINT dpi = owner ? GetDpiForWindow(owner) : GetDpiForSystem();
-    if (dpi == 0) dpi = USER_DEFAULT_SCREEN_DPI;
-    RECT rect = {0, 0, MulDiv(kClientWidth, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI),
-                 MulDiv(kClientHeight, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI)};
-    AdjustWindowRectExForDpi(&rect, WS_OVERLAPPEDWINDOW, FALSE, 0, dpi);
-    const int width = rect.right - rect.left;
-    const int height = rect.bottom - rect.top;
-    POINT place = {CW_USEDEFAULT, CW_USEDEFAULT};
-    WindowPlaceCentred(owner, width, height, &place);
-    HWND window = CreateWindowExW(0, kClassName, PickText(L"Diagnose", L"Diagnostics"), WS_OVERLAPPEDWINDOW, place.x,
-                                  place.y, width, height, owner, nullptr, GetModuleHandleW(nullptr), nullptr);
-    if (!window) {
-        LogWrite(LOG_ERROR, L"Diagnose-Fenster konnte nicht erstellt werden");
+    if (!ToolWindowRegister(windowClass, owner)) {
+        LogWrite(LOG_ERROR, L"Diagnose-Fenster: Fensterklasse konnte nicht registriert werden");
         return;
     }
-    ShowWindow(window, SW_SHOW);
-    UpdateWindow(window);
+    if (!ToolWindowCreate(windowClass, owner, PickText(L"Diagnose", L"Diagnostics"), WS_OVERLAPPEDWINDOW,
+                          kClientWidth, kClientHeight))
+        LogWrite(LOG_ERROR, L"Diagnose-Fenster konnte nicht erstellt werden");
 }

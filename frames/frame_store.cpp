@@ -9,6 +9,7 @@
 #include <shared_mutex>
 
 #include "diag/log.h"
+#include "diag/log_streak.h"
 
 namespace {
 
@@ -38,10 +39,12 @@ void FreeBlock(Frame* frame)
 
 }  // namespace
 
-Frame* FrameCreate(int32_t width, int32_t height)
+Frame* FrameCreate(int32_t width, int32_t height, LogStreak* failures)
 {
+    LogStreak once{};
+    LogStreak& streak = failures ? *failures : once;
     if (width < 1 || width > kMaxSide || height < 1 || height > kMaxSide) {
-        LogWrite(LOG_ERROR, L"FrameStore: ungueltige Frame-Groesse %dx%d", width, height);
+        if (LogStreakFailed(streak)) LogWrite(LOG_ERROR, L"FrameStore: ungueltige Frame-Groesse %dx%d", width, height);
         return nullptr;
     }
     const uint64_t pixelBytes = static_cast<uint64_t>(width) * 4u * static_cast<uint64_t>(height);
@@ -52,10 +55,12 @@ Frame* FrameCreate(int32_t width, int32_t height)
                                std::align_val_t{kBlockAlign}, std::nothrow);
     }
     if (!block) {
-        LogWrite(LOG_ERROR, L"FrameStore: kein Speicher fuer Frame %dx%d (%zu Bytes)", width, height,
-                 static_cast<std::size_t>(pixelBytes));
+        if (LogStreakFailed(streak))
+            LogWrite(LOG_ERROR, L"FrameStore: kein Speicher fuer Frame %dx%d (%zu Bytes)", width, height,
+                     static_cast<std::size_t>(pixelBytes));
         return nullptr;
     }
+    LogStreakSucceeded(streak, L"FrameStore: Frame-Erstellung");
     Frame* frame = new (block) Frame;
     frame->refCount.store(1, std::memory_order_relaxed);
     frame->width = width;

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdint>
 
+struct LogStreak;
+
 struct Frame {
     std::atomic<int32_t> refCount;
     int32_t width;
@@ -17,7 +19,10 @@ struct Frame {
 
 enum : uint32_t { SLOT_WIDE = 0, SLOT_MACRO = 1 };
 
-Frame* FrameCreate(int32_t width, int32_t height);
+// A new Frame with one reference; null (logged) for a size beyond 1..32768 or without memory.
+// A caller that asks for a frame per camera sample passes its own streak: its failures are then
+// logged once per streak (diag/log_streak.h) instead of once per frame.
+Frame* FrameCreate(int32_t width, int32_t height, LogStreak* failures = nullptr);
 void FrameRetain(Frame* frame);
 void FrameRelease(Frame* frame);
 

@@ -102,6 +102,15 @@ ID2D1Bitmap1* FrameBitmap(ID2D1DeviceContext* context, const Frame* frame, HRESU
                                   static_cast<uint32_t>(frame->height), frame->stride, code);
 }
 
+// A failed frame: the first of a streak logs "Offscreen-Compositor: <what> (0x...)<note>" (both
+// plain text), the ones after it are only counted. Always false.
+bool ComposeFailed(OffscreenCompositor* c, const wchar_t* what, HRESULT hr, const wchar_t* note = L"")
+{
+    if (LogStreakFailed(c->composeFailures))
+        LogWrite(LOG_ERROR, L"Offscreen-Compositor: %ls (0x%08lX)%ls", what, LogHresult(hr), note);
+    return false;
+}
+
 }  // namespace
 
 ID2D1Bitmap1* CreateBitmapFromPixels(ID2D1DeviceContext* context, const void* pixels, uint32_t width,
@@ -167,15 +176,9 @@ bool CompositorCompose(OffscreenCompositor* c, const Frame* wide, const Frame* m
 
     HRESULT hr = S_OK;
     ComOwner<ID2D1Bitmap1> wideBitmap(FrameBitmap(context, wide, &hr));
-    if (!wideBitmap && FAILED(hr)) {
-        LogWrite(LOG_ERROR, L"Offscreen-Compositor: Wide-Bitmap konnte nicht erstellt werden (0x%08lX)", LogHresult(hr));
-        return false;
-    }
+    if (!wideBitmap && FAILED(hr)) return ComposeFailed(c, L"Wide-Bitmap konnte nicht erstellt werden", hr);
     ComOwner<ID2D1Bitmap1> macroBitmap(FrameBitmap(context, macro, &hr));
-    if (!macroBitmap && FAILED(hr)) {
-        LogWrite(LOG_ERROR, L"Offscreen-Compositor: Makro-Bitmap konnte nicht erstellt werden (0x%08lX)", LogHresult(hr));
-        return false;
-    }
+    if (!macroBitmap && FAILED(hr)) return ComposeFailed(c, L"Makro-Bitmap konnte nicht erstellt werden", hr);
 
     ID2D1Bitmap1* overlayBitmap = nullptr;
     if (overlayWidth >= 1 && overlayHeight >= 1 && overlay) {
@@ -198,9 +201,7 @@ bool CompositorCompose(OffscreenCompositor* c, const Frame* wide, const Frame* m
                 c->overlayHeight = overlayHeight;
                 overlayBitmap = c->overlayBitmap;
             } else if (FAILED(hr)) {
-                LogWrite(LOG_ERROR, L"Offscreen-Compositor: Overlay-Bitmap konnte nicht erstellt werden (0x%08lX)",
-                         LogHresult(hr));
-                return false;
+                return ComposeFailed(c, L"Overlay-Bitmap konnte nicht erstellt werden", hr);
             }
         }
     }
@@ -214,22 +215,16 @@ bool CompositorCompose(OffscreenCompositor* c, const Frame* wide, const Frame* m
                          withMacro ? macro->stabZoom : 1.0, withMacro ? macro->stabOffsetX : 0.0,
                          withMacro ? macro->stabOffsetY : 0.0, overlayBitmap);
     hr = context->EndDraw();
-    if (FAILED(hr)) {
-        LogWrite(LOG_ERROR, L"Offscreen-Compositor: EndDraw fehlgeschlagen (0x%08lX)%ls", LogHresult(hr),
-                 hr == static_cast<HRESULT>(D2DERR_RECREATE_TARGET) ? L" \u2014 Ger\u00e4t verloren" : L"");
-        return false;
-    }
+    if (FAILED(hr))
+        return ComposeFailed(c, L"EndDraw fehlgeschlagen", hr,
+                             hr == static_cast<HRESULT>(D2DERR_RECREATE_TARGET) ? L" \u2014 Ger\u00e4t verloren" : L"");
     hr = c->readbackBitmap->CopyFromBitmap(nullptr, c->targetBitmap, nullptr);
-    if (FAILED(hr)) {
-        LogWrite(LOG_ERROR, L"Offscreen-Compositor: CopyFromBitmap fehlgeschlagen (0x%08lX)", LogHresult(hr));
-        return false;
-    }
+    if (FAILED(hr)) return ComposeFailed(c, L"CopyFromBitmap fehlgeschlagen", hr);
     D2D1_MAPPED_RECT mapped{};
     hr = c->readbackBitmap->Map(D2D1_MAP_OPTIONS_READ, &mapped);
     if (FAILED(hr) || !mapped.bits) {
-        LogWrite(LOG_ERROR, L"Offscreen-Compositor: Map fehlgeschlagen (0x%08lX)", LogHresult(hr));
         if (SUCCEEDED(hr)) c->readbackBitmap->Unmap();
-        return false;
+        return ComposeFailed(c, L"Map fehlgeschlagen", hr);
     }
     size_t rowBytes = std::min(static_cast<size_t>(c->width) * 4, static_cast<size_t>(outStride));
     for (int32_t row = 0; row < c->height; ++row)
@@ -237,6 +232,7 @@ bool CompositorCompose(OffscreenCompositor* c, const Frame* wide, const Frame* m
                     mapped.bits + static_cast<size_t>(row) * mapped.pitch, rowBytes);
     hr = c->readbackBitmap->Unmap();
     if (FAILED(hr)) LogWrite(LOG_WARN, L"Offscreen-Compositor: Unmap fehlgeschlagen (0x%08lX)", LogHresult(hr));
+    LogStreakSucceeded(c->composeFailures, L"Offscreen-Compositor: Komposition");
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include <dxgi.h>
 #include <cstdint>
 
+#include "diag/log_streak.h"
 #include "frames/frame_store.h"
 #include "render/view_geometry.h"
 
@@ -25,6 +26,7 @@ struct OffscreenCompositor {
     const uint8_t* overlaySource;
     int32_t overlayWidth;
     int32_t overlayHeight;
+    LogStreak composeFailures;  // Compose's failures, logged once per streak
 };
 
 // A compositor for width x height frames; null on failure (logged).
@@ -35,7 +37,8 @@ void CompositorDestroy(OffscreenCompositor* compositor);
 // Composes one frame into `out` (top-down premultiplied BGRA, min(width * 4, outStride) bytes
 // per row). Frames and overlay stay the caller's; either Frame may be null. The overlay
 // (overlayWidth * 4 bytes per row) is cached by its address and size: changed pixels need a
-// different buffer. True when `out` holds the new frame; false leaves `out` untouched.
+// different buffer. True when `out` holds the new frame; false leaves `out` untouched. A failure
+// repeated frame after frame is logged once, and once more when a frame succeeds again.
 bool CompositorCompose(OffscreenCompositor* compositor, const Frame* wide, const Frame* macro,
                        float pipFraction, const uint8_t* overlay, int32_t overlayWidth,
                        int32_t overlayHeight, uint8_t* out, int32_t outStride);

@@ -15,6 +15,7 @@
 #include "base/ui_state.h"
 #include "base/win_owners.h"
 #include "diag/log.h"
+#include "diag/log_streak.h"
 #include "frames/frame_store.h"
 #include "render/cockpit.h"
 #include "render/compositor.h"
@@ -45,7 +46,7 @@ struct RendererState {
     ID2D1Bitmap1* cameraBitmap[2];
     uint32_t cameraBitmapWidth[2];
     uint32_t cameraBitmapHeight[2];
-    bool cameraErrorLogged[2];
+    LogStreak cameraFailures[2];  // upload failures per camera; kept across a device rebuild
     int32_t lostFrameCount;
     uint32_t lastEndDrawError;
 };
@@ -105,7 +106,6 @@ void RendererTeardown()
         ReleaseField(R.cameraBitmap[i]);
         R.cameraBitmapWidth[i] = 0;
         R.cameraBitmapHeight[i] = 0;
-        R.cameraErrorLogged[i] = false;
     }
     if (R.d2dContext) R.d2dContext->SetTarget(nullptr);
     ReleaseField(R.targetBitmap);
@@ -268,11 +268,9 @@ ID2D1Bitmap1* UploadCameraBitmap(int camera, const Frame* frame)
                                                 &R.cameraBitmap[camera]);
         if (FAILED(hr)) {
             R.cameraBitmap[camera] = nullptr;
-            if (!R.cameraErrorLogged[camera]) {
-                R.cameraErrorLogged[camera] = true;
+            if (LogStreakFailed(R.cameraFailures[camera]))
                 LogWrite(LOG_ERROR, L"Renderer: Kamera-Bitmap %dx%d konnte nicht erstellt werden (0x%08lX)",
                          frame->width, frame->height, LogHresult(hr));
-            }
             return nullptr;
         }
         R.cameraBitmapWidth[camera] = width;
@@ -280,13 +278,12 @@ ID2D1Bitmap1* UploadCameraBitmap(int camera, const Frame* frame)
     }
     HRESULT hr = R.cameraBitmap[camera]->CopyFromMemory(nullptr, frame->pixels, static_cast<UINT32>(frame->stride));
     if (FAILED(hr)) {
-        if (!R.cameraErrorLogged[camera]) {
-            R.cameraErrorLogged[camera] = true;
+        if (LogStreakFailed(R.cameraFailures[camera]))
             LogWrite(LOG_ERROR, L"Renderer: Kamera-Frame konnte nicht kopiert werden (0x%08lX)", LogHresult(hr));
-        }
         return nullptr;
     }
-    R.cameraErrorLogged[camera] = false;
+    LogStreakSucceeded(R.cameraFailures[camera],
+                       camera == 0 ? L"Renderer: Wide-Kamerabild" : L"Renderer: Makro-Kamerabild");
     return R.cameraBitmap[camera];
 }
 

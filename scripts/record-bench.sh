@@ -16,31 +16,12 @@ cmake --build "$build/win" -j "$(nproc)" --target MI-RU miru_window
 exe="$build/win/app/MI-RU.exe"
 helper="$build/win/app/miru_window.exe"
 
-export WINEPREFIX="$build/bench-prefix" WINEARCH=win64 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree=d;mshtml=d;winedbg.exe=d" MIRU_VIRTUAL_DEVICES=default
-wine=/usr/lib/wine/wine64
-server=/usr/lib/wine/wineserver
-xvfb_pid=""
-cleanup() {
-    "$server" -k >/dev/null 2>&1 || true
-    if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
-}
-trap cleanup EXIT
-if [ -z "${DISPLAY:-}" ]; then
-    source "$root/scripts/xvfb.sh"
-    xvfb_start
-    xvfb_pid=$XVFB_PID
-fi
-if [ ! -f "$WINEPREFIX/.miru-ready" ]; then
-    rm -rf "$WINEPREFIX"
-    mkdir -p "$WINEPREFIX"
-    "$wine" wineboot -i </dev/null >/dev/null 2>&1 || true
-    "$server" -w
-    "$wine" reg import "$root/cmake/wine-prefix.reg" </dev/null >/dev/null 2>&1
-    cp /usr/share/wine/fonts/tahoma.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
-    "$server" -w
-    touch "$WINEPREFIX/.miru-ready"
-fi
+source "$root/scripts/wine-prefix.sh"
+wine_prefix_use "$build/bench-prefix"
+export MIRU_VIRTUAL_DEVICES=default
+trap wine_stop EXIT
+wine_display_start
+wine_prefix_ready
 
 roaming=$(find "$WINEPREFIX/drive_c/users" -mindepth 3 -maxdepth 3 -type d -path '*/AppData/Roaming' \
     ! -path '*/Public/*' | head -1)

@@ -20,39 +20,17 @@ cmake --build "$build/win" -j "$(nproc)" --target MI-RU miru_window
 exe="$build/win/app/MI-RU.exe"
 helper="$build/win/app/miru_window.exe"
 
-export WINEPREFIX="$build/run-prefix" WINEARCH=win64 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree=d;mshtml=d;winedbg.exe=d"
-wine=/usr/lib/wine/wine64
-server=/usr/lib/wine/wineserver
+source "$root/scripts/wine-prefix.sh"
+wine_prefix_use "$build/run-prefix"
 
-xvfb_pid=""
-cleanup() {
-    if [ -n "$xvfb_pid" ]; then
-        "$server" -k >/dev/null 2>&1 || true
-        kill "$xvfb_pid" 2>/dev/null || true
-    fi
-}
+# On a real display the app has ended by then: the prefix's processes are left alone.
+cleanup() { if [ -n "$xvfb_pid" ]; then wine_stop; fi; }
 trap cleanup EXIT
 
 headless=0
-if [ -z "${DISPLAY:-}" ]; then
-    headless=1
-    source "$root/scripts/xvfb.sh"
-    xvfb_start
-    xvfb_pid=$XVFB_PID
-fi
-
-# The prefix is set up like the test prefix: font replacements, no crash dialog.
-if [ ! -f "$WINEPREFIX/.miru-ready" ]; then
-    echo "Setting up the Wine prefix $WINEPREFIX"
-    rm -rf "$WINEPREFIX"
-    mkdir -p "$WINEPREFIX"
-    "$wine" wineboot -i </dev/null >/dev/null 2>&1 || true
-    "$server" -w
-    "$wine" reg import "$root/cmake/wine-prefix.reg" </dev/null >/dev/null 2>&1
-    cp /usr/share/wine/fonts/tahoma.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
-    touch "$WINEPREFIX/.miru-ready"
-fi
+if [ -z "${DISPLAY:-}" ]; then headless=1; fi
+wine_display_start
+wine_prefix_ready
 # On a private Xvfb the app runs inside a Wine desktop (no window manager is needed); on a
 # real display it gets a window of its own.
 if [ $headless -eq 1 ]; then

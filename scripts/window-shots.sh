@@ -12,33 +12,12 @@ cmake -S "$root" -B "$build/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x
 cmake --build "$build/win" -j 2 --target window_shots
 tool="$build/win/tests/tools/window_shots.exe"
 
-export WINEPREFIX="$build/shots-prefix" WINEARCH=win64 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree=d;mshtml=d;winedbg.exe=d"
-wine=/usr/lib/wine/wine64
-server=/usr/lib/wine/wineserver
+source "$root/scripts/wine-prefix.sh"
+wine_prefix_use "$build/shots-prefix"
 
-xvfb_pid=""
-cleanup() {
-    "$server" -k >/dev/null 2>&1 || true
-    if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
-}
-trap cleanup EXIT
-if [ -z "${DISPLAY:-}" ]; then
-    source "$root/scripts/xvfb.sh"
-    xvfb_start
-    xvfb_pid=$XVFB_PID
-fi
-
-if [ ! -f "$WINEPREFIX/.miru-ready" ]; then
-    rm -rf "$WINEPREFIX"
-    mkdir -p "$WINEPREFIX"
-    "$wine" wineboot -i </dev/null >/dev/null 2>&1 || true
-    "$server" -w
-    "$wine" reg import "$root/cmake/wine-prefix.reg" </dev/null >/dev/null 2>&1
-    cp /usr/share/wine/fonts/tahoma.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
-    "$server" -w
-    touch "$WINEPREFIX/.miru-ready"
-fi
+trap wine_stop EXIT
+wine_display_start
+wine_prefix_ready
 
 for dpi in 96 144; do
     # The screen DPI of the prefix; read when its processes start.

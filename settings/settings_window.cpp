@@ -10,7 +10,7 @@
 #include "base/app_messages.h"
 #include "base/text_copy.h"
 #include "app/texts.h"
-#include "base/window_place.h"
+#include "base/tool_window.h"
 #include "capture/device_list.h"
 #include "diag/diag_window.h"
 #include "diag/log.h"
@@ -31,7 +31,6 @@ constexpr int kClientHeight = 520;
 constexpr COLORREF kRed = 0x3A45FF;
 constexpr COLORREF kAmber = 0x3F93C4;
 
-bool classRegistered = false;
 
 HWND Item(int id)
 {
@@ -447,51 +446,21 @@ LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LP
             CopyValuesIntoControls();
         }
         break;
-    case WM_DPICHANGED: {
-        SettingsWindow.dpi = HIWORD(wParam);
+    case WM_DPICHANGED:
+        SettingsWindow.dpi = ToolWindowFollowDpi(window, wParam, lParam);
         SettingsApplyFonts();
-        const RECT* r = reinterpret_cast<const RECT*>(lParam);
-        SetWindowPos(window, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
         SettingsLayout();
         return 0;
-    }
     case WM_APP_DEVICES_CHANGED:
         if (SettingsWindow.tab) RefreshDevices();
-        return 0;
-    case WM_CLOSE:
-        DestroyWindow(window);
-        return 0;
-    case WM_DESTROY:
-        HandleDestroy();
         return 0;
     default:
         break;
     }
-    return DefWindowProcW(window, message, wParam, lParam);
+    return ToolWindowDefault(window, message, wParam, lParam, HandleDestroy);
 }
 
-bool RegisterOnce(HWND owner)
-{
-    if (classRegistered) return true;
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = SettingsWindowProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    windowClass.hIcon = owner ? reinterpret_cast<HICON>(GetClassLongPtrW(owner, GCLP_HICON)) : nullptr;
-    if (!windowClass.hIcon) windowClass.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-    windowClass.lpszClassName = kClassName;
-    if (!RegisterClassW(&windowClass)) {
-        // A class left from an earlier registration in this process serves as well.
-        if (GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-            LogWrite(LOG_ERROR, L"Einstellungen: Fensterklasse konnte nicht registriert werden");
-            return false;
-        }
-    }
-    classRegistered = true;
-    return true;
-}
+ToolWindowClass windowClass = {kClassName, SettingsWindowProc, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1), false};
 
 }  // namespace
 
@@ -499,8 +468,7 @@ void OpenSettings(HWND owner)
 {
     if (!owner) owner = AppWindow();
     if (HWND existing = SettingsWindow.window) {
-        if (IsIconic(existing)) ShowWindow(existing, SW_RESTORE);
-        SetForegroundWindow(existing);
+        ToolWindowRaise(existing);
         RefreshDevices();
         CopyValuesIntoControls();
         return;
@@ -508,24 +476,11 @@ void OpenSettings(HWND owner)
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES | ICC_TAB_CLASSES | ICC_STANDARD_CLASSES |
                                                            ICC_LINK_CLASS};
     InitCommonControlsEx(&controls);
-    if (!RegisterOnce(owner)) return;
-
-    UINT dpi = owner ? GetDpiForWindow(owner) : GetDpiForSystem();
-    if (dpi == 0) dpi = USER_DEFAULT_SCREEN_DPI;
-    RECT rect = {0, 0, MulDiv(kClientWidth, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI),
-                 MulDiv(kClientHeight, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI)};
-    AdjustWindowRectExForDpi(&rect, kStyle, FALSE, 0, dpi);
-    const int width = rect.right - rect.left;
-    const int height = rect.bottom - rect.top;
-    POINT place = {CW_USEDEFAULT, CW_USEDEFAULT};
-    WindowPlaceCentred(owner, width, height, &place);
-
-    HWND window = CreateWindowExW(0, kClassName, PickText(L"Einstellungen", L"Settings"), kStyle, place.x, place.y,
-                                  width, height, owner, nullptr, GetModuleHandleW(nullptr), nullptr);
-    if (!window) {
-        LogWrite(LOG_ERROR, L"Einstellungen-Fenster konnte nicht erstellt werden");
+    if (!ToolWindowRegister(windowClass, owner)) {
+        LogWrite(LOG_ERROR, L"Einstellungen: Fensterklasse konnte nicht registriert werden");
         return;
     }
-    ShowWindow(window, SW_SHOW);
-    UpdateWindow(window);
+    if (!ToolWindowCreate(windowClass, owner, PickText(L"Einstellungen", L"Settings"), kStyle, kClientWidth,
+                          kClientHeight))
+        LogWrite(LOG_ERROR, L"Einstellungen-Fenster konnte nicht erstellt werden");
 }

@@ -18,6 +18,8 @@
 #include "app/startup.h"
 #include "app/texts.h"
 #include "base/ui_state.h"
+#include "record/recorder.h"
+#include "record/recorder_calls.h"
 #include "render/cockpit_kit.h"
 #include "settings/settings_store.h"
 #include "tests/diag/log_probe.h"
@@ -78,7 +80,8 @@ struct RecorderScript {
     int32_t written;
 };
 RecorderScript script;
-constexpr ShellRecorder scriptedRecorder = {
+// The readers' half is the real recorder's: it answers that no recording runs.
+constexpr RecorderCalls scriptedRecorder = {
     [](int32_t width, int32_t height, bool withSound, const uint8_t*, int32_t, int32_t) {
         script.starts++;
         script.width = width;
@@ -86,7 +89,7 @@ constexpr ShellRecorder scriptedRecorder = {
         script.withSound = withSound;
         return script.answer;
     },
-    [] { script.stops++; }, [] { return script.written; }};
+    [] { script.stops++; }, [] { return script.written; }, RecordingIsActive, RecordingSubmitVideo, RecordingSubmitAudio};
 
 class MainWindowTest : public testing::Test {
 protected:
@@ -95,7 +98,7 @@ protected:
         TextsSetLanguageForTest(0);
         PumpMessages();
         script = {};
-        ShellSetRecorderForTest(&scriptedRecorder);
+        RecorderSetForTest(&scriptedRecorder);
         ASSERT_TRUE(MainWindowRegisterClass(GetModuleHandleW(nullptr)));
         window = MainWindowCreate(GetModuleHandleW(nullptr));
         ASSERT_NE(window, nullptr);
@@ -107,7 +110,7 @@ protected:
         if (IsWindow(window)) DestroyWindow(window);
         PumpMessages();
         UnregisterClassW(MAIN_WINDOW_CLASS, GetModuleHandleW(nullptr));
-        ShellSetRecorderForTest(nullptr);
+        RecorderSetForTest(nullptr);
         EXPECT_EQ(AppMessageTextsOutstanding(), 0);
     }
     // A key press with Ctrl and Shift held or not, as GetKeyState reports them.

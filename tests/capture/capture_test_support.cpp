@@ -7,6 +7,8 @@
 #include <utility>
 
 #include "frames/stabilizer.h"
+#include "record/recorder.h"
+#include "record/recorder_calls.h"
 
 namespace {
 
@@ -44,7 +46,9 @@ void ProbeSubmitAudio(IMFSample*)
     ++Recorder().audioSamples;
 }
 
-constexpr CaptureRecorderCalls PROBE_CALLS = {ProbeIsActive, ProbeSubmitVideo, ProbeSubmitAudio};
+// The shell's half stays the real recorder's: these tests never start a recording through it.
+constexpr RecorderCalls PROBE_CALLS = {RecordingStart,    RecordingRequestStop, RecordingTakeWrittenCount,
+                                      ProbeIsActive,     ProbeSubmitVideo,     ProbeSubmitAudio};
 
 // Log entries matching `match`, counted over the ring (which the test's settings folder emptied).
 int CountEntries(const std::function<bool(const LogEntry&)>& match)
@@ -116,7 +120,7 @@ void CaptureTest::SetUp()
     probe.Clear();
     probe.active = false;
     probe.holdNextCall = false;
-    CaptureSetRecorderForTest(&PROBE_CALLS);
+    RecorderSetForTest(&PROBE_CALLS);
     posted.clear();
     // Any window class will do: the test's procedure replaces the class's one.
     window_ = CreateWindowExW(0, L"STATIC", L"capture test", WS_OVERLAPPED, 0, 0, 100, 100, nullptr, nullptr, nullptr,
@@ -133,7 +137,7 @@ void CaptureTest::TearDown()
     if (window_) DestroyWindow(window_);
     PumpFor(0);
     Recorder().Clear();
-    CaptureSetRecorderForTest(nullptr);
+    RecorderSetForTest(nullptr);
     VirtualDevicesUninstall();
     // Nothing of this test outlives it: readers, their virtual counterparts, frames.
     EXPECT_EQ(CaptureReaderLiveCount(), 0);
