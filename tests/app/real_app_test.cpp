@@ -1,16 +1,17 @@
-// The first start of the real MI-RU.exe with the virtual headset: the setup wizard comes before
-// the main window, leads into it with the choices saved, and a cancel ends the program with
+// The real MI-RU.exe with the virtual headset and a fresh roaming folder: the setup wizard
+// comes before the main window and leads into it with the choices saved; the program runs
+// once, raises itself on a second start and saves on the way out; a cancel ends it with
 // nothing saved.
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <functional>
 #include <string>
 
 #include "record/recording_folder.h"
 #include "settings/onboarding_rules.h"
 #include "settings/onboarding_state.h"
 #include "tests/support/test_folder.h"
+#include "tests/support/ui_wait.h"
 
 namespace {
 
@@ -20,14 +21,8 @@ constexpr wchar_t MACRO_LINK[] =
     L"\\\\?\\usb#vid_0c45&pid_636b&mi_00#7&2c4e6f81&0&0000#{e5323777-f976-4f5b-9b55-b94699c46e44}\\global";
 constexpr wchar_t MIC_ENDPOINT[] = L"{0.0.1.00000000}.{8d2f6a3e-5b1c-4e7a-9f0d-3c6b2a1e4f57}";
 
-bool WaitUntil(const std::function<bool()>& condition, int seconds = 30)
-{
-    for (int i = 0; i < seconds * 50 && !condition(); i++) Sleep(20);
-    return condition();
-}
-
 // The user's roaming and Videos folders point into the test folder while this lives, and the
-// app started from here gets the virtual headset.
+// apps started from here get the virtual headset.
 struct FirstStart {
     static constexpr wchar_t key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
     TestSettingsFolder folder;
@@ -70,7 +65,8 @@ struct FirstStart {
         RegSetKeyValueW(HKEY_CURRENT_USER, key, name, REG_EXPAND_SZ, value,
                         static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
     }
-    bool Start()
+    // Starts MI-RU.exe; the handle goes to `process` (or to `*other` for a second instance).
+    bool Start(HANDLE* other = nullptr)
     {
         wchar_t unixPath[MAX_PATH] = {};
         GetEnvironmentVariableW(L"MIRU_EXE", unixPath, MAX_PATH);
@@ -82,22 +78,29 @@ struct FirstStart {
         if (!CreateProcessW(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
             return false;
         CloseHandle(info.hThread);
-        process = info.hProcess;
+        *(other ? other : &process) = info.hProcess;
         return true;
     }
-    // The exit code, or STILL_ACTIVE when the app did not end within a minute.
-    DWORD WaitForExit()
+    // The exit code, or STILL_ACTIVE when the process did not end within a minute.
+    static DWORD WaitForExit(HANDLE* process)
     {
         DWORD code = STILL_ACTIVE;
-        if (WaitForSingleObject(process, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(process, &code);
+        if (WaitForSingleObject(*process, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(*process, &code);
         if (code != STILL_ACTIVE) {
-            CloseHandle(process);
-            process = nullptr;
+            CloseHandle(*process);
+            *process = nullptr;
         }
         return code;
     }
     std::wstring File(const wchar_t* name) const { return roaming + L"\\MI-RU\\" + name; }
     std::string Log() const { return ReadFileBytes(File(L"miru-diagnose.log")); }
+    // The settings file's text after its byte-order mark.
+    std::wstring SettingsText() const
+    {
+        const std::string bytes = ReadFileBytes(File(L"settings.ini"));
+        if (bytes.size() < 2 || bytes.compare(0, 2, "\xFF\xFE") != 0) return L"";
+        return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
+    }
 };
 
 HWND WaitForWindow(const wchar_t* className)
@@ -126,11 +129,6 @@ bool Visible(HWND wizard, int id)
     return IsWindowVisible(GetDlgItem(wizard, id)) != FALSE;
 }
 
-bool PrimaryEnabled(HWND wizard)
-{
-    return IsWindowEnabled(GetDlgItem(wizard, ID_PRIMARY)) != FALSE;
-}
-
 std::wstring PrimaryText(HWND wizard)
 {
     wchar_t text[64] = {};
@@ -138,47 +136,9 @@ std::wstring PrimaryText(HWND wizard)
     return text;
 }
 
-// Average brightness (0 ... 255) of a 40 x 40 square at the centre of a preview box, read
-// from the screen.
-int PreviewBrightness(HWND wizard, int slot, COLORREF* sample)
-{
-    RECT client;
-    GetClientRect(wizard, &client);
-    const UINT dpi = GetDpiForSystem() ? GetDpiForSystem() : 96;
-    const OnboardingLayout layout = OnboardingLayoutFor(static_cast<float>(client.right), static_cast<float>(client.bottom),
-                                                        static_cast<float>(dpi) / 96.0f, {});
-    const OnboardingBox& box = layout.previewBox[slot];
-    POINT centre = {static_cast<LONG>((box.left + box.right) / 2), static_cast<LONG>((box.top + box.bottom) / 2)};
-    ClientToScreen(wizard, &centre);
-    HDC screen = GetDC(nullptr);
-    long sum = 0;
-    for (int y = -20; y < 20; y += 4)
-        for (int x = -20; x < 20; x += 4) {
-            const COLORREF colour = GetPixel(screen, centre.x + x, centre.y + y);
-            sum += GetRValue(colour) + GetGValue(colour) + GetBValue(colour);
-        }
-    *sample = GetPixel(screen, centre.x, centre.y);
-    ReleaseDC(nullptr, screen);
-    return static_cast<int>(sum / (100 * 3));
-}
-
-std::wstring SettingsText(const FirstStart& app)
-{
-    const std::string bytes = ReadFileBytes(app.File(L"settings.ini"));
-    if (bytes.size() < 2) return L"";
-    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
-}
-
 bool HasLine(const std::wstring& text, const std::wstring& line)
 {
     return text.find(L"\r\n" + line + L"\r\n") != std::wstring::npos;
-}
-
-size_t CountText(const std::string& haystack, const std::string& needle)
-{
-    size_t count = 0;
-    for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1)) count++;
-    return count;
 }
 
 // Clicks the primary button until the camera page shows, adopting the suggested folder.
@@ -191,12 +151,13 @@ void GoToCameraPage(HWND wizard)
 
 }  // namespace
 
-TEST(RealAppWizard, FirstStartSetsUpTheHeadsetAndOpensTheMainWindowLive)
+TEST(RealApp, FirstStartSetsUpTheHeadsetThenRunsOnceAndSavesOnTheWayOut)
 {
     FirstStart app;
     wchar_t suggestion[MAX_PATH] = {};
     SuggestRecordingFolder(suggestion, MAX_PATH);
     ASSERT_EQ(std::wstring(suggestion), app.videos + L"\\MI-RU Aufnahmen");
+    ASSERT_EQ(FindWindowW(L"MIRU_MAIN", nullptr), nullptr) << "another MI-RU window is open";
     ASSERT_TRUE(app.Start());
     HWND wizard = WaitForWindow(L"MIRU_ONBOARD");
     ASSERT_NE(wizard, nullptr);
@@ -205,38 +166,17 @@ TEST(RealAppWizard, FirstStartSetsUpTheHeadsetAndOpensTheMainWindowLive)
     GetWindowTextW(wizard, title, 64);
     EXPECT_STREQ(title, L"MI-RU \u2013 Setup");
     EXPECT_EQ(PrimaryText(wizard), L"Let's go");
-    EXPECT_FALSE(Visible(wizard, ID_BACK));
 
-    Command(wizard, ID_PRIMARY);
-    EXPECT_TRUE(Visible(wizard, ID_BACK));
-    EXPECT_EQ(PrimaryText(wizard), L"Continue");
-    for (int page = 1; page < PAGE_FOLDER; page++) Command(wizard, ID_PRIMARY);
+    // Continue stays off on the folder page until a folder is set.
+    for (int page = 0; page < PAGE_FOLDER; page++) Command(wizard, ID_PRIMARY);
     ASSERT_TRUE(Visible(wizard, ID_CHOOSE_FOLDER));
-    EXPECT_FALSE(PrimaryEnabled(wizard));
-    Command(wizard, ID_PRIMARY);  // refused: no folder yet
-    EXPECT_TRUE(Visible(wizard, ID_CHOOSE_FOLDER));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(wizard, ID_PRIMARY)));
     Command(wizard, ID_USE_SUGGESTION);
-    EXPECT_TRUE(PrimaryEnabled(wizard));
-    EXPECT_FALSE(Visible(wizard, ID_USE_SUGGESTION));
-
     Command(wizard, ID_PRIMARY);
     ASSERT_TRUE(Visible(wizard, ID_WIDE_LIST));
-    EXPECT_TRUE(PrimaryEnabled(wizard));
-    // Both previews show their camera: the Wide landscape and the Macro surface differ. The
-    // screen is read, so the wizard stays above the windows of tests running beside this one.
-    SetWindowPos(wizard, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    COLORREF wide = 0, macro = 0;
-    auto showsPicture = [&](int slot, COLORREF* sample) {
-        return PreviewBrightness(wizard, slot, sample) > 40 && *sample != RGB(0xEC, 0xEC, 0xEC);  // not the page
-    };
-    EXPECT_TRUE(WaitUntil([&] { return showsPicture(0, &wide) && showsPicture(1, &macro) && wide != macro; }))
-        << "no preview pictures";
-    Select(wizard, ID_MACRO_LIST, 0);  // the Wide camera for both roles
-    EXPECT_FALSE(PrimaryEnabled(wizard));
     // The cameras swapped: Wide is the second camera, Macro the first.
+    Select(wizard, ID_MACRO_LIST, 0);
     Select(wizard, ID_WIDE_LIST, 1);
-    EXPECT_TRUE(PrimaryEnabled(wizard));
-
     Command(wizard, ID_PRIMARY);
     ASSERT_TRUE(Visible(wizard, ID_MICROPHONE_LIST));
     Select(wizard, ID_MICROPHONE_LIST, 1);
@@ -245,19 +185,22 @@ TEST(RealAppWizard, FirstStartSetsUpTheHeadsetAndOpensTheMainWindowLive)
     EXPECT_EQ(PrimaryText(wizard), L"Finish setup");
     Command(wizard, ID_PRIMARY);
 
-    HWND main = WaitForWindow(L"MIRU_MAIN");
-    ASSERT_NE(main, nullptr);
+    HWND window = WaitForWindow(L"MIRU_MAIN");
+    ASSERT_NE(window, nullptr);
     EXPECT_EQ(FindWindowW(L"MIRU_ONBOARD", nullptr), nullptr);
-    const std::wstring settings = SettingsText(app);
+    GetWindowTextW(window, title, 64);
+    EXPECT_STREQ(title, L"MI-RU");
+    RECT client;
+    GetClientRect(window, &client);
+    const int dpi = GetDpiForSystem() ? static_cast<int>(GetDpiForSystem()) : 96;
+    EXPECT_TRUE(client.right == MulDiv(1280, dpi, 96) && client.bottom == MulDiv(800, dpi, 96));
+    const std::wstring settings = app.SettingsText();
     EXPECT_TRUE(HasLine(settings, L"didCompleteOnboarding=1")) << settings;
     EXPECT_TRUE(HasLine(settings, std::wstring(L"wideDeviceID=") + MACRO_LINK));
     EXPECT_TRUE(HasLine(settings, std::wstring(L"macroDeviceID=") + WIDE_LINK));
     EXPECT_TRUE(HasLine(settings, std::wstring(L"micDeviceID=") + MIC_ENDPOINT));
-    const size_t folderAt = settings.find(L"\r\nrecordingFolder=");
-    ASSERT_NE(folderAt, std::wstring::npos);
-    const std::wstring folder = settings.substr(folderAt + 18, settings.find(L"\r\n", folderAt + 2) - folderAt - 18);
-    EXPECT_EQ(folder, suggestion);
-    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    EXPECT_TRUE(HasLine(settings, std::wstring(L"recordingFolder=") + suggestion));
+    const DWORD attributes = GetFileAttributesW(suggestion);
     EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY));  // created
 
     EXPECT_TRUE(WaitUntil([&] { return CountText(app.Log(), "2 Kameras live \xC2\xB7 Mikrofon aktiv") == 1; }));
@@ -265,13 +208,33 @@ TEST(RealAppWizard, FirstStartSetsUpTheHeadsetAndOpensTheMainWindowLive)
     EXPECT_EQ(CountText(log, "Kamera 0 konfiguriert: HD USB Camera #2"), 1u) << log;
     EXPECT_EQ(CountText(log, "Einrichtung abgeschlossen"), 1u);
     EXPECT_EQ(CountText(log, "Aufnahmeordner angelegt: "), 1u) << log;
-    PostMessageW(main, WM_CLOSE, 0, 0);
-    EXPECT_EQ(app.WaitForExit(), 0u);
+    // The start event carries the system text.
+    ASSERT_EQ(CountText(log, "App gestartet \xE2\x80\x94 Windows"), 1u) << log;
+    const size_t lineStart = log.rfind('\n', log.find("App gestartet")) + 1;
+    const std::string line = log.substr(lineStart, log.find('\n', lineStart) - lineStart);
+    EXPECT_NE(line.find("  EVENT  "), std::string::npos) << line;
+    EXPECT_NE(line.find("MI-RU App v1.1 (2)"), std::string::npos) << line;
+
+    // A second start raises the minimised first and ends without touching settings or log.
+    ShowWindow(window, SW_MINIMIZE);
+    ASSERT_TRUE(WaitUntil([&] { return IsIconic(window) != FALSE; }));
+    HANDLE second = nullptr;
+    ASSERT_TRUE(app.Start(&second));
+    EXPECT_EQ(FirstStart::WaitForExit(&second), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return !IsIconic(window); }));
+    EXPECT_EQ(CountText(app.Log(), "App gestartet"), 1u);
+    EXPECT_EQ(app.SettingsText(), settings);
+
+    // Without its file the program saves a whole new one as it ends.
+    ASSERT_TRUE(DeleteFileW(app.File(L"settings.ini").c_str()));
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(FirstStart::WaitForExit(&app.process), 0u);
+    EXPECT_TRUE(HasLine(app.SettingsText(), std::wstring(L"wideDeviceID=") + MACRO_LINK));
 }
 
 // Esc (here on the camera page, with both previews running) and the close box both cancel:
 // the program ends with 0 before any main window, and no settings file is written.
-TEST(RealAppWizard, CancelEndsTheProgramWithNothingSaved)
+TEST(RealApp, CancelledSetupEndsTheProgramWithNothingSaved)
 {
     for (const bool escape : {true, false}) {
         FirstStart app;
@@ -285,7 +248,7 @@ TEST(RealAppWizard, CancelEndsTheProgramWithNothingSaved)
         } else {
             PostMessageW(wizard, WM_CLOSE, 0, 0);
         }
-        EXPECT_EQ(app.WaitForExit(), 0u);
+        EXPECT_EQ(FirstStart::WaitForExit(&app.process), 0u);
         EXPECT_EQ(FindWindowW(L"MIRU_MAIN", nullptr), nullptr);
         EXPECT_EQ(GetFileAttributesW(app.File(L"settings.ini").c_str()), INVALID_FILE_ATTRIBUTES);
         EXPECT_EQ(CountText(app.Log(), "INFO  Einrichtung abgebrochen"), 1u) << app.Log();
