@@ -267,9 +267,12 @@ TEST_F(WizardTest, EnterAdvancesOncePerPressAndNotWhileAListIsOpen)
         PostKey(wideList, VK_RETURN);  // closes the list
         ASSERT_TRUE(WaitUntil([&] { return !SendMessageW(wideList, CB_GETDROPPEDSTATE, 0, 0); }));
         PostKey(wideList, VK_ESCAPE);
+        EXPECT_TRUE(WaitUntil([&] { return !IsWindow(window); }));  // Esc alone, not the driver's close
     });
     EXPECT_FALSE(finished);
     EXPECT_EQ(Wizard.page, PAGE_CAMERAS);
+    EXPECT_EQ(CountLoggedText(L"Einrichtung abgebrochen"), 1);
+    EXPECT_EQ(GetFileAttributesW(SettingsFile().c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 }  // namespace

@@ -26,22 +26,13 @@ inline bool WaitUntil(const std::function<bool()>& condition, int seconds = 30)
 // Top-level windows of `className` that belong to this process.
 inline std::vector<HWND> OwnWindows(const wchar_t* className)
 {
-    struct Search {
-        const wchar_t* className;
-        std::vector<HWND> found;
-    } search{className, {}};
-    EnumWindows(
-        [](HWND window, LPARAM data) {
-            auto* s = reinterpret_cast<Search*>(data);
-            wchar_t name[64] = {};
-            DWORD process = 0;
-            GetWindowThreadProcessId(window, &process);
-            GetClassNameW(window, name, 64);
-            if (process == GetCurrentProcessId() && wcscmp(name, s->className) == 0) s->found.push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    std::vector<HWND> found;
+    for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, className, nullptr));) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process == GetCurrentProcessId()) found.push_back(window);
+    }
+    return found;
 }
 
 // What a message box showed before it was answered (an empty text: no box appeared).
