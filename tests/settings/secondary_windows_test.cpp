@@ -21,12 +21,6 @@
 
 namespace {
 
-HWND OwnWindow(const wchar_t* className)
-{
-    const std::vector<HWND> windows = OwnWindows(className);
-    return windows.empty() ? nullptr : windows.front();
-}
-
 std::wstring Text(HWND control)
 {
     wchar_t text[1024] = {};

@@ -35,6 +35,13 @@ inline std::vector<HWND> OwnWindows(const wchar_t* className)
     return found;
 }
 
+// The first of them, or null.
+inline HWND OwnWindow(const wchar_t* className)
+{
+    const std::vector<HWND> windows = OwnWindows(className);
+    return windows.empty() ? nullptr : windows.front();
+}
+
 // What a message box showed before it was answered (an empty text: no box appeared).
 struct BoxSeen {
     std::wstring caption, text;
