@@ -376,6 +376,7 @@ TEST_F(DiagnosticsWindowTest, ShowsNewestFirstFiltersCopiesAndClears)
     SendMessageW(DiagItem(100), BM_CLICK, 0, 0);
     SendMessageW(DiagItem(121), BM_CLICK, 0, 0);
     EXPECT_EQ(ListRows(list), std::vector<std::wstring>{L"Protokoll geleert"});
+    EXPECT_EQ(LastLog(), L"EVENT Protokoll geleert");
     EXPECT_EQ(Text(DiagItem(142)), L"Log (1) \u2014 newest first");
     const std::string file = ReadFileBytes(folder.File(L"miru-diagnose.log"));
     EXPECT_NE(file.find("Protokoll geleert"), std::string::npos);
