@@ -58,50 +58,30 @@ TEST(OnboardingRules, DefaultCamerasProposeListedDifferentDevices)
     EXPECT_EQ(Defaults({}, L"a", L"b"), std::make_pair(std::wstring(L""), std::wstring(L"")));
 }
 
-TEST(OnboardingRules, ControlsPerPage)
+// What the wizard tests do not reach: controls that depend on the folder and the camera count,
+// the microphone entry of an unlisted device, list changes in order only, a preview that must
+// close when its role changes, and the summary's folder name.
+TEST(OnboardingRules, ControlsListsPreviewsAndSummary)
 {
-    const OnboardingControls welcome = OnboardingControlsFor(PAGE_WELCOME, 2, false, true);
-    EXPECT_FALSE(welcome.back || welcome.folderButton || welcome.cameraLists || welcome.microphoneList);
-    EXPECT_EQ(welcome.primary, PrimaryLabel::LetsGo);
-    const OnboardingControls folder = OnboardingControlsFor(PAGE_FOLDER, 0, false, true);
-    EXPECT_TRUE(folder.back && folder.folderButton && folder.suggestionButton);
-    EXPECT_EQ(folder.primary, PrimaryLabel::Continue);
+    EXPECT_FALSE(OnboardingControlsFor(PAGE_WELCOME, 2, false, true).back);
+    EXPECT_TRUE(OnboardingControlsFor(PAGE_FOLDER, 0, false, true).suggestionButton);
     EXPECT_FALSE(OnboardingControlsFor(PAGE_FOLDER, 0, true, true).suggestionButton);
     EXPECT_FALSE(OnboardingControlsFor(PAGE_FOLDER, 0, false, false).suggestionButton);
     EXPECT_FALSE(OnboardingControlsFor(PAGE_CAMERAS, 1, true, true).cameraLists);
     EXPECT_TRUE(OnboardingControlsFor(PAGE_CAMERAS, 2, true, true).cameraLists);
-    EXPECT_TRUE(OnboardingControlsFor(PAGE_MICROPHONE, 0, true, true).microphoneList);
-    EXPECT_EQ(OnboardingControlsFor(PAGE_DONE, 2, true, true).primary, PrimaryLabel::Finish);
-}
-
-TEST(OnboardingRules, ListsPreviewsAndSummary)
-{
     const std::vector<CaptureDevice> microphones = Devices({L"m1", L"m2"});
     EXPECT_EQ(OnboardingMicrophoneEntry(microphones, L"m2"), 2);
     EXPECT_EQ(OnboardingMicrophoneEntry(microphones, L"gone"), 0);
-    EXPECT_EQ(OnboardingMicrophoneEntry(microphones, L""), 0);
-    EXPECT_TRUE(DeviceListsSame(Devices({L"a", L"b"}), Devices({L"a", L"b"})));
     EXPECT_FALSE(DeviceListsSame(Devices({L"a", L"b"}), Devices({L"b", L"a"})));
     EXPECT_FALSE(DeviceListsSame(Devices({L"a"}), Devices({L"a", L"b"})));
-
-    PreviewWanted wanted = OnboardingWantedPreviews(PAGE_CAMERAS, 2, L"a", L"b");
-    EXPECT_STREQ(wanted.id[0], L"a");
-    EXPECT_STREQ(wanted.id[1], L"b");
-    wanted = OnboardingWantedPreviews(PAGE_CAMERAS, 2, L"a", L"a");  // one device is opened once
-    EXPECT_STREQ(wanted.id[1], L"");
-    wanted = OnboardingWantedPreviews(PAGE_CAMERAS, 1, L"a", L"");
-    EXPECT_STREQ(wanted.id[0], L"");
-    wanted = OnboardingWantedPreviews(PAGE_MICROPHONE, 2, L"a", L"b");
-    EXPECT_TRUE(wanted.id[0][0] == L'\0' && wanted.id[1][0] == L'\0');
+    EXPECT_STREQ(OnboardingWantedPreviews(PAGE_CAMERAS, 2, L"a", L"a").id[1], L"");  // one device is opened once
+    EXPECT_STREQ(OnboardingWantedPreviews(PAGE_MICROPHONE, 2, L"a", L"b").id[0], L"");
     EXPECT_TRUE(OnboardingPreviewMustClose(false, L"a", L"b"));
     EXPECT_TRUE(OnboardingPreviewMustClose(true, L"a", L"a"));
     EXPECT_FALSE(OnboardingPreviewMustClose(false, L"a", L"a"));
-
     EXPECT_STREQ(OnboardingFolderLeaf(L"C:\\Users\\Ana\\Videos"), L"Videos");
     EXPECT_STREQ(OnboardingFolderLeaf(L"D:\\"), L"D:\\");
     EXPECT_STREQ(OnboardingFolderLeaf(L"Aufnahmen"), L"Aufnahmen");
-    EXPECT_NEAR(OnboardingSpinnerOpacity(0), 0.11f, 1e-6);
-    EXPECT_NEAR(OnboardingSpinnerOpacity(7), 0.55f, 1e-6);
 }
 
 TEST(OnboardingRules, LayoutFollowsTheDipMeasuresAtEveryScale)

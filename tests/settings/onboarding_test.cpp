@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +19,7 @@
 #include "settings/settings_store.h"
 #include "standins/virtual_devices.h"
 #include "tests/diag/log_probe.h"
+#include "tests/support/ui_wait.h"
 
 namespace {
 
@@ -44,14 +44,12 @@ void Plug(const VirtualDevice& device)
 
 // ---- Driving the wizard from the driver thread ----
 
+// Visible: created with its controls and about to run its loop.
 HWND WaitForWizard()
 {
-    // Visible: created with its controls and about to run its loop.
-    for (int i = 0; i < 1500; i++, Sleep(20)) {
-        HWND window = FindWindowW(L"MIRU_ONBOARD", nullptr);
-        if (window && IsWindowVisible(window)) return window;
-    }
-    return nullptr;
+    HWND window = nullptr;
+    WaitUntil([&] { return (window = FindWindowW(L"MIRU_ONBOARD", nullptr)) && IsWindowVisible(window); });
+    return window;
 }
 
 void Click(HWND window, int id)
@@ -88,12 +86,6 @@ int32_t PageOf(HWND window)
     return Wizard.page;
 }
 
-bool WaitFor(const std::function<bool()>& condition, int seconds = 20)
-{
-    for (int i = 0; i < seconds * 50 && !condition(); i++) Sleep(20);
-    return condition();
-}
-
 // The window's client pixels (BGRA, top-down).
 struct Pixels {
     int width = 0, height = 0;
@@ -124,14 +116,8 @@ Pixels ReadWindow(HWND window)
     return pixels;
 }
 
-int Blue(uint32_t pixel)
-{
-    return static_cast<int>(pixel & 0xFF);
-}
-int Green(uint32_t pixel)
-{
-    return static_cast<int>((pixel >> 8) & 0xFF);
-}
+int Blue(uint32_t pixel) { return static_cast<int>(pixel & 0xFF); }
+int Green(uint32_t pixel) { return static_cast<int>((pixel >> 8) & 0xFF); }
 
 OnboardingLayout LayoutOf(HWND window)
 {
@@ -183,11 +169,14 @@ protected:
 
 // Selections are resolved against the list the user saw, also when a camera was plugged in
 // while it was dropped down; one camera for both roles disables Continue and opens once; the
-// previews show the cameras mirrored left-right and cover-cropped; Esc cancels.
-TEST_F(WizardTest, CameraPageKeepsWhatTheUserSawAndPreviewsShowTheCameras)
+// previews show the cameras mirrored left-right and cover-cropped. A saved microphone that is
+// not connected shows as "No sound", and that is what Finish saves with the cameras.
+TEST_F(WizardTest, CameraPageKeepsWhatTheUserSawAndFinishSavesWhatThePagesShow)
 {
     Plug(Pattern(L"cam-b"));
     Plug(Pattern(L"cam-c"));
+    Plug(VirtualMicrophone(L"mic-1", L"USB Mic", SceneKind::Tone));
+    wcscpy(Settings.micDeviceID, L"mic-unplugged");
     const bool finished = Run([&](HWND window) {
         for (int page = 0; page < PAGE_CAMERAS; page++) Click(window, ID_PRIMARY);
         ASSERT_EQ(PageOf(window), PAGE_CAMERAS);
@@ -206,14 +195,14 @@ TEST_F(WizardTest, CameraPageKeepsWhatTheUserSawAndPreviewsShowTheCameras)
             const int atLeft = Blue(pixels.At(x0, y)), atRight = Blue(pixels.At(x1, y));
             return atLeft > 50 && atLeft < 70 && atRight < 10;
         };
-        ASSERT_TRUE(WaitFor([&] {
+        ASSERT_TRUE(WaitUntil([&] {
             pixels = ReadWindow(window);
             return mirroredPattern(left, right, middleY);
         })) << "no mirrored preview: " << Blue(pixels.At(left, middleY)) << " " << Blue(pixels.At(right, middleY));
         EXPECT_NEAR(Green(pixels.At(middleX, top)), 8, 3);
         EXPECT_NEAR(Green(pixels.At(middleX, bottom)), 40, 3);
         const OnboardingBox macroBox = LayoutOf(window).previewBox[1];
-        EXPECT_TRUE(WaitFor([&] {
+        EXPECT_TRUE(WaitUntil([&] {
             pixels = ReadWindow(window);
             return mirroredPattern(static_cast<int>(macroBox.left) + 12, static_cast<int>(macroBox.right) - 12, middleY);
         }));
@@ -241,11 +230,22 @@ TEST_F(WizardTest, CameraPageKeepsWhatTheUserSawAndPreviewsShowTheCameras)
         EXPECT_STREQ(Settings.macroDeviceID, L"cam-a");  // c took the Wide role: the first other
         EXPECT_EQ(SelectedText(window, ID_MACRO_LIST), L"Test Camera #1");
         EXPECT_EQ(VirtualDevicesCounters().readersLive, 2);
-        PostKey(GetDlgItem(window, ID_PRIMARY), VK_ESCAPE);
+
+        Click(window, ID_PRIMARY);
+        ASSERT_EQ(PageOf(window), PAGE_MICROPHONE);
+        EXPECT_EQ(SelectedText(window, ID_MICROPHONE_LIST), L"No sound");
+        EXPECT_EQ(SendMessageW(GetDlgItem(window, ID_MICROPHONE_LIST), CB_GETCOUNT, 0, 0), 2);
+        for (int page = PAGE_MICROPHONE; page <= PAGE_DONE; page++) Click(window, ID_PRIMARY);
     });
-    EXPECT_FALSE(finished);
-    EXPECT_EQ(CountLoggedText(L"Einrichtung abgebrochen"), 1);
-    EXPECT_EQ(GetFileAttributesW(SettingsFile().c_str()), INVALID_FILE_ATTRIBUTES);
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(CountLoggedText(L"Einrichtung abgeschlossen"), 1);
+    SettingsResetDefaults();
+    SettingsLoad();
+    EXPECT_TRUE(Settings.didCompleteOnboarding);
+    EXPECT_STREQ(Settings.recordingFolder, folder_.Path());
+    EXPECT_STREQ(Settings.wideDeviceID, L"cam-c");
+    EXPECT_STREQ(Settings.macroDeviceID, L"cam-a");
+    EXPECT_STREQ(Settings.micDeviceID, L"");
 }
 
 // Enter presses the primary button once per press and leaves an open list alone; Esc cancels.
@@ -258,49 +258,21 @@ TEST_F(WizardTest, EnterAdvancesOncePerPressAndNotWhileAListIsOpen)
         PostKey(primary, VK_RETURN);
         PostKey(primary, VK_RETURN, true);  // auto-repeat of the same press
         for (int i = 0; i < 4; i++) PostKey(primary, VK_RETURN);
-        ASSERT_TRUE(WaitFor([&] { return PageOf(window) == PAGE_CAMERAS; }));
+        ASSERT_TRUE(WaitUntil([&] { return PageOf(window) == PAGE_CAMERAS; }));
         HWND wideList = GetDlgItem(window, ID_WIDE_LIST);
         AttachThreadInput(GetCurrentThreadId(), GetWindowThreadProcessId(window, nullptr), TRUE);
         SetFocus(wideList);
         AttachThreadInput(GetCurrentThreadId(), GetWindowThreadProcessId(window, nullptr), FALSE);
         SendMessageW(wideList, CB_SHOWDROPDOWN, TRUE, 0);
         PostKey(wideList, VK_RETURN);  // closes the list
-        ASSERT_TRUE(WaitFor([&] { return !SendMessageW(wideList, CB_GETDROPPEDSTATE, 0, 0); }));
+        ASSERT_TRUE(WaitUntil([&] { return !SendMessageW(wideList, CB_GETDROPPEDSTATE, 0, 0); }));
         PostKey(wideList, VK_ESCAPE);
+        EXPECT_TRUE(WaitUntil([&] { return !IsWindow(window); }));  // Esc alone, not the driver's close
     });
     EXPECT_FALSE(finished);
     EXPECT_EQ(Wizard.page, PAGE_CAMERAS);
-}
-
-// A saved microphone that is not connected shows as "No sound", and that is what Finish saves
-// with the folder and the cameras.
-TEST_F(WizardTest, FinishSavesWhatThePagesShow)
-{
-    Plug(Pattern(L"cam-a"));
-    Plug(Pattern(L"cam-b"));
-    Plug(VirtualMicrophone(L"mic-1", L"USB Mic", SceneKind::Tone));
-    wcscpy(Settings.micDeviceID, L"mic-unplugged");
-    const bool finished = Run([&](HWND window) {
-        for (int page = 0; page < PAGE_MICROPHONE; page++) Click(window, ID_PRIMARY);
-        ASSERT_EQ(PageOf(window), PAGE_MICROPHONE);
-        EXPECT_EQ(SelectedText(window, ID_MICROPHONE_LIST), L"No sound");
-        EXPECT_EQ(SendMessageW(GetDlgItem(window, ID_MICROPHONE_LIST), CB_GETCOUNT, 0, 0), 2);
-        Click(window, ID_PRIMARY);
-        Click(window, ID_PRIMARY);
-        wchar_t label[64] = {};
-        GetWindowTextW(GetDlgItem(window, ID_PRIMARY), label, 64);
-        EXPECT_STREQ(label, L"Finish setup");
-        Click(window, ID_PRIMARY);
-    });
-    ASSERT_TRUE(finished);
-    EXPECT_EQ(CountLoggedText(L"Einrichtung abgeschlossen"), 1);
-    SettingsResetDefaults();
-    SettingsLoad();
-    EXPECT_TRUE(Settings.didCompleteOnboarding);
-    EXPECT_STREQ(Settings.recordingFolder, folder_.Path());
-    EXPECT_STREQ(Settings.wideDeviceID, L"cam-a");
-    EXPECT_STREQ(Settings.macroDeviceID, L"cam-b");
-    EXPECT_STREQ(Settings.micDeviceID, L"");
+    EXPECT_EQ(CountLoggedText(L"Einrichtung abgebrochen"), 1);
+    EXPECT_EQ(GetFileAttributesW(SettingsFile().c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 }  // namespace

@@ -6,9 +6,8 @@
 #include <commctrl.h>
 #include <winternl.h>
 
-#include <functional>
+#include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/app_messages.h"
@@ -18,75 +17,15 @@
 #include "settings/settings_store.h"
 #include "standins/virtual_devices.h"
 #include "tests/diag/log_probe.h"
+#include "tests/support/ui_wait.h"
 
 namespace {
-
-void PumpMessages()
-{
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-}
-
-bool WaitUntil(const std::function<bool()>& condition, int seconds = 10)
-{
-    for (int i = 0; i < seconds * 50 && !condition(); i++, Sleep(20)) PumpMessages();
-    return condition();
-}
-
-// Top-level windows of `className` that belong to this process.
-std::vector<HWND> OwnWindows(const wchar_t* className)
-{
-    struct Search {
-        const wchar_t* className;
-        std::vector<HWND> found;
-    } search{className, {}};
-    EnumWindows(
-        [](HWND window, LPARAM data) {
-            auto* s = reinterpret_cast<Search*>(data);
-            wchar_t name[64] = {};
-            DWORD process = 0;
-            GetWindowThreadProcessId(window, &process);
-            GetClassNameW(window, name, 64);
-            if (process == GetCurrentProcessId() && wcscmp(name, s->className) == 0) s->found.push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-HWND OwnWindow(const wchar_t* className)
-{
-    const std::vector<HWND> windows = OwnWindows(className);
-    return windows.empty() ? nullptr : windows.front();
-}
 
 std::wstring Text(HWND control)
 {
     wchar_t text[1024] = {};
     GetWindowTextW(control, text, 1024);
     return text;
-}
-
-// What a message box showed before a helper thread pressed OK.
-struct BoxSeen {
-    std::wstring caption, text;
-};
-
-std::thread AnswerBox(BoxSeen* seen)
-{
-    return std::thread([seen] {
-        for (int i = 0; i < 500; i++, Sleep(20)) {
-            HWND box = nullptr;
-            for (HWND w : OwnWindows(L"#32770")) box = w;
-            if (!box) continue;
-            wchar_t caption[128] = {}, text[512] = {};
-            GetWindowTextW(box, caption, 128);
-            GetDlgItemTextW(box, 0xFFFF, text, 512);
-            *seen = {caption, text};
-            PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
-            return;
-        }
-    });
 }
 
 class SecondaryWindowTest : public testing::Test {
@@ -425,29 +364,19 @@ TEST_F(DiagnosticsWindowTest, ShowsNewestFirstFiltersCopiesAndClears)
     EXPECT_EQ(ListText(list, 0, 1), L"sechs");
     EXPECT_EQ(ListText(list, 0, 0).size(), 12u);  // hh:mm:ss.mmm
 
-    // Copy takes every entry, oldest first, whatever the filter.
+    // Copy takes the export of every entry, whatever the filter (its creation time aside).
     SendMessageW(DiagItem(120), BM_CLICK, 0, 0);
-    const std::wstring copied = ClipboardText();
-    const std::wstring dashes(32, L'\u2014');
-    const size_t separator = copied.find(dashes);
-    ASSERT_NE(separator, std::wstring::npos);
-    EXPECT_EQ(copied.substr(0, copied.find(L"Erstellt: ")), L"MI-RU Diagnose-Protokoll\n" + std::wstring(system) + L"\n");
-    EXPECT_EQ(copied.find(L'\r'), std::wstring::npos);
-    std::wstring body = copied.substr(separator + 33);
-    std::vector<std::wstring> lines;
-    for (size_t start = 0; start <= body.size();) {
-        size_t end = body.find(L'\n', start);
-        if (end == std::wstring::npos) end = body.size();
-        lines.push_back(body.substr(start + 12, end - start - 12));  // after the time
-        start = end + 1;
-    }
-    EXPECT_EQ(lines, (std::vector<std::wstring>{L"  INFO    eins", L"  WARN    zwei", L"  FEHLER  drei",
-                                                L"  EVENT   vier", L"  WARN    f\u00fcnf", L"  WARN    sechs"}));
+    wchar_t* exported = LogExportText();
+    ASSERT_NE(exported, nullptr);
+    auto withoutTime = [](std::wstring text) { return text.erase(text.find(L"Erstellt: ") + 10, 19); };
+    EXPECT_EQ(withoutTime(ClipboardText()), withoutTime(exported));
+    free(exported);
     EXPECT_TRUE(IsWindowVisible(DiagItem(143)));
 
     SendMessageW(DiagItem(100), BM_CLICK, 0, 0);
     SendMessageW(DiagItem(121), BM_CLICK, 0, 0);
     EXPECT_EQ(ListRows(list), std::vector<std::wstring>{L"Protokoll geleert"});
+    EXPECT_EQ(LastLog(), L"EVENT Protokoll geleert");
     EXPECT_EQ(Text(DiagItem(142)), L"Log (1) \u2014 newest first");
     const std::string file = ReadFileBytes(folder.File(L"miru-diagnose.log"));
     EXPECT_NE(file.find("Protokoll geleert"), std::string::npos);

@@ -57,29 +57,22 @@ TEST(SettingsHelp, NamesTheMacroSizeKeysTheShortcutsUse)
     }
 }
 
-TEST(DiagRows, NewestFirstPerLevelAndChangeDetection)
+// Newest first and the level filter are seen in the diagnostics window's test; here what it
+// cannot easily reach: a full ring whose size stays the same, and the time column.
+TEST(DiagRows, ChangeDetectionAndTimeColumn)
 {
     std::vector<LogEntry> entries(5);
-    const uint32_t levels[5] = {LOG_INFO, LOG_WARN, LOG_ERROR, LOG_WARN, LOG_EVENT};
     for (int i = 0; i < 5; i++) {
-        entries[i].level = levels[i];
+        entries[i].level = LOG_INFO;
         entries[i].time.second = static_cast<uint16_t>(i);
-        swprintf(entries[i].text, LOG_TEXT_CAPACITY, L"entry %d", i);
     }
     int32_t rows[5];
-    ASSERT_EQ(DiagBuildRows(entries, DIAG_FILTER_ALL, rows), 5);
-    EXPECT_EQ(std::vector<int32_t>(rows, rows + 5), (std::vector<int32_t>{4, 3, 2, 1, 0}));
-    ASSERT_EQ(DiagBuildRows(entries, LOG_WARN, rows), 2);
-    EXPECT_EQ(rows[0], 3);
-    EXPECT_EQ(rows[1], 1);
     EXPECT_EQ(DiagBuildRows(std::span<const LogEntry>(), LOG_WARN, rows), 0);
-
     DiagNewest newest{};
     EXPECT_TRUE(DiagSnapshotUnchanged({}, 0, newest));
     EXPECT_FALSE(DiagSnapshotUnchanged(entries, -1, newest));
     DiagRememberNewest(entries, &newest);
     EXPECT_TRUE(DiagSnapshotUnchanged(entries, 5, newest));
-    // A full ring keeps its size: only the newest entry tells that something arrived.
     entries.erase(entries.begin());
     entries.push_back(entries.back());
     entries.back().time.milliseconds = 1;

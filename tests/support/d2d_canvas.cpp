@@ -3,17 +3,6 @@
 #include <cstring>
 #include <cstdlib>
 
-namespace {
-
-template <class T>
-void ReleaseField(T*& field)
-{
-    if (field) field->Release();
-    field = nullptr;
-}
-
-}  // namespace
-
 Picture Picture::FromBgra(const uint8_t* bgra, int32_t width, int32_t height, int32_t stride)
 {
     Picture picture;
@@ -45,52 +34,39 @@ uint32_t QuadrantColour(int32_t x, int32_t y, int32_t width, int32_t height)
 
 D2DCanvas::D2DCanvas(int32_t width, int32_t height) : width_(width), height_(height)
 {
-    ID3D11DeviceContext* immediate = nullptr;
-    HRESULT hr = D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT,
-                                   nullptr, 0, D3D11_SDK_VERSION, &device_, nullptr, &immediate);
-    if (immediate) immediate->Release();
-    if (FAILED(hr)) return;
-    IDXGIDevice* dxgi = nullptr;
-    if (FAILED(device_->QueryInterface(__uuidof(IDXGIDevice), reinterpret_cast<void**>(&dxgi)))) return;
-    ID2D1Factory1* factory = nullptr;
-    hr = D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory1), nullptr,
-                           reinterpret_cast<void**>(&factory));
-    if (SUCCEEDED(hr)) {
-        hr = factory->CreateDevice(dxgi, &d2dDevice_);
-        factory->Release();
-    }
-    dxgi->Release();
-    if (FAILED(hr)) return;
-    ID2D1DeviceContext* context = nullptr;
-    if (FAILED(d2dDevice_->CreateDeviceContext(D2D1_DEVICE_CONTEXT_OPTIONS_NONE, &context))) return;
+    if (FAILED(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT, nullptr,
+                                 0, D3D11_SDK_VERSION, &device_, nullptr, nullptr)))
+        return;
+    ComOwner<IDXGIDevice> dxgi;
+    ComOwner<ID2D1Factory1> factory;
+    ComOwner<ID2D1DeviceContext> context;
+    if (FAILED(device_->QueryInterface(__uuidof(IDXGIDevice), reinterpret_cast<void**>(&dxgi))) ||
+        FAILED(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory1), nullptr,
+                                 reinterpret_cast<void**>(&factory))) ||
+        FAILED(factory->CreateDevice(dxgi.Get(), &d2dDevice_)) ||
+        FAILED(d2dDevice_->CreateDeviceContext(D2D1_DEVICE_CONTEXT_OPTIONS_NONE, &context)))
+        return;
     D2D1_PIXEL_FORMAT format = D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED);
     D2D1_BITMAP_PROPERTIES1 target = D2D1::BitmapProperties1(D2D1_BITMAP_OPTIONS_TARGET, format, 96, 96);
     D2D1_BITMAP_PROPERTIES1 readback =
         D2D1::BitmapProperties1(D2D1_BITMAP_OPTIONS_CPU_READ | D2D1_BITMAP_OPTIONS_CANNOT_DRAW, format, 96, 96);
     D2D1_SIZE_U size = D2D1::SizeU(static_cast<UINT32>(width), static_cast<UINT32>(height));
     if (FAILED(context->CreateBitmap(size, nullptr, 0, &target, &target_)) ||
-        FAILED(context->CreateBitmap(size, nullptr, 0, &readback, &readback_))) {
-        context->Release();
+        FAILED(context->CreateBitmap(size, nullptr, 0, &readback, &readback_)))
         return;
-    }
-    context->SetTarget(target_);
-    context_ = context;
+    context->SetTarget(target_.Get());
+    context_.Attach(context.Detach());
 }
 
 D2DCanvas::~D2DCanvas()
 {
     if (context_) context_->SetTarget(nullptr);
-    ReleaseField(readback_);
-    ReleaseField(target_);
-    ReleaseField(context_);
-    ReleaseField(d2dDevice_);
-    ReleaseField(device_);
 }
 
 Picture D2DCanvas::Read()
 {
     Picture picture;
-    if (!context_ || FAILED(readback_->CopyFromBitmap(nullptr, target_, nullptr))) return picture;
+    if (!context_ || FAILED(readback_->CopyFromBitmap(nullptr, target_.Get(), nullptr))) return picture;
     D2D1_MAPPED_RECT mapped{};
     if (FAILED(readback_->Map(D2D1_MAP_OPTIONS_READ, &mapped))) return picture;
     picture = Picture::FromBgra(mapped.bits, width_, height_, static_cast<int32_t>(mapped.pitch));

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/win_owners.h"
 #include "frames/frame_store.h"
 
 // One premultiplied BGRA pixel as 0xAARRGGBB.
@@ -33,23 +34,22 @@ class D2DCanvas {
 public:
     D2DCanvas(int32_t width, int32_t height);
     ~D2DCanvas();
-    D2DCanvas(const D2DCanvas&) = delete;
-    D2DCanvas& operator=(const D2DCanvas&) = delete;
 
-    bool Ready() const { return context_ != nullptr; }
+    bool Ready() const { return static_cast<bool>(context_); }
     // The context with this canvas as target; draw between BeginDraw and EndDraw.
-    ID2D1DeviceContext* Context() const { return context_; }
+    ID2D1DeviceContext* Context() const { return context_.Get(); }
     // The target's pixels after the last EndDraw.
     Picture Read();
 
 private:
     int32_t width_;
     int32_t height_;
-    ID3D11Device* device_ = nullptr;
-    ID2D1Device* d2dDevice_ = nullptr;
-    ID2D1DeviceContext* context_ = nullptr;
-    ID2D1Bitmap1* target_ = nullptr;
-    ID2D1Bitmap1* readback_ = nullptr;
+    // Members go in reverse order: the context before its bitmaps and devices.
+    ComOwner<ID3D11Device> device_;
+    ComOwner<ID2D1Device> d2dDevice_;
+    ComOwner<ID2D1Bitmap1> readback_;
+    ComOwner<ID2D1Bitmap1> target_;
+    ComOwner<ID2D1DeviceContext> context_;
 };
 
 // A Frame of the given size whose pixel (x, y) is colour(x, y); the caller releases it.

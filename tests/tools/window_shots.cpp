@@ -16,28 +16,15 @@
 #include "settings/settings_store.h"
 #include "settings/settings_window.h"
 #include "standins/virtual_devices.h"
+#include "tests/support/ui_wait.h"
 
 namespace {
 
+// Lets the windows draw for a while before the screen is read.
 void Pump(int milliseconds)
 {
-    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(milliseconds);
-    while (GetTickCount64() < end) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-        Sleep(10);
-    }
-}
-
-HWND FindOwn(const wchar_t* className)
-{
-    HWND window = nullptr;
-    while ((window = FindWindowExW(nullptr, window, className, nullptr))) {
-        DWORD process = 0;
-        GetWindowThreadProcessId(window, &process);
-        if (process == GetCurrentProcessId()) return window;
-    }
-    return nullptr;
+    for (ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(milliseconds); GetTickCount64() < end; Sleep(10))
+        PumpMessages();
 }
 
 // The window's screen area as a 24-bit BMP file.
@@ -98,7 +85,7 @@ int wmain(int argc, wchar_t** argv)
     LogWrite(LOG_ERROR, L"Aufnahme fehlgeschlagen: Datentr\u00e4ger voll");
 
     OpenSettings(nullptr);
-    HWND settings = FindOwn(L"MIRU_SETTINGS");
+    HWND settings = OwnWindow(L"MIRU_SETTINGS");
     if (!settings) return 1;
     HWND tab = GetDlgItem(settings, 100);
     int failures = 0;
@@ -109,7 +96,7 @@ int wmain(int argc, wchar_t** argv)
         if (!SaveWindow(settings, folder + L"\\settings-" + std::to_wstring(i) + L".bmp")) failures++;
     }
     SendMessageW(GetDlgItem(settings, 192), BM_CLICK, 0, 0);
-    HWND diagnostics = FindOwn(L"MIRU_DIAG");
+    HWND diagnostics = OwnWindow(L"MIRU_DIAG");
     if (!diagnostics) return 1;
     Pump(600);
     if (!SaveWindow(diagnostics, folder + L"\\diagnostics.bmp")) failures++;
@@ -117,7 +104,7 @@ int wmain(int argc, wchar_t** argv)
     DestroyWindow(diagnostics);
     Settings.appearanceMode = 2;
     SendMessageW(GetDlgItem(settings, 192), BM_CLICK, 0, 0);
-    diagnostics = FindOwn(L"MIRU_DIAG");
+    diagnostics = OwnWindow(L"MIRU_DIAG");
     if (!diagnostics) return 1;
     Pump(600);
     if (!SaveWindow(diagnostics, folder + L"\\diagnostics-dark.bmp")) failures++;

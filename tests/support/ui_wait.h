@@ -1,0 +1,76 @@
+#pragma once
+// Waiting for windows in tests: message pumping, polling for a condition, this process's
+// top-level windows, and a helper thread that answers a message box.
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Handles every message waiting for this thread (also the WM_QUIT a destroyed main window
+// leaves behind, so that it cannot end a later message loop early).
+inline void PumpMessages()
+{
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+}
+
+// Pumps messages until `condition` holds; false when it did not within `seconds`.
+inline bool WaitUntil(const std::function<bool()>& condition, int seconds = 30)
+{
+    for (int i = 0; i < seconds * 50 && !condition(); i++, Sleep(20)) PumpMessages();
+    return condition();
+}
+
+// Top-level windows of `className` that belong to this process.
+inline std::vector<HWND> OwnWindows(const wchar_t* className)
+{
+    std::vector<HWND> found;
+    for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, className, nullptr));) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process == GetCurrentProcessId()) found.push_back(window);
+    }
+    return found;
+}
+
+// The first of them, or null.
+inline HWND OwnWindow(const wchar_t* className)
+{
+    const std::vector<HWND> windows = OwnWindows(className);
+    return windows.empty() ? nullptr : windows.front();
+}
+
+// What a message box showed before it was answered (an empty text: no box appeared).
+struct BoxSeen {
+    std::wstring caption, text;
+    HWND owner = nullptr;
+};
+
+// A thread that waits up to 30 s for a message box of this process, notes what it shows and
+// presses OK. Join it before reading `seen`.
+inline std::thread AnswerBox(BoxSeen* seen)
+{
+    return std::thread([seen] {
+        for (int i = 0; i < 1500; i++, Sleep(20)) {
+            const std::vector<HWND> boxes = OwnWindows(L"#32770");
+            if (boxes.empty()) continue;
+            HWND box = boxes.back();
+            wchar_t caption[128] = {}, text[1024] = {};
+            GetWindowTextW(box, caption, 128);
+            GetDlgItemTextW(box, 0xFFFF, text, 1024);  // the box's message text
+            *seen = {caption, text, GetWindow(box, GW_OWNER)};
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+            return;
+        }
+    });
+}
+
+// How often `needle` occurs in `haystack`.
+inline size_t CountText(const std::string& haystack, const std::string& needle)
+{
+    size_t count = 0;
+    for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1)) count++;
+    return count;
+}
