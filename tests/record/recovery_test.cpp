@@ -164,7 +164,9 @@ TEST_F(RecoveryTest, AMarkedLeftoverMovesUnderItsStartTimeBesideAnEarlierFileOfT
     EXPECT_EQ(FilesIn(recordings, L"MI-RU-1971-01-0?_*-wiederhergestellt.mp4").size(), 1u);
 }
 
-TEST_F(RecoveryTest, NothingRecordedStaysUnmarkedAndAMarkerWithoutItsFileGoes)
+// Nothing recorded, or data nobody can play (an unfinished plain file): left in place unmarked;
+// only the second is named to the user, once. A marker without its file goes.
+TEST_F(RecoveryTest, EmptyOrUnplayableLeftoversStayUnmarkedAndAMarkerWithoutItsFileGoes)
 {
     const std::wstring file = Leave(emptyMovie);
     WriteFileBytes(temp + L"\\miru-7.mp4.recording", "2026-03-04_05-06-07");  // its file already moved
@@ -173,11 +175,19 @@ TEST_F(RecoveryTest, NothingRecordedStaysUnmarkedAndAMarkerWithoutItsFileGoes)
     EXPECT_EQ(outcome.message[0], L'\0');  // nothing the user lost
     EXPECT_EQ(ReadFileBytes(file), emptyMovie);
     EXPECT_EQ(FilesIn(temp), std::vector<std::wstring>{L"miru-1000.mp4"});
-    EXPECT_TRUE(FilesIn(recordings).empty());
     EXPECT_EQ(CountLogged(LOG_WARN, L"Unterbrochene Aufnahme ohne Bilddaten \u2014 bleibt im tempor\u00e4ren Ordner: "
                                     L"miru-1000.mp4"),
               1u);
     EXPECT_EQ(CountLogged(LOG_INFO, L"Aufnahme-Markierung ohne Datei entfernt: miru-7.mp4.recording"), 1u);
+
+    const std::string plain = Box("ftyp", 24) + std::string("\0\0\0\1mdat\0\0\0\0\0\0\0\x10", 16) + std::string(5000, '\xFF');
+    const std::wstring unplayable = Leave(plain, "2026-03-04_05-06-07", 2000);
+    outcome = Run(recordings);
+    EXPECT_EQ(outcome.keptUnmarked, 1);
+    EXPECT_NE(std::wstring(outcome.message).find(unplayable), std::wstring::npos);
+    EXPECT_EQ(ReadFileBytes(unplayable), plain);
+    EXPECT_TRUE(FilesIn(recordings).empty());
+    EXPECT_EQ(Run(recordings).message[0], L'\0');  // told once
 }
 
 TEST_F(RecoveryTest, WithoutAFolderOrWhenTheMoveFailsTheLeftoverStaysMarkedAndTheUserLearnsWhere)
@@ -232,19 +242,6 @@ TEST_F(RecoveryTest, AFullRecordingDriveKeepsTheLeftoverWholeAndTouchesNothingEl
     EXPECT_EQ(ReadFileBytes(other), otherBytes);
     DeleteFileW(other.c_str());
     RemoveDirectoryW(full.c_str());
-}
-
-TEST_F(RecoveryTest, AnUnplayableLeftoverStaysWhereItIsAndIsNamedOnce)
-{
-    std::string plain = Box("ftyp", 24);
-    plain += std::string("\0\0\0\1mdat\0\0\0\0\0\0\0\x10", 16) + std::string(5000, '\xFF');  // never finished
-    const std::wstring file = Leave(plain);
-    RecoveryOutcome outcome = Run(recordings);
-    EXPECT_EQ(outcome.keptUnmarked, 1);
-    EXPECT_NE(std::wstring(outcome.message).find(file), std::wstring::npos);
-    EXPECT_EQ(ReadFileBytes(file), plain);
-    EXPECT_TRUE(FilesIn(recordings).empty());
-    EXPECT_EQ(Run(recordings).message[0], L'\0');  // told once
 }
 
 }  // namespace
