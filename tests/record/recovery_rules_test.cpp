@@ -1,9 +1,8 @@
-// What a recording cut off by a crash leaves, and the names its recovery uses.
+// What a recording cut off by a crash leaves: the marker's start time and the leftover's content.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "record/recovery_rules.h"
 
@@ -32,70 +31,46 @@ TEST(RecoveryRules, MarkerStartTimes)
 
 // ---- Files cut off at some point ----
 
-struct Bytes {
-    std::vector<uint8_t> data;
-    bool failReads = false;
-    void U32(uint32_t v)
-    {
-        for (int shift : {24, 16, 8, 0}) data.push_back(static_cast<uint8_t>(v >> shift));
-    }
-    void Box(const char* type, uint32_t payload)
-    {
-        U32(8 + payload);
-        data.insert(data.end(), type, type + 4);
-        data.insert(data.end(), payload, 0x11);
-    }
-    // A plain file's media data box whose 64-bit size is filled in at the end.
-    void LargeMdat(uint64_t size)
-    {
-        U32(1);
-        data.insert(data.end(), {'m', 'd', 'a', 't'});
-        U32(static_cast<uint32_t>(size >> 32));
-        U32(static_cast<uint32_t>(size));
-    }
-    void Raw(size_t count) { data.insert(data.end(), count, 0xFF); }
-    Bytes Cut(size_t drop) const
-    {
-        Bytes cut = *this;
-        cut.data.resize(data.size() - drop);
-        return cut;
-    }
-};
-
-size_t Read(void* context, uint64_t offset, uint8_t* out, size_t count)
+std::string U32(uint32_t v)
 {
-    const Bytes& bytes = *static_cast<const Bytes*>(context);
-    if (bytes.failReads) return 0;
-    memcpy(out, bytes.data.data() + offset, count);
-    return count;
+    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+}
+std::string Box(const char* type, uint32_t payload)
+{
+    return U32(8 + payload) + type + std::string(payload, '\x11');
+}
+// A plain file's media data box whose 64-bit size is filled in at the end.
+std::string LargeMdat(uint64_t size)
+{
+    return U32(1) + "mdat" + U32(static_cast<uint32_t>(size >> 32)) + U32(static_cast<uint32_t>(size));
 }
 
-LeftoverScan Scan(const Bytes& bytes)
+bool failReads = false;
+LeftoverScan Scan(const std::string& bytes, size_t drop = 0)
 {
-    return ScanLeftover(bytes.data.size(), Read, const_cast<Bytes*>(&bytes));
+    auto read = [](void* context, uint64_t offset, uint8_t* out, size_t count) -> size_t {
+        if (failReads) return 0;
+        memcpy(out, static_cast<const std::string*>(context)->data() + offset, count);
+        return count;
+    };
+    std::string cut = bytes.substr(0, bytes.size() - drop);
+    return ScanLeftover(cut.size(), read, &cut);
 }
 
 TEST(RecoveryRules, FragmentedFilesPlayUpToTheirLastCompleteFragment)
 {
-    Bytes head;
-    head.Box("ftyp", 24);
-    head.Box("moov", 600);
-    EXPECT_EQ(Scan(Bytes{}).content, LeftoverContent::Empty);
+    const std::string head = Box("ftyp", 24) + Box("moov", 600);
+    EXPECT_EQ(Scan("").content, LeftoverContent::Empty);
     EXPECT_EQ(Scan(head).content, LeftoverContent::Empty);  // killed before the first fragment
     EXPECT_TRUE(Scan(head).complete);
-
-    Bytes one = head;
-    one.Box("moof", 100);
-    EXPECT_EQ(Scan(one).content, LeftoverContent::Empty);  // no data behind the fragment yet
-    one.Box("mdat", 5000);
+    EXPECT_EQ(Scan(head + Box("moof", 100)).content, LeftoverContent::Empty);  // no data behind it yet
+    const std::string one = head + Box("moof", 100) + Box("mdat", 5000);
     EXPECT_EQ(Scan(one).content, LeftoverContent::Playable);
-    EXPECT_EQ(Scan(one.Cut(1)).content, LeftoverContent::Unplayable);  // its data cut short
+    EXPECT_EQ(Scan(one, 1).content, LeftoverContent::Unplayable);  // its data cut short
 
-    Bytes two = one;
-    two.Box("moof", 100);
-    two.Box("mdat", 5000);
+    const std::string two = one + Box("moof", 100) + Box("mdat", 5000);
     for (size_t drop : {size_t{0}, size_t{1}, size_t{4000}, size_t{5050}, size_t{5104}}) {
-        const LeftoverScan scan = Scan(two.Cut(drop));
+        const LeftoverScan scan = Scan(two, drop);
         EXPECT_EQ(scan.content, LeftoverContent::Playable) << drop;
         EXPECT_EQ(scan.complete, drop == 0) << drop;
     }
@@ -103,29 +78,17 @@ TEST(RecoveryRules, FragmentedFilesPlayUpToTheirLastCompleteFragment)
 
 TEST(RecoveryRules, PlainFilesNeedTheirMovieBox)
 {
-    Bytes plain;
-    plain.Box("ftyp", 24);
-    plain.LargeMdat(16);
-    EXPECT_EQ(Scan(plain).content, LeftoverContent::Empty);  // started, nothing written
-    plain.Raw(3000);
-    EXPECT_EQ(Scan(plain).content, LeftoverContent::Unplayable);  // data nobody can play
-
-    Bytes finished;
-    finished.Box("ftyp", 24);
-    finished.LargeMdat(16 + 3000);
-    finished.Raw(3000);
-    finished.Box("moov", 700);
+    EXPECT_EQ(Scan(Box("ftyp", 24) + LargeMdat(16)).content, LeftoverContent::Empty);  // started, nothing written
+    const std::string data(3000, '\xFF');
+    EXPECT_EQ(Scan(Box("ftyp", 24) + LargeMdat(16) + data).content, LeftoverContent::Unplayable);  // nobody can play it
+    const std::string finished = Box("ftyp", 24) + LargeMdat(16 + 3000) + data + Box("moov", 700);
     EXPECT_EQ(Scan(finished).content, LeftoverContent::Playable);
-    EXPECT_EQ(Scan(finished.Cut(10)).content, LeftoverContent::Unplayable);
-
-    Bytes unreadable = finished;
-    unreadable.failReads = true;
-    EXPECT_TRUE(Scan(unreadable).readFailed);
-    Bytes zeroSize;  // a box with an impossible size is not trusted
-    zeroSize.Box("ftyp", 24);
-    zeroSize.U32(4);
-    zeroSize.data.insert(zeroSize.data.end(), {'m', 'o', 'o', 'v'});
-    EXPECT_EQ(Scan(zeroSize).content, LeftoverContent::Unplayable);
+    EXPECT_EQ(Scan(finished, 10).content, LeftoverContent::Unplayable);
+    failReads = true;
+    EXPECT_TRUE(Scan(finished).readFailed);
+    failReads = false;
+    // A box with an impossible size is not trusted.
+    EXPECT_EQ(Scan(Box("ftyp", 24) + U32(4) + "moov").content, LeftoverContent::Unplayable);
 }
 
 }  // namespace
