@@ -17,7 +17,7 @@
 
 #include "frames/stab_measure.h"
 #include "frames/stab_pipeline.h"
-#include "tests/frames/stab_reference.h"
+#include "bench/stab_reference.h"
 #include "tests/frames/stab_test_frames.h"
 
 namespace {

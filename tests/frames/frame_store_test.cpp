@@ -37,14 +37,13 @@ TEST_F(FrameStore, SizeChecksAndNewFrameLayout)
     FrameRelease(huge);
 #endif
 
+    // A new Frame: one reference, stride 4 x width, no stabilisation; its pixels are aligned for
+    // vector loads and every row is writable (the sanitizer build catches a short block).
     Frame* frame = FrameCreate(641, 3);
     ASSERT_NE(frame, nullptr);
     EXPECT_TRUE(frame->refCount.load() == 1 && frame->stride == 641 * 4 && frame->height == 3);
     EXPECT_TRUE(frame->stabOffsetX == 0.0 && frame->stabOffsetY == 0.0 && frame->stabZoom == 1.0);
-    // Pixels sit behind the header in the same block, aligned for vector loads; every row is
-    // writable (the sanitizer build catches a short block) without harming the header.
-    const auto offset = reinterpret_cast<uintptr_t>(frame->pixels) - reinterpret_cast<uintptr_t>(frame);
-    EXPECT_TRUE(offset >= sizeof(Frame) && offset <= 128 && reinterpret_cast<uintptr_t>(frame->pixels) % 16 == 0);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(frame->pixels) % 16, 0u);
     std::memset(frame->pixels, 0xAB, static_cast<size_t>(frame->stride) * 3);
     EXPECT_EQ(frame->width, 641);
     FrameRelease(frame);

@@ -96,34 +96,27 @@ protected:
     LogSandbox log;
 };
 
-TEST_F(StabilizerTest, DisabledMeansNoCorrectionAndZoomOne)
+TEST_F(StabilizerTest, OnlyWhileEnabledAndEveryResetStartsFromAFreshReference)
 {
     Settings.stabCropZoom = 1.2;
     EXPECT_EQ(StabCurrentZoom(), 1.0);
     EXPECT_EQ(Process(Frame(0, 0)), (Out{0.0, 0.0, 1.0}));
     EXPECT_TRUE(measured.empty());
-
     StabSetEnabled(true);
     EXPECT_EQ(StabCurrentZoom(), 1.2);
-    // The first frame only becomes the reference; identical frames change nothing.
-    EXPECT_EQ(Process(Frame(0, 0)), (Out{0.0, 0.0, 1.2}));
-    const Out same = Process(Frame(0, 0));
-    EXPECT_TRUE(std::fabs(same.x) < 1e-9 && std::fabs(same.y) < 1e-9);
     // Content moved right and up: the window follows right and up.
+    Process(Frame(0, 0));
     const Out moved = Process(Frame(4, -3));
     EXPECT_TRUE(moved.x > 0.0 && moved.y < 0.0 && moved.zoom == 1.2);
     EXPECT_EQ(Correction(), (Out{moved.x, moved.y, 0.0}));
-    StabGetCorrection(nullptr, nullptr);
-
     StabSetEnabled(false);
-    EXPECT_EQ(StabCurrentZoom(), 1.0);
     EXPECT_EQ(Process(Frame(8, -6)), (Out{0.0, 0.0, 1.0}));
     EXPECT_EQ(Correction(), (Out{0.0, 0.0, 0.0}));
-}
 
-TEST_F(StabilizerTest, EveryResetStartsFromAFreshReference)
-{
+    // The first frame only becomes the reference; identical frames change nothing.
+    Settings.stabCropZoom = 1.15;
     StabSetEnabled(true);
+    measured.clear();
     auto run = [](int32_t tag) {
         return std::vector<Out>{Process(Frame(0, 0), tag), Process(Frame(3, 2), tag), Process(Frame(-2, 5), tag)};
     };
@@ -131,7 +124,7 @@ TEST_F(StabilizerTest, EveryResetStartsFromAFreshReference)
     EXPECT_EQ(fresh[0], (Out{0.0, 0.0, 1.15}));
     EXPECT_NE(fresh[2].x, 0.0);
     EXPECT_EQ(measured.size(), 2u);
-
+    EXPECT_TRUE(std::fabs(measured[0].shiftX - 3) < 0.5 && std::fabs(measured[0].shiftY - 2) < 0.5);
     Process(Frame(6, 6));
     EXPECT_NE(run(1), fresh);  // without a reset the old path and reference carry on
     Process(Frame(6, 6));
@@ -145,8 +138,11 @@ TEST_F(StabilizerTest, EveryResetStartsFromAFreshReference)
     EXPECT_EQ(run(2), fresh);  // another source
 }
 
-TEST_F(StabilizerTest, FramesTooSmallOrMalformedAreNotMeasured)
+// Too small, malformed, blank or failed: the correction stands. Skipped frames leave the
+// reference alone; a failed measurement still makes its frame the reference and is counted.
+TEST_F(StabilizerTest, FramesThatCannotBeMeasuredKeepTheCorrection)
 {
+    Settings.devStabDiag = true;
     StabSetEnabled(true);
     Process(Frame(0, 0));
     const Out before = Process(Frame(4, 0));
@@ -159,40 +155,26 @@ TEST_F(StabilizerTest, FramesTooSmallOrMalformedAreNotMeasured)
     StabProcessFrame(nullptr, 1920, 1080, 1920 * 4, 1, &out.x, &out.y, &out.zoom);
     EXPECT_EQ(out, before);
     EXPECT_EQ(measured.size(), count);
-
-    // The reference survived the skipped frames: the next frame is measured against it.
     StabProcessFrame(Frame(12, 0).pixels.data(), 960, 540, 960 * 4, 1, nullptr, nullptr, nullptr);
     ASSERT_EQ(measured.size(), count + 1);
     EXPECT_NEAR(measured.back().shiftX, 8.0, 0.3);
-}
 
-TEST_F(StabilizerTest, AFailedMeasurementKeepsTheCorrection)
-{
-    Settings.devStabDiag = true;
-    StabSetEnabled(true);
-    Process(Frame(0, 0));
-    const Out good = Process(Frame(4, 2));
+    const Out good = Process(Frame(16, 2));
     force = Force::NotFinite;
-    EXPECT_EQ(Process(Frame(8, 4)), good);
+    EXPECT_EQ(Process(Frame(20, 4)), good);
     force = Force::None;
     EXPECT_EQ(Correction(), (Out{good.x, good.y, 0.0}));
-    // The failed frame still became the reference (against the frame before it, the shift
-    // would be 8 px right and 2 px down).
-    Process(Frame(12, 4));
-    EXPECT_NEAR(measured.back().shiftX, 4.0, 0.3);
+    Process(Frame(24, 4));
+    EXPECT_NEAR(measured.back().shiftX, 4.0, 0.3);  // against the failed frame, not the one before
     EXPECT_NEAR(measured.back().shiftY, 0.0, 0.3);
-
-    // A blank frame has nothing to correlate (all-zero surface): a failure too, in both
-    // directions, and the correction stands.
-    const Out last = Process(Frame(12, 4));
+    // A blank frame has nothing to correlate (all-zero surface): a failure in both directions.
+    const Out last = Process(Frame(24, 4));
     EXPECT_EQ(Process(MakeImage(960, 540, 0, 0)), last);
     EXPECT_EQ(measured.back().peakValue, 0.0f);
-    EXPECT_EQ(Process(Frame(12, 4)), last);
-    EXPECT_NE(Process(Frame(4, 4)), last);
-
-    // Three failures counted: the forced one, the blank frame and the frame after it.
+    EXPECT_EQ(Process(Frame(24, 4)), last);
+    EXPECT_NE(Process(Frame(16, 4)), last);
     clockNow = 106.0;
-    Process(Frame(4, 4));
+    Process(Frame(16, 4));
     const std::vector<std::wstring> info = LogTexts(LOG_INFO);
     ASSERT_FALSE(info.empty());
     EXPECT_TRUE(info.back().ends_with(L"Fehler 3")) << info.back();

@@ -1,11 +1,9 @@
-// Drives a running MI-RU.exe from outside for the recovery test (tests/record/recovery_end_to_end.sh).
-//   app_driver wait <s>        until the main window is visible; exit 1 when it did not appear
-//   app_driver key <vk>        posts WM_KEYDOWN with the virtual-key code (decimal)
+// Drives a running MI-RU.exe from outside for the recovery test (tests/record/recovery_end_to_end.sh),
+// beside miru_window (wait, key, close):
 //   app_driver kill            TerminateProcess of the app (no clean-up at all), waits for its end
 //   app_driver dialog <s>      waits for a message box of the app, prints its text, presses OK
 //   app_driver endsession      WM_QUERYENDSESSION, then WM_ENDSESSION(TRUE) as at a log-off;
 //                              prints the query's answer
-//   app_driver close <s>       WM_CLOSE, then waits for the process to end
 #include <windows.h>
 
 #include <cstdio>
@@ -13,11 +11,6 @@
 #include <cstring>
 
 namespace {
-
-HWND MainWindow()
-{
-    return FindWindowW(L"MIRU_MAIN", nullptr);
-}
 
 HANDLE OpenApp(HWND window, DWORD access)
 {
@@ -76,17 +69,8 @@ int main(int argc, char** argv)
 {
     const char* command = argc >= 2 ? argv[1] : "";
     const int number = argc >= 3 ? atoi(argv[2]) : 30;
-    if (strcmp(command, "wait") == 0) {
-        for (int i = 0; i < number * 10; i++) {
-            HWND window = MainWindow();
-            if (window && IsWindowVisible(window)) return 0;
-            Sleep(100);
-        }
-        return Fail("MIRU_MAIN did not appear");
-    }
-    HWND window = MainWindow();
+    HWND window = FindWindowW(L"MIRU_MAIN", nullptr);
     if (!window) return Fail("MIRU_MAIN not found");
-    if (strcmp(command, "key") == 0) return PostMessageW(window, WM_KEYDOWN, static_cast<WPARAM>(number), 1) ? 0 : 1;
     if (strcmp(command, "kill") == 0) {
         HANDLE app = OpenApp(window, PROCESS_TERMINATE | SYNCHRONIZE);
         if (!app || !TerminateProcess(app, 9)) return Fail("cannot terminate MI-RU");
@@ -116,12 +100,5 @@ int main(int argc, char** argv)
             return Fail("WM_ENDSESSION got no answer");
         return 0;
     }
-    if (strcmp(command, "close") == 0) {
-        HANDLE app = OpenApp(window, SYNCHRONIZE);
-        PostMessageW(window, WM_CLOSE, 0, 0);
-        const bool ended = app && WaitForSingleObject(app, static_cast<DWORD>(number) * 1000) == WAIT_OBJECT_0;
-        if (app) CloseHandle(app);
-        return ended ? 0 : Fail("MI-RU did not end after WM_CLOSE");
-    }
-    return Fail("usage: app_driver wait|key|kill|dialog|endsession|close [number]");
+    return Fail("usage: app_driver kill|dialog|endsession [seconds]");
 }

@@ -44,12 +44,12 @@ TEST(FreeSpaceText, ShortBuffersAreCutAndTerminated)
     FormatFreeSpaceText(2000000000, false, out, 10);
     EXPECT_STREQ(out, L"\u2248 19 Min ");
     EXPECT_EQ(out[10], L'#');
-    FormatFreeSpaceText(2000000000, false, out, 1);
-    EXPECT_STREQ(out, L"");
     out[0] = L'#';
     FormatFreeSpaceText(2000000000, false, out, 0);
     FormatFreeSpaceText(2000000000, false, nullptr, 16);
     EXPECT_EQ(out[0], L'#');
+    FormatFreeSpaceText(2000000000, false, out, 1);
+    EXPECT_STREQ(out, L"");
     TextsSetLanguageForTest(-1);
 }
 

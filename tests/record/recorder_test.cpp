@@ -6,10 +6,7 @@
 #include <windows.h>
 #include <mfapi.h>
 #include <mferror.h>
-#include <shlobj.h>
 
-#include <algorithm>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -17,7 +14,6 @@
 #include "base/app_messages.h"
 #include "app/texts.h"
 #include "capture/capture_state.h"
-#include "capture/media_seam.h"
 #include "frames/frame_store.h"
 #include "record/recorder.h"
 #include "settings/settings_store.h"
@@ -26,49 +22,19 @@
 
 namespace {
 
-constexpr int32_t W = 64, H = 36;
-
-class RecorderTest : public testing::Test {
+class RecorderTest : public RecorderFixture {
 protected:
-    void SetUp() override
+    // The recording's closing line ("Aufnahme beendet: …").
+    static std::wstring EndLine()
     {
-        TextsSetLanguageForTest(0);
-        MFStartup(MF_VERSION, MFSTARTUP_FULL);
-        ScriptedSinkInstall();
-        recordings = std::wstring(folder.Path()) + L"\\Aufnahmen";
-        CreateDirectoryW(recordings.c_str(), nullptr);
-        wcscpy(Settings.recordingFolder, recordings.c_str());
-        wide = FrameCreate(32, 18);
+        for (const std::wstring& e : LogTexts(LOG_EVENT))
+            if (e.rfind(L"Aufnahme beendet:", 0) == 0) return e;
+        return L"";
     }
-    void TearDown() override
-    {
-        ScriptedSinkUninstall();
-        CaptureDropAudioMediaType();
-        FrameRelease(wide);
-        EXPECT_EQ(FrameLiveCount(), 0);
-        MFShutdown();
-    }
-    void Start(bool withSound = false)
-    {
-        ASSERT_EQ(RecordingStart(W, H, withSound, nullptr, 0, 0), nullptr);
-        ASSERT_TRUE(RecordingIsActive());
-    }
-    // Stops (as the main window does) and waits for the end message.
-    const Posted* StopAndWait()
-    {
-        RecordingRequestStop();
-        EXPECT_TRUE(WaitUntil([] { return Ended() != nullptr; }));
-        return Ended();
-    }
-    void SubmitFrame(int64_t time) { RecordingSubmitVideo(wide, nullptr, 0.3f, time); }
     void WaitForWrites(size_t count)
     {
         ASSERT_TRUE(WaitUntil([&] { return Writes().size() >= count; })) << Writes().size() << " of " << count;
     }
-
-    TestSettingsFolder folder;
-    std::wstring recordings;
-    Frame* wide = nullptr;
 };
 
 TEST_F(RecorderTest, RefusedStartsAndAStartTheMomentTheLastOneEnded)
@@ -78,7 +44,7 @@ TEST_F(RecorderTest, RefusedStartsAndAStartTheMomentTheLastOneEnded)
     EXPECT_FALSE(RecordingIsActive());
     const std::vector<std::wstring> tempBefore = FilesIn(TempFolder());
     ASSERT_EQ(RecordingStart(8192, 8192, false, nullptr, 0, 0), nullptr);
-    EXPECT_EQ(RecordingStart(W, H, false, nullptr, 0, 0), nullptr);  // already running: nothing changes
+    EXPECT_EQ(RecordingStart(64, 36, false, nullptr, 0, 0), nullptr);  // already running: nothing changes
     EXPECT_EQ(sink.writersCreated, 1);
 
     // A recording without frames leaves nothing behind and says so.
@@ -100,12 +66,12 @@ TEST_F(RecorderTest, RefusedStartsAndAStartTheMomentTheLastOneEnded)
         std::lock_guard<std::mutex> hold(sink.mutex);
         return sink.finalizing == 1;
     }));
-    EXPECT_STREQ(RecordingStart(W, H, false, nullptr, 0, 0), L"Previous recording is still finishing");
+    EXPECT_STREQ(RecordingStart(64, 36, false, nullptr, 0, 0), L"Previous recording is still finishing");
     EXPECT_EQ(sink.finalized, 0);
     SetEvent(sink.gate);
     ASSERT_TRUE(WaitUntil([] { return Ended() != nullptr; }));
     EXPECT_EQ(Ended()->wParam, 1u);
-    EXPECT_EQ(RecordingStart(W, H, false, nullptr, 0, 0), nullptr);
+    EXPECT_EQ(RecordingStart(64, 36, false, nullptr, 0, 0), nullptr);
     posted.clear();
     StopAndWait();
 }
@@ -137,12 +103,8 @@ TEST_F(RecorderTest, SoundTrackFollowsTheMicrophoneAndARefusedInputRecordsWithou
         EXPECT_EQ(sink.streamTypes.size(), c.wantStreams);
         EXPECT_EQ(sink.audioRate, c.wantRate);
         EXPECT_EQ(sink.audioChannels, c.wantChannels);
-        const bool warned = !LogTexts(LOG_WARN).empty() &&
-                            LogTexts(LOG_WARN)[0].rfind(L"Ton-Spur nicht hinzuf\u00fcgbar (0xC00D36B4)", 0) == 0;
-        EXPECT_EQ(warned, c.reject);
-        if (!c.reject) {
-            EXPECT_TRUE(LogTexts(LOG_WARN).empty());
-        }
+        EXPECT_EQ(CountLogged(LOG_WARN, L"Ton-Spur nicht hinzuf\u00fcgbar (0xC00D36B4)"), c.reject ? 1u : 0u);
+        EXPECT_EQ(LogTexts(LOG_WARN).size(), c.reject ? 1u : 0u);
         StopAndWait();
     }
     EXPECT_EQ(sink.writersCreated, 6);  // the refused track cost one extra writer
@@ -174,33 +136,20 @@ TEST_F(RecorderTest, TimesQueuesOverrunsAndAStopThatDrainsEverything)
     ASSERT_NE(ended, nullptr);
     EXPECT_EQ(ended->wParam, 1u);
 
+    // The first frame at 0 with the nominal duration, the next with the camera's spacing, the 32
+    // queued sound samples, and last the frame waiting in the mailbox.
+    std::vector<Write> expected = {{0, 0, 333333}, {0, 400'000, 400'000}};
+    for (int i = 1; i <= 32; i++) expected.push_back({1, i * 100'000, 100'000});
+    expected.push_back({0, 400'000, 333333});
     const std::vector<Write> writes = Writes();
-    ASSERT_EQ(writes.size(), 2u + 32u + 1u);
-    EXPECT_EQ(writes[0].stream, 0u);
-    EXPECT_EQ(writes[0].time, 0);
-    EXPECT_EQ(writes[0].duration, 333333);
-    EXPECT_EQ(writes[1].stream, 0u);
-    EXPECT_EQ(writes[1].time, 400'000);
-    EXPECT_EQ(writes[1].duration, 400'000);
-    for (int i = 0; i < 32; i++) {
-        EXPECT_EQ(writes[2 + i].stream, 1u);
-        EXPECT_EQ(writes[2 + i].time, (i + 1) * 100'000);
-    }
-    EXPECT_EQ(writes[34].stream, 0u);  // the frame waiting in the mailbox comes last
-    EXPECT_EQ(writes[34].time, 400'000);
-    EXPECT_EQ(writes[34].duration, 333333);
+    ASSERT_EQ(writes.size(), expected.size());
+    for (size_t i = 0; i < writes.size(); i++)
+        EXPECT_TRUE(writes[i].stream == expected[i].stream && writes[i].time == expected[i].time &&
+                    writes[i].duration == expected[i].duration) << i << ": " << writes[i].time << " " << writes[i].duration;
     // The displaced sample is a gap in the sound: said so.
-    const std::vector<std::wstring> warnings = LogTexts(LOG_WARN);
-    EXPECT_EQ(std::count(warnings.begin(), warnings.end(),
-                         L"Aufnahme: 1 Ton-Bl\u00f6cke verworfen (Schreiben zu langsam) \u2014 der Ton hat L\u00fccken"),
-              1);
-    const std::vector<std::wstring> events = LogTexts(LOG_EVENT);
-    EXPECT_NE(std::find_if(events.begin(), events.end(),
-                           [](const std::wstring& e) {
-                               return e.find(L"Aufnahme beendet: 3 Frames") == 0 &&
-                                      e.find(L"verworfen: 1 (Compositing), 0 (Encoder)") != std::wstring::npos;
-                           }),
-              events.end());
+    EXPECT_EQ(CountLogged(LOG_WARN, L"Aufnahme: 1 Ton-Bl\u00f6cke verworfen (Schreiben zu langsam) \u2014 der Ton hat L\u00fccken"), 1u);
+    EXPECT_NE(EndLine().find(L"verworfen: 1 (Compositing), 0 (Encoder)"), std::wstring::npos);
+    EXPECT_EQ(EndLine().rfind(L"Aufnahme beendet: 3 Frames", 0), 0u);
 }
 
 TEST_F(RecorderTest, HardWriteFailuresWarnAndStopOnceWhileBusyEncodersOnlyCountDrops)
@@ -228,12 +177,8 @@ TEST_F(RecorderTest, HardWriteFailuresWarnAndStopOnceWhileBusyEncodersOnlyCountD
     EXPECT_EQ(CountPosted(WM_APP_WARNING), 1);
     EXPECT_EQ(CountPosted(WM_APP_STOP_RECORDING), 1);
     EXPECT_EQ(Writes().size(), 4u);  // nothing is handed to the writer after the failure
-    const std::vector<std::wstring> errors = LogTexts(LOG_ERROR);
-    EXPECT_EQ(std::count(errors.begin(), errors.end(), L"Aufnahme-Writer fehlgeschlagen: 0x80070070"), 1);
-    const std::vector<std::wstring> events = LogTexts(LOG_EVENT);
-    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const std::wstring& e) {
-        return e.find(L", 2 (Encoder)") != std::wstring::npos;
-    }));
+    EXPECT_EQ(CountLogged(LOG_ERROR, L"Aufnahme-Writer fehlgeschlagen: 0x80070070"), 1u);
+    EXPECT_NE(EndLine().find(L", 2 (Encoder)"), std::wstring::npos);
 }
 
 TEST_F(RecorderTest, AnEncoderMoreThanASecondBehindGetsNoMoreFrames)
@@ -250,10 +195,8 @@ TEST_F(RecorderTest, AnEncoderMoreThanASecondBehindGetsNoMoreFrames)
     SubmitFrame(30'000'000);  // the writer now holds 1.5 s
     StopAndWait();
     EXPECT_EQ(Writes().size(), 4u);
-    const std::vector<std::wstring> events = LogTexts(LOG_EVENT);
-    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const std::wstring& e) {
-        return e.find(L"Aufnahme beendet: 4 Frames") == 0 && e.find(L"0 (Compositing), 1 (Encoder)") != std::wstring::npos;
-    }));
+    EXPECT_EQ(EndLine().rfind(L"Aufnahme beendet: 4 Frames", 0), 0u);
+    EXPECT_NE(EndLine().find(L"0 (Compositing), 1 (Encoder)"), std::wstring::npos);
 }
 
 TEST_F(RecorderTest, FilesAreNeverReplacedAndWithoutAFolderTheFileStaysInTheTemporaryFolder)

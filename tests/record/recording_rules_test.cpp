@@ -1,19 +1,20 @@
-// The recorder's pure decisions: sizes, track formats, durations, the two queues, the
-// dropped-frame check, the storage thresholds and the file names with their suffixes.
+// The recorder's pure decisions: sizes, track formats, durations, the dropped-frame check, the
+// storage thresholds and the file names with their suffixes. (The two queues are proven through
+// the recorder, which releases every Frame they displace.)
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 
 #include "capture/stream_clock.h"
-#include "frames/frame_store.h"
 #include "record/file_names.h"
+#include "record/recovery_rules.h"
 #include "record/recording_rules.h"
 #include "record/storage_rules.h"
 
 namespace {
 
-TEST(RecordingRules, SizesFormatsAndDurations)
+TEST(RecordingRules, SizesFormatsDurationsAndBacklog)
 {
     EXPECT_TRUE(RecordingSizeValid(8192, 8192));
     EXPECT_TRUE(RecordingSizeValid(1, 1));
@@ -37,39 +38,12 @@ TEST(RecordingRules, SizesFormatsAndDurations)
     EXPECT_EQ(RecordingFrameDuration(5'000'000, 5'400'000), 400000);  // the camera's own spacing
     EXPECT_EQ(RecordingFrameDuration(5'000'000, 5'000'000), 333333);  // not later
     EXPECT_EQ(RecordingFrameDuration(5'000'000, 4'000'000), 333333);
-}
-
-TEST(RecordingRules, MailboxKeepsTheNewestPairAndHandsBackTheDisplacedOne)
-{
-    Frame a{}, b{}, c{};
-    VideoMailbox box = {};
-    VideoPair out = {};
-    EXPECT_FALSE(VideoMailboxTake(box, &out));
-    EXPECT_FALSE(VideoMailboxPut(box, {&a, nullptr, 0.3f, 10}, &out));
-    EXPECT_TRUE(VideoMailboxPut(box, {&b, &c, 0.4f, 20}, &out));  // one overrun
-    EXPECT_EQ(out.wide, &a);
-    EXPECT_EQ(out.timestamp, 10);
-    ASSERT_TRUE(VideoMailboxTake(box, &out));
-    EXPECT_EQ(out.wide, &b);
-    EXPECT_EQ(out.macro, &c);
-    EXPECT_FLOAT_EQ(out.pipFraction, 0.4f);
-    EXPECT_FALSE(VideoMailboxTake(box, &out));
-}
-
-TEST(RecordingRules, TheThirtyThirdSoundSampleDisplacesTheOldestAndOrderIsKept)
-{
-    AudioQueue queue = {};
-    int items[40];
-    for (int i = 0; i < 32; i++) EXPECT_EQ(AudioQueuePush(queue, &items[i]), nullptr);
-    EXPECT_EQ(AudioQueuePush(queue, &items[32]), &items[0]);
-    EXPECT_EQ(queue.count, 32);
-    for (int i = 1; i <= 32; i++) EXPECT_EQ(AudioQueuePop(queue), &items[i]);
-    EXPECT_EQ(AudioQueuePop(queue), nullptr);
-    // Wrapping around the ring keeps the order.
-    for (int round = 0; round < 3; round++) {
-        for (int i = 0; i < 20; i++) AudioQueuePush(queue, &items[i]);
-        for (int i = 0; i < 20; i++) EXPECT_EQ(AudioQueuePop(queue), &items[i]);
-    }
+    // More than one second waiting in the encoder; frames per second over the recording.
+    EXPECT_FALSE(EncoderBacklogFull(10'000'000, 0));
+    EXPECT_TRUE(EncoderBacklogFull(10'000'001, 0));
+    EXPECT_FALSE(EncoderBacklogFull(50'000'000, 45'000'000));
+    EXPECT_DOUBLE_EQ(RecordingFramesPerSecond(30, 0.5), 0.0);
+    EXPECT_DOUBLE_EQ(RecordingFramesPerSecond(30, 2.0), 15.0);
 }
 
 // Runs a 5-second window with `written` frames and `drops` drops; whether it warned.
@@ -101,15 +75,6 @@ TEST(RecordingRules, DropWarningAtThirtyOfHundredOnceAndNotAtTwentyFive)
     early.written = 10;
     EXPECT_FALSE(DropCheck(early, now + 4.9, 50).warn);  // the window is not over yet
     EXPECT_TRUE(DropCheck(early, now + 5.0, 50).warn);
-}
-
-TEST(RecordingRules, EncoderBacklogBeyondOneSecondAndFramesPerSecond)
-{
-    EXPECT_FALSE(EncoderBacklogFull(10'000'000, 0));
-    EXPECT_TRUE(EncoderBacklogFull(10'000'001, 0));
-    EXPECT_FALSE(EncoderBacklogFull(50'000'000, 45'000'000));
-    EXPECT_DOUBLE_EQ(RecordingFramesPerSecond(30, 0.5), 0.0);
-    EXPECT_DOUBLE_EQ(RecordingFramesPerSecond(30, 2.0), 15.0);
 }
 
 TEST(StorageRules, ThresholdsWarningAndStop)
@@ -149,33 +114,36 @@ TEST(StorageRules, TheGrowingFileCountsAgainstAnotherVolumeOnly)
     EXPECT_FALSE(StorageUsableBytes({-1, true, -1, 700, false}, &usable));
 }
 
+// Every name a recording, a photo and a recovered recording get: dated, with "_n" suffixes,
+// refused (and emptied) when they do not fit.
 TEST(FileNames, DatedNamesWithSuffixesAndLengthLimits)
 {
     const LogTime time = {2026, 3, 0, 7, 9, 5, 4, 0};
-    wchar_t out[400];
-    ASSERT_TRUE(FinalRecordingName(L"D:\\Aufnahmen", time, 1, out, 400));
-    EXPECT_STREQ(out, L"D:\\Aufnahmen\\MI-RU-2026-03-07_09-05-04.mp4");
-    ASSERT_TRUE(FinalRecordingName(L"D:\\Aufnahmen", time, 2, out, 400));
-    EXPECT_STREQ(out, L"D:\\Aufnahmen\\MI-RU-2026-03-07_09-05-04_2.mp4");
-    ASSERT_TRUE(TempRecordingName(L"C:\\tmp", 1767225600, 1, out, 400));
-    EXPECT_STREQ(out, L"C:\\tmp\\miru-1767225600.mp4");
-    ASSERT_TRUE(TempRecordingName(L"C:\\tmp", 1767225600, 3, out, 400));
-    EXPECT_STREQ(out, L"C:\\tmp\\miru-1767225600_3.mp4");
-    wchar_t stamp[32];
+    wchar_t out[400], stamp[32];
     ASSERT_TRUE(PhotoStamp(time, stamp, 32));
-    ASSERT_TRUE(PhotoName(L"D:\\F", stamp, L"Ansicht", 1, out, 400));
-    EXPECT_STREQ(out, L"D:\\F\\MI-RU-2026-03-07_09-05-04-Ansicht.jpg");
-    ASSERT_TRUE(PhotoName(L"D:\\F", stamp, L"Wide", 2, out, 400));
-    EXPECT_STREQ(out, L"D:\\F\\MI-RU-2026-03-07_09-05-04-Wide_2.jpg");
-    EXPECT_STREQ(FileNamePart(out), L"MI-RU-2026-03-07_09-05-04-Wide_2.jpg");
-
-    // A folder that makes the photo name 324 units long fits 325; one more does not.
-    const std::wstring folder(324 - 36, L'x');  // "\MI-RU-<19>-Macro.jpg" is 36 units
-    ASSERT_TRUE(PhotoName(folder.c_str(), stamp, L"Macro", 1, out, 325));
-    EXPECT_EQ(std::wstring(out).size(), 324u);
-    const std::wstring longer = folder + L"x";
-    EXPECT_FALSE(PhotoName(longer.c_str(), stamp, L"Macro", 1, out, 325));
-    EXPECT_STREQ(out, L"");
+    auto name = [&out](bool made) { return made ? std::wstring(out) : L"(refused) " + std::wstring(out); };
+    const std::wstring folder(324 - 36, L'x');  // "\MI-RU-<19>-Macro.jpg" is 36 units: 324 in all
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {name(FinalRecordingName(L"D:\\A", time, 1, out, 400)), L"D:\\A\\MI-RU-2026-03-07_09-05-04.mp4"},
+        {name(FinalRecordingName(L"D:\\A", time, 2, out, 400)), L"D:\\A\\MI-RU-2026-03-07_09-05-04_2.mp4"},
+        {name(TempRecordingName(L"C:\\t", 1767225600, 1, out, 400)), L"C:\\t\\miru-1767225600.mp4"},
+        {name(TempRecordingName(L"C:\\t", 1767225600, 3, out, 400)), L"C:\\t\\miru-1767225600_3.mp4"},
+        {name(PhotoName(L"D:\\F", stamp, L"Ansicht", 1, out, 400)), L"D:\\F\\MI-RU-2026-03-07_09-05-04-Ansicht.jpg"},
+        {name(PhotoName(L"D:\\F", stamp, L"Wide", 2, out, 400)), L"D:\\F\\MI-RU-2026-03-07_09-05-04-Wide_2.jpg"},
+        {FileNamePart(out), L"MI-RU-2026-03-07_09-05-04-Wide_2.jpg"},
+        {name(PhotoTempName(L"D:\\A\\x-Wide.jpg", out, 400)), L"D:\\A\\x-Wide.jpg.tmp"},
+        {name(RecoveredRecordingName(L"D:\\A", time, 1, out, 400)), L"D:\\A\\MI-RU-2026-03-07_09-05-04-wiederhergestellt.mp4"},
+        {name(RecoveredRecordingName(L"D:\\A", time, 2, out, 400)),
+         L"D:\\A\\MI-RU-2026-03-07_09-05-04-wiederhergestellt_2.mp4"},
+        {name(RecoveredRecordingName(std::wstring(380, L'x').c_str(), time, 1, out, 400)), L"(refused) "},
+        {name(RecordingMarkerName(L"C:\\t\\miru-1.mp4", out, 400)), L"C:\\t\\miru-1.mp4.recording"},
+        {name(RecordingMarkerTarget(L"C:\\t\\miru-1.mp4.recording", out, 400)), L"C:\\t\\miru-1.mp4"},
+        {name(RecordingMarkerTarget(L"C:\\t\\miru-1.mp4", out, 400)), L"(refused) "},
+        {name(RecordingMarkerName(L"C:\\t\\miru-1.mp4", out, 20)), L"(refused) "},
+        {name(PhotoName(folder.c_str(), stamp, L"Macro", 1, out, 325)), folder + L"\\MI-RU-2026-03-07_09-05-04-Macro.jpg"},
+        {name(PhotoName((folder + L"x").c_str(), stamp, L"Macro", 1, out, 325)), L"(refused) "},
+    };
+    for (const auto& [got, want] : cases) EXPECT_EQ(got, want);
 }
 
 TEST(StreamClock, EachStreamSettlesOnItsEarliestArrivalThenKeepsItsSpacing)

@@ -12,9 +12,9 @@
 #   3. a further start recovers nothing;
 #   4. R, a few seconds, then WM_QUERYENDSESSION/WM_ENDSESSION as at a log-off: the recording is
 #      saved before WM_ENDSESSION returns.
-# Usage: recovery_end_to_end.sh <wine prefix> <work folder> <MI-RU.exe> <app_driver.exe>
+# Usage: recovery_end_to_end.sh <wine prefix> <work folder> <MI-RU.exe> <miru_window.exe> <app_driver.exe>
 set -euo pipefail
-prefix=$1 work=$2 exe=$3 driver=$4
+prefix=$1 work=$2 exe=$3 helper=$4 driver=$5
 export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=d;mshtml=d;winedbg.exe=d"
 export MIRU_VIRTUAL_DEVICES=default LC_ALL=C TZ=UTC
@@ -60,6 +60,12 @@ trap restore EXIT
 } >"$work/roaming/MI-RU/settings.ini"
 
 drive() { "$wine" "$driver" "$@" </dev/null | tr -d '\r'; }
+window() { "$wine" "$helper" "$@" </dev/null >/dev/null; }
+# WM_CLOSE, then the app's end (it ends only after a recovery run under way has ended).
+close_app() {
+    window close || fail "the main window is gone"
+    wait "$app" || true
+}
 count() {
     local n
     n=$(grep -cF -- "$1" "$log" 2>/dev/null) || true
@@ -69,7 +75,7 @@ start_app() {
     live_before=$(count "Kameras live")
     "$wine" "$exe" </dev/null >/dev/null 2>&1 &
     app=$!
-    drive wait 60 || fail "the main window did not appear"
+    window wait 60 || fail "the main window did not appear"
 }
 # R once the cameras are live, again only when the first press came too early (the key does
 # nothing before then; a second press while the start is under way would stop it).
@@ -81,7 +87,7 @@ start_recording() {
         sleep 0.1
     done
     for _ in 1 2 3; do
-        drive key 82
+        window key R
         for _ in $(seq 1 300); do
             [ "$(count "Aufnahme läuft")" -gt "$before" ] && return 0
             sleep 0.1
@@ -125,8 +131,7 @@ echo "message to the user: $message"
 recovered=$(ls "$recordings"/MI-RU-*-wiederhergestellt.mp4 2>/dev/null | head -1)
 [ -n "$recovered" ] || fail "nothing in the recording folder"
 grep -qF "$(basename "$recovered")" <<<"$message" || fail "the message does not name the file"
-drive close 60 || fail "the app did not close"
-wait "$app" || true
+close_app
 echo "log lines of the recovering run:"
 tail -n +"$((lines_before + 1))" "$log" | grep -E "wiederhergestellt|Unterbrochene|App gestartet" | tr -d '\r'
 [ "$(count "EVENT  Unterbrochene Aufnahme wiederhergestellt: $(basename "$recovered")")" -eq 1 ] ||
@@ -147,8 +152,7 @@ echo "== 3. a further start recovers nothing"
 files_before=$(ls "$recordings" | wc -l)
 recovered_logged=$(count "Unterbrochene Aufnahme")
 start_app
-drive close 60 || fail "the app did not close"
-wait "$app" || true  # the app ends only after its recovery run has ended
+close_app
 [ "$(ls "$recordings" | wc -l)" -eq "$files_before" ] || fail "the recording folder changed"
 [ "$(count "Unterbrochene Aufnahme")" -eq "$recovered_logged" ] || fail "a second recovery was logged"
 
@@ -164,6 +168,5 @@ grep -qF "Aufnahme gespeichert: $(basename "$saved")" "$log" || fail "the save i
 ffprobe -v error -show_entries format=format_name,duration:stream=codec_name,width,height,sample_rate,channels \
     -of compact "$saved" || fail "ffprobe cannot read the saved file"
 [ -z "$(ls "$tmp" 2>/dev/null)" ] || fail "left in the temporary folder: $(ls "$tmp")"
-drive close 60 || fail "the app did not close"
-wait "$app" || true
+close_app
 echo "PASS"

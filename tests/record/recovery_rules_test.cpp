@@ -1,127 +1,76 @@
-// What a recording cut off by a crash leaves, and the names its recovery uses.
+// What a recording cut off by a crash leaves: the marker's start time and the leftover's content.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "record/recovery_rules.h"
 
 namespace {
 
-TEST(RecoveryRules, MarkerNamesAndStartTimes)
+// The marker holds the local start time; the temporary name holds the start in seconds.
+TEST(RecoveryRules, MarkerStartTimes)
 {
-    wchar_t text[300];
-    ASSERT_TRUE(RecordingMarkerName(L"C:\\t\\miru-1765051200.mp4", text, 300));
-    EXPECT_STREQ(text, L"C:\\t\\miru-1765051200.mp4.recording");
-    ASSERT_TRUE(RecordingMarkerTarget(text, text, 300));
-    EXPECT_STREQ(text, L"C:\\t\\miru-1765051200.mp4");
-    EXPECT_FALSE(RecordingMarkerTarget(L"C:\\t\\miru-1.mp4", text, 300));
-    EXPECT_FALSE(RecordingMarkerName(L"C:\\t\\miru-1.mp4", text, 20));
-    EXPECT_STREQ(text, L"");
-
-    const LogTime start = {2026, 12, 0, 6, 21, 5, 9, 0};
     char stamp[32];
-    ASSERT_TRUE(RecordingMarkerFormat(start, stamp, sizeof(stamp)));
+    ASSERT_TRUE(RecordingMarkerFormat({2026, 12, 0, 6, 21, 5, 9, 0}, stamp, sizeof(stamp)));
     EXPECT_STREQ(stamp, "2026-12-06_21-05-09");
     LogTime back = {};
     ASSERT_TRUE(RecordingMarkerParse(stamp, strlen(stamp), &back));
-    EXPECT_EQ(back.year, 2026);
-    EXPECT_EQ(back.day, 6);
-    EXPECT_EQ(back.second, 9);
+    EXPECT_TRUE(back.year == 2026 && back.month == 12 && back.day == 6 && back.hour == 21 && back.second == 9);
     for (const char* bad : {"2026-02-30_10-00-00", "2026-12-06 21-05-09", "2026-13-01_00-00-00", "2026-12-06_24-00-00",
                             "2026-12-06_21-05", ""})
         EXPECT_FALSE(RecordingMarkerParse(bad, strlen(bad), &back)) << bad;
     EXPECT_TRUE(RecordingMarkerParse("2024-02-29_00-00-00", 19, &back));
 
     int64_t seconds = 0;
-    EXPECT_TRUE(TempRecordingSeconds(L"C:\\t\\miru-1765051200.mp4", &seconds));
-    EXPECT_EQ(seconds, 1765051200);
     EXPECT_TRUE(TempRecordingSeconds(L"C:\\t\\miru-1765051200_2.mp4", &seconds));
+    EXPECT_EQ(seconds, 1765051200);
     EXPECT_FALSE(TempRecordingSeconds(L"C:\\t\\miru-.mp4", &seconds));
     EXPECT_FALSE(TempRecordingSeconds(L"C:\\t\\other-5.mp4", &seconds));
 }
 
-TEST(RecoveryRules, RecoveredAndPhotoNames)
-{
-    const LogTime start = {2026, 1, 0, 2, 3, 4, 5, 0};
-    wchar_t name[400];
-    ASSERT_TRUE(RecoveredRecordingName(L"D:\\Aufnahmen", start, 1, name, 400));
-    EXPECT_STREQ(name, L"D:\\Aufnahmen\\MI-RU-2026-01-02_03-04-05-wiederhergestellt.mp4");
-    ASSERT_TRUE(RecoveredRecordingName(L"D:\\Aufnahmen", start, 2, name, 400));
-    EXPECT_STREQ(name, L"D:\\Aufnahmen\\MI-RU-2026-01-02_03-04-05-wiederhergestellt_2.mp4");
-    EXPECT_FALSE(RecoveredRecordingName(std::wstring(380, L'x').c_str(), start, 1, name, 400));
-
-    ASSERT_TRUE(PhotoTempName(L"D:\\A\\MI-RU-x-Wide.jpg", name, 400));
-    EXPECT_STREQ(name, L"D:\\A\\MI-RU-x-Wide.jpg.tmp");
-}
-
 // ---- Files cut off at some point ----
 
-struct Bytes {
-    std::vector<uint8_t> data;
-    bool failReads = false;
-    void U32(uint32_t v)
-    {
-        for (int shift : {24, 16, 8, 0}) data.push_back(static_cast<uint8_t>(v >> shift));
-    }
-    void Box(const char* type, uint32_t payload)
-    {
-        U32(8 + payload);
-        data.insert(data.end(), type, type + 4);
-        data.insert(data.end(), payload, 0x11);
-    }
-    // A plain file's media data box whose 64-bit size is filled in at the end.
-    void LargeMdat(uint64_t size)
-    {
-        U32(1);
-        data.insert(data.end(), {'m', 'd', 'a', 't'});
-        U32(static_cast<uint32_t>(size >> 32));
-        U32(static_cast<uint32_t>(size));
-    }
-    void Raw(size_t count) { data.insert(data.end(), count, 0xFF); }
-    Bytes Cut(size_t drop) const
-    {
-        Bytes cut = *this;
-        cut.data.resize(data.size() - drop);
-        return cut;
-    }
-};
-
-size_t Read(void* context, uint64_t offset, uint8_t* out, size_t count)
+std::string U32(uint32_t v)
 {
-    const Bytes& bytes = *static_cast<const Bytes*>(context);
-    if (bytes.failReads) return 0;
-    memcpy(out, bytes.data.data() + offset, count);
-    return count;
+    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+}
+std::string Box(const char* type, uint32_t payload)
+{
+    return U32(8 + payload) + type + std::string(payload, '\x11');
+}
+// A plain file's media data box whose 64-bit size is filled in at the end.
+std::string LargeMdat(uint64_t size)
+{
+    return U32(1) + "mdat" + U32(static_cast<uint32_t>(size >> 32)) + U32(static_cast<uint32_t>(size));
 }
 
-LeftoverScan Scan(const Bytes& bytes)
+bool failReads = false;
+LeftoverScan Scan(const std::string& bytes, size_t drop = 0)
 {
-    return ScanLeftover(bytes.data.size(), Read, const_cast<Bytes*>(&bytes));
+    auto read = [](void* context, uint64_t offset, uint8_t* out, size_t count) -> size_t {
+        if (failReads) return 0;
+        memcpy(out, static_cast<const std::string*>(context)->data() + offset, count);
+        return count;
+    };
+    std::string cut = bytes.substr(0, bytes.size() - drop);
+    return ScanLeftover(cut.size(), read, &cut);
 }
 
 TEST(RecoveryRules, FragmentedFilesPlayUpToTheirLastCompleteFragment)
 {
-    Bytes head;
-    head.Box("ftyp", 24);
-    head.Box("moov", 600);
-    EXPECT_EQ(Scan(Bytes{}).content, LeftoverContent::Empty);
+    const std::string head = Box("ftyp", 24) + Box("moov", 600);
+    EXPECT_EQ(Scan("").content, LeftoverContent::Empty);
     EXPECT_EQ(Scan(head).content, LeftoverContent::Empty);  // killed before the first fragment
     EXPECT_TRUE(Scan(head).complete);
-
-    Bytes one = head;
-    one.Box("moof", 100);
-    EXPECT_EQ(Scan(one).content, LeftoverContent::Empty);  // no data behind the fragment yet
-    one.Box("mdat", 5000);
+    EXPECT_EQ(Scan(head + Box("moof", 100)).content, LeftoverContent::Empty);  // no data behind it yet
+    const std::string one = head + Box("moof", 100) + Box("mdat", 5000);
     EXPECT_EQ(Scan(one).content, LeftoverContent::Playable);
-    EXPECT_EQ(Scan(one.Cut(1)).content, LeftoverContent::Unplayable);  // its data cut short
+    EXPECT_EQ(Scan(one, 1).content, LeftoverContent::Unplayable);  // its data cut short
 
-    Bytes two = one;
-    two.Box("moof", 100);
-    two.Box("mdat", 5000);
+    const std::string two = one + Box("moof", 100) + Box("mdat", 5000);
     for (size_t drop : {size_t{0}, size_t{1}, size_t{4000}, size_t{5050}, size_t{5104}}) {
-        const LeftoverScan scan = Scan(two.Cut(drop));
+        const LeftoverScan scan = Scan(two, drop);
         EXPECT_EQ(scan.content, LeftoverContent::Playable) << drop;
         EXPECT_EQ(scan.complete, drop == 0) << drop;
     }
@@ -129,29 +78,17 @@ TEST(RecoveryRules, FragmentedFilesPlayUpToTheirLastCompleteFragment)
 
 TEST(RecoveryRules, PlainFilesNeedTheirMovieBox)
 {
-    Bytes plain;
-    plain.Box("ftyp", 24);
-    plain.LargeMdat(16);
-    EXPECT_EQ(Scan(plain).content, LeftoverContent::Empty);  // started, nothing written
-    plain.Raw(3000);
-    EXPECT_EQ(Scan(plain).content, LeftoverContent::Unplayable);  // data nobody can play
-
-    Bytes finished;
-    finished.Box("ftyp", 24);
-    finished.LargeMdat(16 + 3000);
-    finished.Raw(3000);
-    finished.Box("moov", 700);
+    EXPECT_EQ(Scan(Box("ftyp", 24) + LargeMdat(16)).content, LeftoverContent::Empty);  // started, nothing written
+    const std::string data(3000, '\xFF');
+    EXPECT_EQ(Scan(Box("ftyp", 24) + LargeMdat(16) + data).content, LeftoverContent::Unplayable);  // nobody can play it
+    const std::string finished = Box("ftyp", 24) + LargeMdat(16 + 3000) + data + Box("moov", 700);
     EXPECT_EQ(Scan(finished).content, LeftoverContent::Playable);
-    EXPECT_EQ(Scan(finished.Cut(10)).content, LeftoverContent::Unplayable);
-
-    Bytes unreadable = finished;
-    unreadable.failReads = true;
-    EXPECT_TRUE(Scan(unreadable).readFailed);
-    Bytes zeroSize;  // a box with an impossible size is not trusted
-    zeroSize.Box("ftyp", 24);
-    zeroSize.U32(4);
-    zeroSize.data.insert(zeroSize.data.end(), {'m', 'o', 'o', 'v'});
-    EXPECT_EQ(Scan(zeroSize).content, LeftoverContent::Unplayable);
+    EXPECT_EQ(Scan(finished, 10).content, LeftoverContent::Unplayable);
+    failReads = true;
+    EXPECT_TRUE(Scan(finished).readFailed);
+    failReads = false;
+    // A box with an impossible size is not trusted.
+    EXPECT_EQ(Scan(Box("ftyp", 24) + U32(4) + "moov").content, LeftoverContent::Unplayable);
 }
 
 }  // namespace

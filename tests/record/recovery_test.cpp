@@ -16,33 +16,12 @@
 #include "frames/frame_store.h"
 #include "record/recorder.h"
 #include "record/recording_recovery.h"
-#include "record/snapshot.h"
 #include "settings/settings_store.h"
 #include "standins/virtual_sink_writer.h"
 #include "tests/diag/log_probe.h"
 #include "tests/record/scripted_sink.h"
 
 namespace {
-
-std::vector<std::wstring> FilesIn(const std::wstring& folder, const wchar_t* pattern = L"*")
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW((folder + L"\\" + pattern).c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.emplace_back(found.cFileName);
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
-    return names;
-}
-
-size_t CountLogged(uint32_t level, const std::wstring& text)
-{
-    size_t count = 0;
-    for (const std::wstring& entry : LogTexts(level)) count += entry == text;
-    return count;
-}
 
 // ---- The recorder's side ----
 
@@ -59,30 +38,18 @@ HRESULT CreateSubstitute(const wchar_t* url, IMFByteStream* stream, IMFAttribute
 }
 constexpr MediaSeamOverride substituteSeam = {nullptr, nullptr, nullptr, CreateSubstitute};
 
-class RecordingMarkerTest : public testing::Test {
+class RecordingMarkerTest : public RecorderFixture {
 protected:
     void SetUp() override
     {
-        TextsSetLanguageForTest(0);
-        MFStartup(MF_VERSION, MFSTARTUP_FULL);
-        ScriptedSinkInstall();  // the stand-in main window
+        Begin();
         MediaSeamInstall(&substituteSeam);
-        recordings = std::wstring(folder.Path()) + L"\\Aufnahmen";
-        CreateDirectoryW(recordings.c_str(), nullptr);
-        wcscpy(Settings.recordingFolder, recordings.c_str());
-        wide = FrameCreate(32, 18);
-    }
-    void TearDown() override
-    {
-        ScriptedSinkUninstall();
-        FrameRelease(wide);
-        MFShutdown();
     }
     // A short recording; the marker is checked while it runs. Returns the saved file's report.
     VirtualSinkReport Record()
     {
         posted.clear();
-        EXPECT_EQ(RecordingStart(64, 36, false, nullptr, 0, 0), nullptr);
+        Start();
         VirtualSinkReport started = {};
         VirtualSinkLastReport(&started);
         // (Other test programs may record in the same folder at the same time.)
@@ -93,20 +60,15 @@ protected:
         RecoveryRun(TempFolder().c_str(), recordings.c_str(), &outcome);
         EXPECT_NE(GetFileAttributesW(marker.c_str()), INVALID_FILE_ATTRIBUTES);
         EXPECT_NE(GetFileAttributesW(started.path), INVALID_FILE_ATTRIBUTES);
-        for (int64_t t = 0; t < 3; t++) RecordingSubmitVideo(wide, nullptr, 0.3f, 1'000 + t * 333'333);
+        for (int64_t t = 0; t < 3; t++) SubmitFrame(1'000 + t * 333'333);
         EXPECT_TRUE(VirtualSinkWaitAccepted(VirtualSinkStream::Video, 1, 30000));
-        RecordingRequestStop();
-        EXPECT_TRUE(WaitUntil([] { return Ended() != nullptr; }));
-        EXPECT_EQ(Ended() ? Ended()->wParam : 0u, 1u);
+        const Posted* ended = StopAndWait();
+        EXPECT_EQ(ended ? ended->wParam : 0u, 1u);
         EXPECT_EQ(GetFileAttributesW(marker.c_str()), INVALID_FILE_ATTRIBUTES);
         VirtualSinkReport report = {};
         VirtualSinkLastReport(&report);
         return report;
     }
-
-    TestSettingsFolder folder;
-    std::wstring recordings;
-    Frame* wide = nullptr;
 };
 
 TEST_F(RecordingMarkerTest, FragmentedWhileItRunsPlainWhenTheSystemCannotAndMarkedUntilSaved)
@@ -127,10 +89,7 @@ TEST_F(RecordingMarkerTest, FragmentedWhileItRunsPlainWhenTheSystemCannotAndMark
         EXPECT_TRUE(report.finalized);
     }
     refuseFragmented = false;
-    size_t fallbacks = 0;
-    for (const std::wstring& text : LogTexts(LOG_WARN))
-        fallbacks += text.rfind(L"Fragmentiertes MP4 nicht verf\u00fcgbar (0xC00D36C4)", 0) == 0;
-    EXPECT_EQ(fallbacks, 1u);
+    EXPECT_EQ(CountLogged(LOG_WARN, L"Fragmentiertes MP4 nicht verf\u00fcgbar (0xC00D36C4)"), 1u);
     EXPECT_EQ(FilesIn(recordings).size(), 3u);
 }
 
@@ -205,7 +164,9 @@ TEST_F(RecoveryTest, AMarkedLeftoverMovesUnderItsStartTimeBesideAnEarlierFileOfT
     EXPECT_EQ(FilesIn(recordings, L"MI-RU-1971-01-0?_*-wiederhergestellt.mp4").size(), 1u);
 }
 
-TEST_F(RecoveryTest, NothingRecordedStaysUnmarkedAndAMarkerWithoutItsFileGoes)
+// Nothing recorded, or data nobody can play (an unfinished plain file): left in place unmarked;
+// only the second is named to the user, once. A marker without its file goes.
+TEST_F(RecoveryTest, EmptyOrUnplayableLeftoversStayUnmarkedAndAMarkerWithoutItsFileGoes)
 {
     const std::wstring file = Leave(emptyMovie);
     WriteFileBytes(temp + L"\\miru-7.mp4.recording", "2026-03-04_05-06-07");  // its file already moved
@@ -214,11 +175,19 @@ TEST_F(RecoveryTest, NothingRecordedStaysUnmarkedAndAMarkerWithoutItsFileGoes)
     EXPECT_EQ(outcome.message[0], L'\0');  // nothing the user lost
     EXPECT_EQ(ReadFileBytes(file), emptyMovie);
     EXPECT_EQ(FilesIn(temp), std::vector<std::wstring>{L"miru-1000.mp4"});
-    EXPECT_TRUE(FilesIn(recordings).empty());
     EXPECT_EQ(CountLogged(LOG_WARN, L"Unterbrochene Aufnahme ohne Bilddaten \u2014 bleibt im tempor\u00e4ren Ordner: "
                                     L"miru-1000.mp4"),
               1u);
     EXPECT_EQ(CountLogged(LOG_INFO, L"Aufnahme-Markierung ohne Datei entfernt: miru-7.mp4.recording"), 1u);
+
+    const std::string plain = Box("ftyp", 24) + std::string("\0\0\0\1mdat\0\0\0\0\0\0\0\x10", 16) + std::string(5000, '\xFF');
+    const std::wstring unplayable = Leave(plain, "2026-03-04_05-06-07", 2000);
+    outcome = Run(recordings);
+    EXPECT_EQ(outcome.keptUnmarked, 1);
+    EXPECT_NE(std::wstring(outcome.message).find(unplayable), std::wstring::npos);
+    EXPECT_EQ(ReadFileBytes(unplayable), plain);
+    EXPECT_TRUE(FilesIn(recordings).empty());
+    EXPECT_EQ(Run(recordings).message[0], L'\0');  // told once
 }
 
 TEST_F(RecoveryTest, WithoutAFolderOrWhenTheMoveFailsTheLeftoverStaysMarkedAndTheUserLearnsWhere)
@@ -273,53 +242,6 @@ TEST_F(RecoveryTest, AFullRecordingDriveKeepsTheLeftoverWholeAndTouchesNothingEl
     EXPECT_EQ(ReadFileBytes(other), otherBytes);
     DeleteFileW(other.c_str());
     RemoveDirectoryW(full.c_str());
-}
-
-TEST_F(RecoveryTest, AnUnplayableLeftoverStaysWhereItIsAndIsNamedOnce)
-{
-    std::string plain = Box("ftyp", 24);
-    plain += std::string("\0\0\0\1mdat\0\0\0\0\0\0\0\x10", 16) + std::string(5000, '\xFF');  // never finished
-    const std::wstring file = Leave(plain);
-    RecoveryOutcome outcome = Run(recordings);
-    EXPECT_EQ(outcome.keptUnmarked, 1);
-    EXPECT_NE(std::wstring(outcome.message).find(file), std::wstring::npos);
-    EXPECT_EQ(ReadFileBytes(file), plain);
-    EXPECT_TRUE(FilesIn(recordings).empty());
-    EXPECT_EQ(Run(recordings).message[0], L'\0');  // told once
-}
-
-// ---- Photos ----
-
-TEST(PhotoFiles, APhotoGetsItsNameOnlyWhenCompleteAndACrashedPhotosTemporaryFileStays)
-{
-    TestSettingsFolder folder;
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    const std::wstring photos = std::wstring(folder.Path()) + L"\\Fotos";
-    CreateDirectoryW(photos.c_str(), nullptr);
-    wcscpy(Settings.recordingFolder, photos.c_str());
-    Frame* wide = FrameCreate(64, 36);
-    FramePublish(SLOT_WIDE, wide);
-    FrameRelease(wide);
-    CaptureSetLive(true);
-    // What a press cut off by a crash in the next seconds would have left.
-    std::vector<std::wstring> crashed;
-    for (time_t t = time(nullptr); t < time(nullptr) + 20; t++) {
-        tm local = *localtime(&t);
-        wchar_t name[64];
-        wcsftime(name, 64, L"\\MI-RU-%Y-%m-%d_%H-%M-%S-Wide.jpg.tmp", &local);
-        crashed.push_back(photos + name);
-        WriteFileBytes(crashed.back(), "half a JPEG");
-    }
-
-    SnapshotRequest();
-    EXPECT_TRUE(SnapshotWaitForShutdown(60000));
-    EXPECT_EQ(FilesIn(photos, L"*.jpg").size(), 2u);  // Wide and Ansicht, under their real names
-    EXPECT_EQ(FilesIn(photos, L"*.tmp").size(), crashed.size());
-    for (const std::wstring& path : crashed) EXPECT_EQ(ReadFileBytes(path), "half a JPEG");
-    for (const std::wstring& name : FilesIn(photos, L"*.jpg")) EXPECT_EQ(ReadFileBytes(photos + L"\\" + name).substr(0, 2), "\xFF\xD8");
-    CaptureResetStateForTest();
-    FrameClearPublished();
-    CoUninitialize();
 }
 
 }  // namespace

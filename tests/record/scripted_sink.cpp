@@ -1,5 +1,6 @@
 #include "tests/record/scripted_sink.h"
 
+#include <gtest/gtest.h>
 #include <mfapi.h>
 #include <mferror.h>
 #include <shlobj.h>
@@ -7,10 +8,13 @@
 #include <algorithm>
 #include <string>
 
+#include "app/texts.h"
 #include "base/app_messages.h"
+#include "capture/capture_state.h"
 #include "capture/media_seam.h"
 #include "record/recorder.h"
-
+#include "settings/settings_store.h"
+#include "tests/diag/log_probe.h"
 
 SinkScript sink;
 std::vector<Posted> posted;
@@ -164,6 +168,13 @@ const Posted* Ended()
     return nullptr;
 }
 
+const Posted* StopAndWait()
+{
+    RecordingRequestStop();
+    EXPECT_TRUE(WaitUntil([] { return Ended() != nullptr; }));
+    return Ended();
+}
+
 std::vector<Write> Writes()
 {
     std::lock_guard<std::mutex> hold(sink.mutex);
@@ -176,21 +187,12 @@ int Blocked()
     return sink.blockedWrites;
 }
 
-namespace {
-IMFSample* SoundSample(LONGLONG time)
+void SubmitSound(LONGLONG time)
 {
     IMFSample* sample = nullptr;
     MFCreateSample(&sample);
     sample->SetSampleTime(time);
     sample->SetSampleDuration(100000);
-    return sample;
-}
-
-}  // namespace
-
-void SubmitSound(LONGLONG time)
-{
-    IMFSample* sample = SoundSample(time);
     RecordingSubmitAudio(sample);
     sample->Release();
 }
@@ -214,11 +216,11 @@ std::wstring TempFolder()
     return std::wstring(local) + L"\\MI-RU\\tmp";
 }
 
-std::vector<std::wstring> FilesIn(const std::wstring& folder)
+std::vector<std::wstring> FilesIn(const std::wstring& folder, const wchar_t* pattern)
 {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    HANDLE find = FindFirstFileW((folder + L"\\" + pattern).c_str(), &found);
     if (find == INVALID_HANDLE_VALUE) return names;
     do {
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.emplace_back(found.cFileName);
@@ -228,20 +230,18 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder)
     return names;
 }
 
+size_t CountLogged(uint32_t level, const std::wstring& start)
+{
+    size_t count = 0;
+    for (const std::wstring& text : LogTexts(level)) count += text.rfind(start, 0) == 0;
+    return count;
+}
 
 void ScriptedSinkInstall()
 {
     {
         std::lock_guard<std::mutex> hold(sink.mutex);
-        sink.writes.clear();
-        sink.streamTypes.clear();
-        sink.writersCreated = sink.finalizing = sink.finalized = sink.blockedWrites = 0;
-        sink.rejectAudioInput = false;
-        sink.videoWritesBeforeFailure = -1;
-        sink.failure = S_OK;
-        sink.processedTime = -1;
-        sink.lastVideoReceived = 0;
-        sink.bytesPerVideoWrite = 0;
+        static_cast<SinkState&>(sink) = SinkState{};
     }
     sink.gate = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     MediaSeamInstall(&seamTable);
@@ -264,4 +264,35 @@ void ScriptedSinkUninstall()
     MediaSeamInstall(nullptr);
     CloseHandle(sink.gate);
     sink.gate = nullptr;
+}
+
+void RecorderFixture::Begin(const std::wstring& root)
+{
+    TextsSetLanguageForTest(0);
+    MFStartup(MF_VERSION, MFSTARTUP_FULL);
+    ScriptedSinkInstall();
+    recordings = (root.empty() ? std::wstring(folder.Path()) : root) + L"\\Aufnahmen";
+    CreateDirectoryW(recordings.c_str(), nullptr);
+    wcscpy(Settings.recordingFolder, recordings.c_str());
+    wide = FrameCreate(32, 18);
+}
+
+void RecorderFixture::End()
+{
+    ScriptedSinkUninstall();
+    CaptureDropAudioMediaType();
+    FrameRelease(wide);
+    EXPECT_EQ(FrameLiveCount(), 0);
+    MFShutdown();
+}
+
+void RecorderFixture::Start(bool withSound)
+{
+    ASSERT_EQ(RecordingStart(64, 36, withSound, nullptr, 0, 0), nullptr);
+    ASSERT_TRUE(RecordingIsActive());
+}
+
+void RecorderFixture::SubmitFrame(int64_t time)
+{
+    RecordingSubmitVideo(wide, nullptr, 0.3f, time);
 }

@@ -2,6 +2,7 @@
 // A scripted sink writer behind the media seam and a window that stands in for the main window,
 // for the recorder's tests: what was written with which times, writes held at a gate, scripted
 // failures, an encoder that falls behind, and the application messages the recorder posts.
+#include <gtest/gtest.h>
 #include <windows.h>
 #include <mfidl.h>
 #include <mfreadwrite.h>
@@ -11,14 +12,17 @@
 #include <string>
 #include <vector>
 
+#include "frames/frame_store.h"
+#include "tests/support/test_folder.h"
+
 struct Write {
     DWORD stream;
     LONGLONG time;
     LONGLONG duration;
 };
 
-struct SinkScript {
-    std::mutex mutex;  // guards everything below
+// What the writer was given and how it behaves; everything starts from these values at install.
+struct SinkState {
     std::vector<Write> writes;
     std::vector<GUID> streamTypes;  // of the newest writer
     UINT32 audioRate = 0, audioChannels = 0;
@@ -32,6 +36,9 @@ struct SinkScript {
     int blockedWrites = 0;
     int finalizing = 0;
     int finalized = 0;
+};
+struct SinkScript : SinkState {
+    std::mutex mutex;       // guards the state
     HANDLE gate = nullptr;  // WriteSample and Finalize wait for it (manual reset)
 };
 extern SinkScript sink;
@@ -53,6 +60,8 @@ bool WaitUntil(const std::function<bool()>& condition, int seconds = 30);
 int CountPosted(UINT message);
 // The first WM_APP_RECORDING_ENDED posted, or null.
 const Posted* Ended();
+// Stops the recording as the main window does and waits for the end message.
+const Posted* StopAndWait();
 std::vector<Write> Writes();
 int Blocked();
 
@@ -60,5 +69,24 @@ void SubmitSound(LONGLONG time);
 IMFMediaType* PcmType(UINT32 rate, UINT32 channels);
 // "<local application data>\MI-RU\tmp"
 std::wstring TempFolder();
-// Names of the files in `folder`, sorted.
-std::vector<std::wstring> FilesIn(const std::wstring& folder);
+// Names of the files in `folder` that match `pattern`, sorted.
+std::vector<std::wstring> FilesIn(const std::wstring& folder, const wchar_t* pattern = L"*");
+// Log entries at `level` that start with `start`.
+size_t CountLogged(uint32_t level, const std::wstring& start);
+
+// A recorder with the scripted writer, the stand-in main window, a 32 x 18 Wide Frame and the
+// recording folder "<root>\\Aufnahmen" (root: the test's settings folder unless given).
+class RecorderFixture : public testing::Test {
+protected:
+    void SetUp() override { Begin(); }
+    void TearDown() override { End(); }
+    void Begin(const std::wstring& root = L"");
+    void End();
+    // Starts a 64 x 36 recording.
+    void Start(bool withSound = false);
+    void SubmitFrame(int64_t time);
+
+    TestSettingsFolder folder;
+    std::wstring recordings;
+    Frame* wide = nullptr;
+};

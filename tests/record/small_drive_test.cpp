@@ -19,21 +19,13 @@ namespace {
 
 constexpr wchar_t SHELL_FOLDERS[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 
-bool Logged(uint32_t level, const std::wstring& start)
-{
-    const std::vector<std::wstring> texts = LogTexts(level);
-    return std::any_of(texts.begin(), texts.end(), [&](const std::wstring& t) { return t.rfind(start, 0) == 0; });
-}
-
-class SmallDriveTest : public testing::Test {
+class SmallDriveTest : public RecorderFixture {
 protected:
     void SetUp() override
     {
         wchar_t drive[8] = {};
         if (!GetEnvironmentVariableW(L"MIRU_SMALL_DRIVE", drive, 8)) GTEST_SKIP() << "no small drive (needs root)";
         root = drive;
-        TextsSetLanguageForTest(0);
-        MFStartup(MF_VERSION, MFSTARTUP_FULL);
         // The local application data folder (home of the temporary folder) moves onto the drive.
         DWORD size = sizeof(savedLocal);
         if (RegGetValueW(HKEY_CURRENT_USER, SHELL_FOLDERS, L"Local AppData", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
@@ -42,60 +34,46 @@ protected:
         SetLocal((root + L"\\local").c_str());
         CreateDirectoryW((root + L"\\local").c_str(), nullptr);
         ASSERT_EQ(TempFolder().substr(0, 2), root) << "the temporary folder did not move";
-        recordings = root + L"\\Aufnahmen";
-        CreateDirectoryW(recordings.c_str(), nullptr);
-        wcscpy(Settings.recordingFolder, recordings.c_str());
-        sentinel = root + L"\\andere-datei.txt";
-        WriteFileBytes(sentinel, "nicht anfassen");
-        ScriptedSinkInstall();
-        wide = FrameCreate(32, 18);
+        WriteFileBytes(root + L"\\andere-datei.txt", "nicht anfassen");
+        Begin(root);
     }
     void TearDown() override
     {
         if (root.empty()) return;
-        ScriptedSinkUninstall();
-        FrameRelease(wide);
+        End();
         SetLocal(savedLocal);
-        EXPECT_EQ(ReadFileBytes(sentinel), "nicht anfassen");
-        MFShutdown();
+        EXPECT_EQ(ReadFileBytes(root + L"\\andere-datei.txt"), "nicht anfassen");
     }
     static void SetLocal(const wchar_t* value)
     {
         RegSetKeyValueW(HKEY_CURRENT_USER, SHELL_FOLDERS, L"Local AppData", REG_EXPAND_SZ, value,
                         static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
     }
-    const Posted* StopAndWait()
-    {
-        RecordingRequestStop();
-        EXPECT_TRUE(WaitUntil([] { return Ended() != nullptr; }));
-        return Ended();
-    }
 
-    TestSettingsFolder folder;
-    std::wstring root, recordings, sentinel;
+    std::wstring root;
     wchar_t savedLocal[MAX_PATH] = {};
-    Frame* wide = nullptr;
 };
 
 TEST_F(SmallDriveTest, NothingIsMeasuredInTheFirstFiveSecondsThenTheRecordingStopsBelowTheReserve)
 {
     // Stopped at once: the frame is still written (the stop drains), however long that takes.
-    ASSERT_EQ(RecordingStart(64, 36, false, nullptr, 0, 0), nullptr);
-    RecordingSubmitVideo(wide, nullptr, 0.3f, 1000);
+    Start();
+    SubmitFrame(1000);
     const Posted* ended = StopAndWait();
     ASSERT_NE(ended, nullptr);
     EXPECT_EQ(ended->wParam, 1u);
     EXPECT_EQ(ended->text.substr(0, recordings.size()), recordings);
-    EXPECT_FALSE(Logged(LOG_EVENT, L"Speicherplatz fast voll"));
+    EXPECT_EQ(CountLogged(LOG_EVENT, L"Speicherplatz fast voll"), 0u);
     EXPECT_EQ(CountPosted(WM_APP_STOP_RECORDING), 0);
 
     // 8 MB are far below the 1 GB reserve: the first measurement, 5 s in, stops the recording.
     posted.clear();
-    ASSERT_EQ(RecordingStart(64, 36, false, nullptr, 0, 0), nullptr);
-    RecordingSubmitVideo(wide, nullptr, 0.3f, 1000);
+    Start();
+    SubmitFrame(1000);
     ASSERT_TRUE(WaitUntil([] { return CountPosted(WM_APP_STOP_RECORDING) == 1; }, 15));
-    EXPECT_TRUE(Logged(LOG_EVENT, L"Speicherplatz fast voll (8 MB frei) \u2014 Aufnahme wird automatisch beendet") ||
-                Logged(LOG_EVENT, L"Speicherplatz fast voll (7 MB frei) \u2014 Aufnahme wird automatisch beendet"));
+    EXPECT_EQ(CountLogged(LOG_EVENT, L"Speicherplatz fast voll (8 MB frei) \u2014 Aufnahme wird automatisch beendet") +
+                  CountLogged(LOG_EVENT, L"Speicherplatz fast voll (7 MB frei) \u2014 Aufnahme wird automatisch beendet"),
+              1u);
     ASSERT_EQ(CountPosted(WM_APP_WARNING), 1);
     EXPECT_EQ(std::find_if(posted.begin(), posted.end(), [](const Posted& p) { return p.message == WM_APP_WARNING; })->text,
               L"Recording stopped automatically: storage at the destination is almost full. The recording has been saved.");
@@ -109,13 +87,13 @@ TEST_F(SmallDriveTest, AFullDiskEndsTheRecordingCleanlyAndTheUserLearnsWhereTheF
 {
     sink.bytesPerVideoWrite = 1 << 20;  // a megabyte per picture fills the drive in a few frames
     const std::vector<std::wstring> before = FilesIn(recordings);
-    ASSERT_EQ(RecordingStart(64, 36, false, nullptr, 0, 0), nullptr);
+    Start();
     for (int i = 0; i < 12 && CountPosted(WM_APP_STOP_RECORDING) == 0; i++) {
-        RecordingSubmitVideo(wide, nullptr, 0.3f, 1000 + i * 333'333LL);
+        SubmitFrame(1000 + i * 333'333LL);
         WaitUntil([&] { return Writes().size() > static_cast<size_t>(i) || CountPosted(WM_APP_STOP_RECORDING) > 0; });
     }
     ASSERT_TRUE(WaitUntil([] { return CountPosted(WM_APP_STOP_RECORDING) == 1; }));
-    EXPECT_TRUE(Logged(LOG_ERROR, L"Aufnahme-Writer fehlgeschlagen: 0x80070070"));
+    EXPECT_EQ(CountLogged(LOG_ERROR, L"Aufnahme-Writer fehlgeschlagen: 0x80070070"), 1u);
     const Posted* ended = StopAndWait();
     ASSERT_NE(ended, nullptr);
     EXPECT_EQ(ended->wParam, 0u);

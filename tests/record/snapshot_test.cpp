@@ -16,21 +16,9 @@
 #include "record/snapshot.h"
 #include "settings/settings_store.h"
 #include "tests/diag/log_probe.h"
+#include "tests/record/scripted_sink.h"
 
 namespace {
-
-std::vector<std::wstring> Photos(const std::wstring& folder)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW((folder + L"\\*.jpg").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do names.emplace_back(found.cFileName);
-    while (FindNextFileW(find, &found));
-    FindClose(find);
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // Decodes a JPEG with WIC; its size, or 0 x 0 when it is not one.
 SIZE DecodedSize(const std::wstring& path)
@@ -49,16 +37,9 @@ SIZE DecodedSize(const std::wstring& path)
     return SIZE{static_cast<LONG>(width), static_cast<LONG>(height)};
 }
 
-int CountLogged(uint32_t level, const std::wstring& text)
+bool WaitForLog(uint32_t level, const std::wstring& text, size_t count = 1)
 {
-    const std::vector<std::wstring> texts = LogTexts(level);
-    return static_cast<int>(std::count(texts.begin(), texts.end(), text));
-}
-
-bool WaitForLog(uint32_t level, const std::wstring& text, int count = 1)
-{
-    for (int i = 0; i < 3000 && CountLogged(level, text) < count; i++) Sleep(20);
-    return CountLogged(level, text) >= count;
+    return WaitUntil([&] { return CountLogged(level, text) >= count; }, 60);
 }
 
 class SnapshotTest : public testing::Test {
@@ -88,24 +69,26 @@ protected:
     std::wstring photos;
 };
 
+// A photo gets its name only when complete; what a press cut off by a crash left (a ".tmp") stays.
 TEST_F(SnapshotTest, WithoutAMacroFrameTwoPhotosAndEarlierPhotosAreNeverReplaced)
 {
-    // Earlier photos under every name a press could pick in the next seconds.
+    // Earlier photos and half-written ones under every name a press could pick in the next seconds.
     std::vector<std::wstring> earlier;
     for (time_t t = time(nullptr); t < time(nullptr) + 20; t++) {
         tm local = *localtime(&t);
         wchar_t stamp[32];
         wcsftime(stamp, 32, L"%Y-%m-%d_%H-%M-%S", &local);
-        for (const wchar_t* kind : {L"Wide", L"Ansicht"}) {
-            earlier.push_back(photos + L"\\MI-RU-" + stamp + L"-" + kind + L".jpg");
+        for (const wchar_t* kind : {L"Wide.jpg", L"Ansicht.jpg", L"Wide.jpg.tmp"}) {
+            earlier.push_back(photos + L"\\MI-RU-" + stamp + L"-" + kind);
             WriteFileBytes(earlier.back(), "earlier photo");
         }
     }
     SnapshotRequest();
     ASSERT_TRUE(WaitForLog(LOG_EVENT, L"2 Fotos gespeichert (Wide, Macro, Ansicht)"));
     for (const std::wstring& path : earlier) EXPECT_EQ(ReadFileBytes(path), "earlier photo");
+    EXPECT_EQ(FilesIn(photos, L"*.tmp").size(), 20u);
     std::vector<std::wstring> made;
-    for (const std::wstring& name : Photos(photos))
+    for (const std::wstring& name : FilesIn(photos, L"*.jpg"))
         if (ReadFileBytes(photos + L"\\" + name) != "earlier photo") made.push_back(name);
     ASSERT_EQ(made.size(), 2u);
     EXPECT_EQ(made[0].substr(made[0].size() - 14), L"-Ansicht_2.jpg");
@@ -121,9 +104,9 @@ TEST_F(SnapshotTest, WithoutAMacroFrameTwoPhotosAndEarlierPhotosAreNeverReplaced
 TEST_F(SnapshotTest, HeldKeyStartsAtMostTwoJobsAndPressesThatCannotSaveSayWhy)
 {
     for (int i = 0; i < 6; i++) SnapshotRequest();  // auto-repeat
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Foto ignoriert \u2014 vorherige Fotos werden noch gespeichert"), 4);
+    EXPECT_EQ(CountLogged(LOG_WARN, L"Foto ignoriert \u2014 vorherige Fotos werden noch gespeichert"), 4u);
     ASSERT_TRUE(WaitForLog(LOG_EVENT, L"2 Fotos gespeichert (Wide, Macro, Ansicht)", 2));
-    EXPECT_EQ(Photos(photos).size(), 4u);
+    EXPECT_EQ(FilesIn(photos, L"*.jpg").size(), 4u);
 
     Settings.recordingFolder[0] = L'\0';
     SnapshotRequest();
@@ -131,8 +114,8 @@ TEST_F(SnapshotTest, HeldKeyStartsAtMostTwoJobsAndPressesThatCannotSaveSayWhy)
 
     CaptureResetStateForTest();  // not live
     SnapshotRequest();
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Foto nicht m\u00f6glich \u2014 noch kein Live-Bild"), 1);
-    EXPECT_EQ(Photos(photos).size(), 4u);
+    EXPECT_EQ(CountLogged(LOG_WARN, L"Foto nicht m\u00f6glich \u2014 noch kein Live-Bild"), 1u);
+    EXPECT_EQ(FilesIn(photos, L"*.jpg").size(), 4u);
 }
 
 }  // namespace

@@ -62,19 +62,16 @@ TEST_F(BrandFont, WrittenOnceRegisteredAndRewrittenWhenItsSizeDiffers)
     EXPECT_TRUE(ReadFileBytes(path) == font);
     EXPECT_TRUE(Logged(L"Markenschrift Archivo Black registriert"));
 
-    // A file of the embedded size is used as it is.
+    // A file of the embedded size is used as it is (its write time stays).
     GraphicsServicesRelease();
-    {
-        HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(file, INVALID_HANDLE_VALUE);
-        FILETIME old{0x12345678u, 0x01C00000u};
-        SetFileTime(file, nullptr, nullptr, &old);
-        CloseHandle(file);
-    }
-    FILETIME before = WriteTime(path);
+    HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    const FILETIME old{0x12345678u, 0x01C00000u};
+    SetFileTime(file, nullptr, nullptr, &old);
+    CloseHandle(file);
     ExpectBrandFont();
-    FILETIME after = WriteTime(path);
-    EXPECT_EQ(CompareFileTime(&before, &after), 0);
+    const FILETIME after = WriteTime(path);
+    EXPECT_EQ(CompareFileTime(&old, &after), 0);
 
     // One of another size is replaced by the embedded font.
     GraphicsServicesRelease();
@@ -83,20 +80,17 @@ TEST_F(BrandFont, WrittenOnceRegisteredAndRewrittenWhenItsSizeDiffers)
     EXPECT_TRUE(ReadFileBytes(path) == font);
 }
 
-TEST_F(BrandFont, FallsBackToArialBlackWhenRegistrationFails)
+// A kept file that is no font, and a folder too long for the file's name: "Arial Black", and
+// the factories work all the same; no file is written under a cut name.
+TEST_F(BrandFont, FallsBackToArialBlackWhenItCannotBeRegistered)
 {
-    // Same size as the embedded font, so it is kept, but it is no font.
-    WriteFileBytes(path, std::string(EmbeddedFont().size(), 'x'));
+    WriteFileBytes(path, std::string(EmbeddedFont().size(), 'x'));  // the embedded size: kept
     EXPECT_STREQ(BrandFontFamily(), L"Arial Black");
     EXPECT_EQ(BrandFontCollection(), nullptr);
     EXPECT_TRUE(Logged(L"Markenschrift konnte nicht registriert werden (0x"));
-    // The factories work all the same.
-    EXPECT_NE(GetD2DFactory(), nullptr);
-    EXPECT_NE(GetDWriteFactory(), nullptr);
-}
+    EXPECT_TRUE(GetD2DFactory() && GetDWriteFactory());
 
-TEST_F(BrandFont, TooLongAFolderFallsBackWithoutWritingACutName)
-{
+    GraphicsServicesRelease();
     std::wstring deep = std::wstring(folder.Path()) + L"\\" + std::wstring(240 - wcslen(folder.Path()), L'd');
     SettingsSetFolderOverride(deep.c_str());
     EXPECT_STREQ(BrandFontFamily(), L"Arial Black");

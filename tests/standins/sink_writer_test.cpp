@@ -104,6 +104,16 @@ void SetUpStreams(IMFSinkWriter* writer, bool withSound, DWORD* video, DWORD* au
     ASSERT_EQ(writer->BeginWriting(), S_OK);
 }
 
+// A writer at `path` set up as above; the caller owns it (null when it could not be made).
+DWORD video = 0, audio = 0;  // its streams
+IMFSinkWriter* Open(const std::wstring& path, bool withSound = false, bool fragmented = false, bool throttlingOff = true)
+{
+    ComOwner<IMFSinkWriter> writer;
+    EXPECT_EQ(Create(path, &writer, fragmented, throttlingOff), S_OK);
+    if (writer) SetUpStreams(writer.Get(), withSound, &video, &audio);
+    return writer.Detach();
+}
+
 // A bottom-up RGB32 frame, the image's top half red, bottom half blue: in a plain buffer, or in
 // a bottom-up 2-D buffer.
 ComOwner<IMFSample> Frame(int64_t time, int64_t duration = 333'333, bool twoD = false)
@@ -217,7 +227,7 @@ TEST_F(SinkWriterTest, AcceptsWhatTheSystemWriterAcceptsAndRefusesTheRest)
     ComOwner<IMFSinkWriter> writer;
     EXPECT_EQ(Create(folder_.File(L"x.avi"), &writer), MF_E_UNSUPPORTED_BYTESTREAM_TYPE);
     ASSERT_EQ(Create(folder_.File(L"types.mp4"), &writer), S_OK);
-    DWORD video = 9, audio = 9;
+    video = audio = 9;
     EXPECT_EQ(writer->AddStream(VideoType(MFVideoFormat_RGB32, W, H, 30).Get(), &video), MF_E_INVALIDMEDIATYPE);
     EXPECT_EQ(writer->AddStream(AudioType(MFAudioFormat_AAC, 22050, 2).Get(), &audio), MF_E_INVALIDMEDIATYPE);
     ASSERT_EQ(writer->AddStream(VideoType(MFVideoFormat_H264, W, H, 30).Get(), &video), S_OK);
@@ -276,10 +286,8 @@ TEST_F(SinkWriterTest, ScriptedFaults)
     script.writeFault = {VirtualSinkStream::Video, 2, 2, MF_E_NOTACCEPTING};
     VirtualSinkSetScript(script);
     {
-        ComOwner<IMFSinkWriter> writer;
-        ASSERT_EQ(Create(folder_.File(L"busy.mp4"), &writer), S_OK);
-        DWORD video = 0, audio = 0;
-        SetUpStreams(writer.Get(), true, &video, &audio);
+        ComOwner<IMFSinkWriter> writer(Open(folder_.File(L"busy.mp4"), true));
+        ASSERT_TRUE(writer);
         HRESULT results[5];
         for (int i = 0; i < 5; ++i) results[i] = writer->WriteSample(video, Frame(i * 333'333).Get());
         EXPECT_EQ(results[1], S_OK);
@@ -293,10 +301,8 @@ TEST_F(SinkWriterTest, ScriptedFaults)
     script.writeFault = {VirtualSinkStream::Video, 1, 1, E_OUTOFMEMORY};
     VirtualSinkSetScript(script);
     {
-        ComOwner<IMFSinkWriter> writer;
-        ASSERT_EQ(Create(folder_.File(L"memory.mp4"), &writer), S_OK);
-        DWORD video = 0, audio = 0;
-        SetUpStreams(writer.Get(), false, &video, &audio);
+        ComOwner<IMFSinkWriter> writer(Open(folder_.File(L"memory.mp4")));
+        ASSERT_TRUE(writer);
         EXPECT_EQ(writer->WriteSample(video, Frame(0).Get()), S_OK);
         EXPECT_EQ(writer->WriteSample(video, Frame(333'333).Get()), E_OUTOFMEMORY);
         EXPECT_EQ(writer->WriteSample(video, Frame(666'666).Get()), S_OK);
@@ -322,14 +328,13 @@ TEST_F(SinkWriterTest, ScriptedFaults)
     {
         ComOwner<IMFSinkWriter> writer;
         ASSERT_EQ(Create(folder_.File(L"final.mp4"), &writer), S_OK);
-        DWORD video = 0, audio = 0;
         ASSERT_EQ(writer->AddStream(AudioType(MFAudioFormat_AAC, 48000, 2).Get(), &audio), S_OK);
         EXPECT_EQ(writer->SetInputMediaType(audio, AudioType(MFAudioFormat_PCM, 48000, 2).Get(), nullptr), MF_E_INVALIDMEDIATYPE);
         writer.Reset();
-        ASSERT_EQ(Create(folder_.File(L"final.mp4"), &writer), S_OK);
-        SetUpStreams(writer.Get(), false, &video, &audio);
-        EXPECT_EQ(writer->WriteSample(video, Frame(0).Get()), S_OK);
-        EXPECT_EQ(writer->Finalize(), E_FAIL);
+        ComOwner<IMFSinkWriter> finishing(Open(folder_.File(L"final.mp4")));
+        ASSERT_TRUE(finishing);
+        EXPECT_EQ(finishing->WriteSample(video, Frame(0).Get()), S_OK);
+        EXPECT_EQ(finishing->Finalize(), E_FAIL);
     }
     script = {};
     script.beginResult = E_ACCESSDENIED;
@@ -337,7 +342,6 @@ TEST_F(SinkWriterTest, ScriptedFaults)
     {
         ComOwner<IMFSinkWriter> writer;
         ASSERT_EQ(Create(folder_.File(L"begin.mp4"), &writer), S_OK);
-        DWORD video = 0;
         ASSERT_EQ(writer->AddStream(VideoType(MFVideoFormat_H264, W, H, 30).Get(), &video), S_OK);
         ASSERT_EQ(writer->SetInputMediaType(video, VideoType(MFVideoFormat_RGB32, W, H, 30).Get(), nullptr), S_OK);
         EXPECT_EQ(writer->BeginWriting(), E_ACCESSDENIED);
@@ -355,10 +359,8 @@ TEST_F(SinkWriterTest, SlowEncoderBuildsABacklogOnlyWithoutThrottling)
     script.encodeDelayMs = 200;
     VirtualSinkSetScript(script);
     for (bool throttlingOff : {true, false}) {
-        ComOwner<IMFSinkWriter> writer;
-        ASSERT_EQ(Create(folder_.File(L"slow.mp4"), &writer, false, throttlingOff), S_OK);
-        DWORD video = 0, audio = 0;
-        SetUpStreams(writer.Get(), false, &video, &audio);
+        ComOwner<IMFSinkWriter> writer(Open(folder_.File(L"slow.mp4"), false, false, throttlingOff));
+        ASSERT_TRUE(writer);
         for (int i = 0; i < 8; ++i) ASSERT_EQ(writer->WriteSample(video, Frame(i * 333'333).Get()), S_OK);
         MF_SINK_WRITER_STATISTICS stats{};
         stats.cb = sizeof stats;
@@ -381,10 +383,8 @@ TEST_F(SinkWriterTest, WritesAFileThatFfprobeReadsWithTheTimesAsGiven)
     for (bool fragmented : {false, true}) {  // the fragmented file also takes its pictures from 2-D buffers
         SCOPED_TRACE(fragmented ? "fragmented" : "plain");
         std::wstring path = folder_.File(fragmented ? L"frag.mp4" : L"plain.mp4");
-        ComOwner<IMFSinkWriter> writer;
-        ASSERT_EQ(Create(path, &writer, fragmented), S_OK);
-        DWORD video = 0, audio = 0;
-        SetUpStreams(writer.Get(), true, &video, &audio);
+        ComOwner<IMFSinkWriter> writer(Open(path, true, fragmented));
+        ASSERT_TRUE(writer);
         // Irregular frame times (a camera's own), sound from 0.5 s with a gap.
         const int64_t times[] = {0, 1'000'000, 2'500'000, 2'600'000, 30'000'000, 31'000'000};
         uint64_t grown = FileSize(path);
@@ -452,10 +452,8 @@ TEST_F(SinkWriterTest, AFullDiskFailsTheWritesWithTheSystemsError)
 {
     FullDisk disk;
     if (!disk.ready_) GTEST_SKIP() << "no tmpfs drive (mount needs root): " << disk.why_;
-    ComOwner<IMFSinkWriter> writer;
-    ASSERT_EQ(Create(L"Q:\\full.mp4", &writer), S_OK);
-    DWORD video = 0, audio = 0;
-    SetUpStreams(writer.Get(), false, &video, &audio);
+    ComOwner<IMFSinkWriter> writer(Open(L"Q:\\full.mp4"));
+    ASSERT_TRUE(writer);
     HRESULT hr = S_OK;
     int written = 0;
     for (; written < 1000 && SUCCEEDED(hr); ++written) {

@@ -1,4 +1,4 @@
-#include "tests/frames/stab_reference.h"
+#include "bench/stab_reference.h"
 
 #include <cmath>
 
