@@ -259,7 +259,7 @@ TEST_F(CameraControlTest, AMacroStreamErrorIsACameraErrorWhileWideStaysLive)
     EXPECT_EQ(Statuses(), (Values{STATUS_LIVE, STATUS_CAMERA_ERROR}));
 }
 
-TEST_F(CameraControlTest, AQuitArrivingWithAStartEndsTheThreadWithoutStartingTheCameras)
+TEST_F(CameraControlTest, AQuitWithAStartEndsTheThreadAndAThreadThatHangsIsLeftBehindWithAllItUses)
 {
     CaptureSetTimeScaleForTest(1);  // no image check during the test
     VirtualDevice silentWide = WideCamera();
@@ -268,23 +268,95 @@ TEST_F(CameraControlTest, AQuitArrivingWithAStartEndsTheThreadWithoutStartingThe
     InitControl(WIDE_ID, MACRO_ID);
     StartLive();
 
-    // Holds the control thread inside its device check while the start and the quit arrive.
+    // Holds the control thread inside its device check (a camera went away) until `release`.
     RecorderProbe& probe = Recorder();
-    probe.holdNextCall = true;
-    VirtualDeviceRemove(macroHandle_);
-    ASSERT_TRUE(PumpUntil([&] { return WaitForSingleObject(probe.holding, 0) == WAIT_OBJECT_0; }));
+    const auto holdInDeviceCheck = [&] {
+        probe.holdNextCall = true;
+        VirtualDeviceRemove(macroHandle_);  // its notice reaches the control through this thread's window
+        return PumpUntil([&] { return WaitForSingleObject(probe.holding, 0) == WAIT_OBJECT_0; });
+    };
+    ASSERT_TRUE(holdInDeviceCheck());
     CaptureStart();
     std::thread releaser([&] {
         Sleep(200);
         SetEvent(probe.release);
     });
-    CaptureShutdown();
+    EXPECT_TRUE(CaptureShutdown());  // the quit wins over the start that came with it
     releaser.join();
-    PumpFor(0);
+    EXPECT_TRUE(WaitForStatus(STATUS_STOPPED));
     EXPECT_EQ(Lives(), (Values{1, 0}));
-    EXPECT_EQ(Statuses().back(), STATUS_STOPPED);
     EXPECT_EQ(CountLoggedPrefix(L"Kamera 0 konfiguriert"), 1);
-    EXPECT_EQ(CountLoggedPrefix(L"Kamera-Steuerthread reagiert nicht"), 0);
+
+    // A thread that does not end within the shutdown's wait keeps its readers, its wake event and
+    // Media Foundation; starts are refused honestly until it has ended.
+    ReplugMacro();
+    StartLive();
+    ASSERT_TRUE(holdInDeviceCheck());
+    CaptureSetTimeScaleForTest(100);  // the shutdown waits 100 ms
+    EXPECT_FALSE(CaptureShutdown());
+    EXPECT_EQ(CountLogged(LOG_WARN, L"Kamera-Steuerthread reagiert nicht \u2014 Beenden ohne Aufr\u00e4umen"), 1);
+    EXPECT_EQ(CaptureReaderLiveCount(), 2);
+    CaptureStart();
+    EXPECT_TRUE(WaitForStatus(STATUS_CAMERA_ERROR));
+    EXPECT_EQ(CountLoggedPrefix(L"Kamera-Steuerthread h\u00e4ngt noch"), 1);
+    SetEvent(probe.release);
+    ASSERT_TRUE(PumpUntil([] { return CaptureShutdown(); }));  // once it has ended, all goes
+    EXPECT_EQ(CaptureReaderLiveCount(), 0);
+    CaptureSetTimeScaleForTest(1);
+    ReplugMacro();
+    StartLive();  // and a new thread starts
+    EXPECT_EQ(CountLoggedPrefix(L"Kamera 0 konfiguriert"), 3);
+}
+
+// Threads racing the UI: a stream error against a stop, a start's copy of the device ids
+// against the UI swapping the roles.
+TEST_F(CameraControlTest, TheLastStatusPostedIsTheCurrentOneAndDeviceIdsAreCopiedWhole)
+{
+    CaptureSetNotifyWindow(window_);
+    constexpr int ROUNDS = 300;
+    std::atomic<int> round{0}, done{0};
+    const auto racer = [&](uint32_t status) {
+        for (int r = 1; r <= ROUNDS; ++r) {
+            while (round.load() < r) SwitchToThread();
+            CaptureSetStatus(status);
+            ++done;
+        }
+    };
+    std::thread error(racer, STATUS_CAMERA_ERROR), stop(racer, STATUS_STOPPED);
+    std::vector<uint32_t> finals;
+    for (int r = 1; r <= ROUNDS; ++r) {
+        CaptureSetStatus(STATUS_SEARCHING);  // both racers then change it and post
+        round = r;
+        while (done.load() < 2 * r) SwitchToThread();
+        finals.push_back(CaptureGetStatus());
+    }
+    error.join();
+    stop.join();
+    ASSERT_TRUE(PumpUntil([&] { return Statuses().size() >= 3 * ROUNDS; }));
+    const Values statuses = Statuses();
+    ASSERT_EQ(statuses.size(), 3u * ROUNDS);
+    int wrong = 0;
+    for (int r = 0; r < ROUNDS; ++r) wrong += statuses[3 * r + 2] != finals[r];
+    EXPECT_EQ(wrong, 0) << "rounds whose last message differs from the status";
+
+    const std::wstring first(400, L'a'), second(400, L'b');
+    wcscpy(Settings.wideDeviceID, first.c_str());
+    wcscpy(Settings.macroDeviceID, second.c_str());
+    std::atomic<bool> swapping{true};
+    std::thread ui([&] {
+        for (int i = 0; i < 100; ++i) CameraSwapRoles();
+        swapping = false;
+    });
+    int copies = 0, torn = 0;
+    while (swapping.load()) {
+        CaptureResolveDeviceIds();  // this thread stands in for the control thread
+        const std::wstring wide = CaptureActiveIds().wide, macro = CaptureActiveIds().macro;
+        torn += !((wide == first && macro == second) || (wide == second && macro == first));
+        ++copies;
+    }
+    ui.join();
+    EXPECT_GT(copies, 0);
+    EXPECT_EQ(torn, 0) << "of " << copies << " copies";
 }
 
 TEST_F(CameraControlTest, TwoHundredStartStopCyclesLeaveNothingBehind)
@@ -313,6 +385,21 @@ TEST_F(CameraControlTest, TwoHundredStartStopCyclesLeaveNothingBehind)
     EXPECT_LE(OpenHandleCount(), handlesBefore + 4);
 }
 
+// The main window procedure, and on WM_DESTROY a count of capture's reports still queued for the
+// window once it has shut down (none may be posted after its destruction began).
+int reportsQueuedAtDestroy = -1;
+LRESULT CALLBACK WatchedMainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const LRESULT result = MainWindowProc(window, message, wParam, lParam);
+    if (message == WM_DESTROY) {
+        MSG queued;
+        reportsQueuedAtDestroy = 0;
+        while (PeekMessageW(&queued, window, WM_APP_STATUS, WM_APP_LIVE, PM_REMOVE))
+            reportsQueuedAtDestroy += queued.message != WM_QUIT;  // the shutdown's quit passes any filter
+    }
+    return result;
+}
+
 // The control behind the real main window procedure, under a class name of its own so that it
 // cannot meet the shell tests' window class.
 TEST_F(CameraControlTest, TheHeadsetGoesLiveWithRisingFrameCountersAndASwapRestartsItTheOtherWayRound)
@@ -326,7 +413,7 @@ TEST_F(CameraControlTest, TheHeadsetGoesLiveWithRisingFrameCountersAndASwapResta
     wcscpy(Settings.macroDeviceID, cameras[1].id);
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof(windowClass);
-    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.lpfnWndProc = WatchedMainWindowProc;
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = L"MIRU_CAPTURE_MAIN";
     RegisterClassExW(&windowClass);
@@ -359,7 +446,23 @@ TEST_F(CameraControlTest, TheHeadsetGoesLiveWithRisingFrameCountersAndASwapResta
     ASSERT_TRUE(PumpUntil([] { return !UiState.live; }));
     ASSERT_TRUE(PumpUntil([] { return UiState.live; }));
     EXPECT_EQ(CountLogged(LOG_INFO, L"Kamera 0 konfiguriert: HD USB Camera #2"), 1);
+
+    // Closing while live, with a worker posting texts to the window all along: the cameras stop
+    // without reporting to the window, and every text is freed.
+    ASSERT_TRUE(PumpUntil([] { return UiState.status == STATUS_LIVE; }));  // the last report before
+    const int32_t textsBefore = AppMessageTextsOutstanding();
+    std::atomic<bool> posting{true};
+    std::atomic<int> posted{0};
+    std::thread poster([&] {
+        while (posting.load())
+            if (PostAppMessageText(WM_APP_STATUS_DETAIL, 0, L"Detail")) ++posted;
+    });
+    while (posted.load() < 10) Sleep(1);  // not pumped: the queue holds texts when the window goes
     main.reset();
+    posting = false;
+    poster.join();
+    EXPECT_EQ(AppMessageTextsOutstanding(), textsBefore);
+    EXPECT_EQ(reportsQueuedAtDestroy, 0);
     EXPECT_FALSE(CaptureIsLive());
     EXPECT_EQ(CountLogged(LOG_EVENT, L"Kamera-Sessions gestoppt"), 2);
 }

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "capture/preview.h"
@@ -251,6 +252,45 @@ TEST_F(CaptureReaderTest, PreviewKeepsItsNewestFrameToItselfAndAFlushThatNeverEn
     EXPECT_EQ(frame->refCount.load(), 1);    // the caller's reference outlives the preview
     FrameRelease(frame);
     EXPECT_EQ(CountLoggedPrefix(L"Kamera 3"), 0);  // the preview logs as a preview
+}
+
+// The device answers the flush beside a sample callback still under way, as Media Foundation may.
+TEST_F(CaptureReaderTest, AStopWaitsForASampleCallbackUnderWayWhichThenDeliversNothing)
+{
+    VirtualDevice camera = PatternCamera(L"cam", L"Cam");
+    camera.flushBesideSample = 1;
+    VirtualDeviceAdd(camera);
+    RecorderProbe& probe = Recorder();
+    probe.active = true;
+    const auto workersEnded = [] { return PumpUntil([] { return VirtualDevicesCounters().readerThreadsLive == 0; }); };
+
+    // Held while it asks whether a recording runs, and let go once the stop has begun.
+    CaptureReader* reader = Start(READER_ROLE_WIDE, L"cam");
+    ASSERT_NE(reader, nullptr);
+    CaptureReader* held = reader;
+    probe.holdNextCall = true;
+    ASSERT_EQ(WaitForSingleObject(probe.holding, 20000), WAIT_OBJECT_0);
+    const size_t handedBefore = probe.Videos().size();
+    std::thread stopper([&] {
+        CaptureReaderStop(&reader);
+        FrameClearPublished();  // as the control does after stopping
+    });
+    ASSERT_TRUE(PumpUntil([&] { return held->reading.load() == 0; }));  // the callback keeps it alive
+    SetEvent(probe.release);
+    stopper.join();
+    ASSERT_TRUE(workersEnded());
+    EXPECT_EQ(FrameAcquireLatest(SLOT_WIDE), nullptr);
+    EXPECT_EQ(probe.Videos().size(), handedBefore);
+    EXPECT_EQ(CountLoggedPrefix(L"Kamera-Reader"), 0);
+
+    // Held inside the hand-off itself: the stop waits for it, bounded, and says so.
+    reader = Start(READER_ROLE_WIDE, L"cam");
+    probe.holdNextSubmit = true;
+    ASSERT_EQ(WaitForSingleObject(probe.holding, 20000), WAIT_OBJECT_0);
+    CaptureReaderStop(&reader);
+    EXPECT_EQ(CountLogged(LOG_WARN, L"Kamera-Reader: Sample-Callback l\u00e4uft noch beim Stoppen"), 1);
+    SetEvent(probe.release);
+    ASSERT_TRUE(workersEnded());
 }
 
 }  // namespace
