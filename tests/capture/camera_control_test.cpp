@@ -1,6 +1,6 @@
 // The camera control thread against scripted virtual devices, watched through the messages
-// posted to a window and through the log: every transition of its state table, the edge cases
-// around commands, hot-plug and the no-image check, 200 start/stop cycles without leaks, and the
+// posted to a window and through the log: its state table, hot-plug and the no-image check, a
+// thread that hangs at shutdown, racing threads, start/stop cycles without leaks, and the
 // control behind the real main window procedure.
 #include "app/actions.h"
 #include <windows.h>
@@ -35,12 +35,6 @@ VirtualDevice MacroCamera()
     return PatternCamera(MACRO_ID, L"Macro Cam", 48, 36);
 }
 
-// `ms` of the control's clock running `scale` times faster, as a real pumping time.
-DWORD Scaled(uint32_t ms, double scale = 10)
-{
-    return static_cast<DWORD>(ms / scale);
-}
-
 class CameraControlTest : public CaptureTest {
 protected:
     int32_t macroHandle_ = -1;
@@ -66,45 +60,44 @@ protected:
     {
         return PumpUntil([&] { return !Statuses().empty() && Statuses().back() == status; });
     }
+    // Camera activations listed so far (each search attempt and device check lists every camera).
+    static int32_t Listings() { return VirtualDevicesCounters().activatesFreed; }
 };
 
-TEST_F(CameraControlTest, BothCamerasGoLivePassTheImageCheckAndStopAndRestartOnCommand)
+TEST_F(CameraControlTest, BothCamerasGoLiveAndRestartOnCommandTwoHundredTimesWithoutLeaks)
 {
+    CaptureSetTimeScaleForTest(40);
     PlugBoth();
     PlugQuietly(VirtualMicrophone(MIC_ID, L"Headset Mic", SceneKind::Tone));
     InitControl(L"", L"", MIC_ID);  // empty camera roles take the free cameras
-    StartLive();
+    StartLive();  // the first start creates what lives for the whole process
     EXPECT_EQ(CountLogged(LOG_EVENT, L"2 Kameras live \u00b7 Mikrofon aktiv"), 1);
     EXPECT_EQ(CountLogged(LOG_INFO, L"Kamera 0 konfiguriert: Wide Cam"), 1);
     EXPECT_EQ(CountLogged(LOG_INFO, L"Kamera 1 konfiguriert: Macro Cam"), 1);
-    EXPECT_EQ(CountLogged(LOG_INFO, L"Mikrofon eingebunden: Headset Mic"), 1);
-    IMFMediaType* audio = CaptureAcquireAudioMediaType();
-    EXPECT_NE(audio, nullptr);
-    if (audio) audio->Release();
-    PumpFor(Scaled(3 * CONTROL_NO_IMAGE_CHECK_MS));  // well past the image check
-    EXPECT_EQ(Statuses(), Values{STATUS_LIVE});
-    EXPECT_EQ(CountLoggedPrefix(L"Kamera ohne Bild"), 0);
-    EXPECT_GT(CaptureGetMicLevel(), 0.0f);
-
-    CaptureStop();  // stop and start in one go restart the cameras
-    CaptureStart();
-    ASSERT_EQ(WaitForPosted(WM_APP_LIVE, 2), 1);
+    ASSERT_TRUE(PumpUntil([] { return CaptureGetMicLevel() > 0.0f; }));
+    const DWORD handlesBefore = OpenHandleCount();
+    for (size_t i = 1; i <= 200 && !HasFatalFailure(); ++i) {
+        CaptureStop();  // stop and start in one go restart the cameras
+        CaptureStart();
+        ASSERT_EQ(WaitForPosted(WM_APP_LIVE, 2 * i), 1) << i;
+    }
     ASSERT_TRUE(WaitForStatus(STATUS_LIVE));
-    EXPECT_EQ(CountLogged(LOG_EVENT, L"2 Kameras live \u00b7 Mikrofon aktiv"), 2);
-    CaptureStop();  // stopped, reported, the microphone forgotten
+    CaptureStop();  // stopped, reported, the microphone forgotten, nothing left behind
     ASSERT_TRUE(WaitForStatus(STATUS_STOPPED));
-    EXPECT_EQ(Lives(), (Values{1, 0, 1, 0}));
-    EXPECT_EQ(CountLogged(LOG_EVENT, L"Kamera-Sessions gestoppt"), 2);
+    EXPECT_EQ(Lives().size(), 402u);
+    ASSERT_TRUE(PumpUntil([] { return VirtualDevicesCounters().readerThreadsLive == 0; }));
     EXPECT_EQ(CaptureReaderLiveCount(), 0);
+    EXPECT_EQ(VirtualDevicesCounters().sourcesLive, 0);
+    EXPECT_EQ(FrameLiveCount(), 0);
+    EXPECT_LE(OpenHandleCount(), handlesBefore + 4);
     EXPECT_EQ(CaptureAcquireAudioMediaType(), nullptr);
     EXPECT_EQ(CaptureGetMicLevel(), 0.0f);
-    EXPECT_EQ(FrameAcquireLatest(SLOT_WIDE), nullptr);
 
     CaptureStop();  // idle and not searching: no status
     VirtualDevicesRemoveAll();
     CaptureStart();
     ASSERT_TRUE(WaitForStatus(STATUS_SEARCHING));
-    EXPECT_EQ(Statuses(), (Values{STATUS_LIVE, STATUS_STOPPED, STATUS_LIVE, STATUS_STOPPED, STATUS_SEARCHING}));
+    EXPECT_EQ(Statuses().size(), 403u);  // live, 200 times stopped and live, stopped, searching
 }
 
 TEST_F(CameraControlTest, AMissingCameraIsSearchedForSixtyTimesAndStartsWhenPluggedIn)
@@ -112,43 +105,40 @@ TEST_F(CameraControlTest, AMissingCameraIsSearchedForSixtyTimesAndStartsWhenPlug
     CaptureSetTimeScaleForTest(40);
     PlugQuietly(WideCamera());
     InitControl(WIDE_ID, MACRO_ID, MIC_ID);  // a microphone that is not there
-    const int32_t listedBefore = VirtualDevicesCounters().activatesFreed;
+    const int32_t listedBefore = Listings();
     CaptureStart();
     ASSERT_TRUE(WaitForStatus(STATUS_NO_CAMERAS));
     // Each attempt lists the cameras once; only the Wide camera is there, and it is not started alone.
-    EXPECT_EQ(VirtualDevicesCounters().activatesFreed - listedBefore, 60);
+    EXPECT_EQ(Listings() - listedBefore, 60);
     EXPECT_EQ(CountLogged(LOG_WARN, L"Kameras nicht erkannt \u2014 beide anstecken; bei Bedarf neu starten."), 1);
     EXPECT_EQ(Statuses(), (Values{STATUS_SEARCHING, STATUS_NO_CAMERAS}));
-    EXPECT_EQ(CountLoggedPrefix(L"Kamera 0 konfiguriert"), 0);
 
-    PumpFor(Scaled(10 * CONTROL_SEARCH_STEP_MS, 40));
-    EXPECT_EQ(VirtualDevicesCounters().activatesFreed - listedBefore, 60);  // idle: no more attempts
     ReplugMacro();
     ASSERT_TRUE(WaitForStatus(STATUS_LIVE));
+    // Two cameras each for the device check and the one attempt: the search had ended.
+    EXPECT_EQ(Listings() - listedBefore, 64);
     EXPECT_EQ(Statuses(), (Values{STATUS_SEARCHING, STATUS_NO_CAMERAS, STATUS_LIVE}));
     EXPECT_EQ(CountLogged(LOG_EVENT, L"Kamera angeschlossen: Macro Cam"), 1);
     EXPECT_EQ(CountLogged(LOG_EVENT, L"Kamera angeschlossen: Wide Cam"), 0);  // it was there all along
-    EXPECT_EQ(CountLogged(LOG_EVENT, L"2 Kameras live"), 1);
     EXPECT_EQ(CountLoggedPrefix(L"Mikrofon"), 0);  // the absent microphone is ignored without a word
 }
 
-TEST_F(CameraControlTest, NothingStartsWithoutTwoDistinctBoundCameras)
+TEST_F(CameraControlTest, NothingStartsWithoutTwoDistinctBoundCamerasNorWithAReaderThatCannotOpen)
 {
     struct Case {
-        const char* what;
         bool plugWide;
-        const wchar_t *wideId, *macroId;              // in the settings
-        const wchar_t *activeWide, *activeMacro;      // bound for this start
+        const wchar_t *wideId, *macroId;          // in the settings
+        const wchar_t *activeWide, *activeMacro;  // bound for this start
     };
     const Case cases[] = {
-        {"both roles on one camera", true, WIDE_ID, WIDE_ID, WIDE_ID, WIDE_ID},
-        {"one camera, both roles empty", false, L"", L"", MACRO_ID, L""},
-        {"Wide bound but unplugged", false, WIDE_ID, L"", WIDE_ID, MACRO_ID},
+        {true, WIDE_ID, WIDE_ID, WIDE_ID, WIDE_ID},   // both roles on one camera
+        {false, L"", L"", MACRO_ID, L""},             // one camera, both roles empty
+        {false, WIDE_ID, L"", WIDE_ID, MACRO_ID},     // Wide bound but unplugged
     };
     CaptureSetTimeScaleForTest(40);
     InitControl();
     for (const Case& test : cases) {
-        SCOPED_TRACE(test.what);
+        SCOPED_TRACE(testing::Message() << "case " << (&test - cases));
         VirtualDevicesRemoveAll();
         if (test.plugWide) PlugQuietly(WideCamera());
         PlugQuietly(MacroCamera());
@@ -161,27 +151,27 @@ TEST_F(CameraControlTest, NothingStartsWithoutTwoDistinctBoundCameras)
         EXPECT_STREQ(CaptureActiveIds().wide, test.activeWide);
         EXPECT_STREQ(CaptureActiveIds().macro, test.activeMacro);
         EXPECT_STREQ(Settings.wideDeviceID, test.wideId);  // the automatic choice is for this start only
-        EXPECT_STREQ(Settings.macroDeviceID, test.macroId);
     }
     EXPECT_EQ(CountLoggedPrefix(L"Kamera 0 konfiguriert"), 0);
-    EXPECT_EQ(CountLoggedPrefix(L"Kamera 1 konfiguriert"), 0);
     EXPECT_EQ(VirtualDevicesCounters().sourcesLive, 0);
-}
 
-TEST_F(CameraControlTest, AReaderThatCannotOpenIsACameraErrorRetriedWithinTheSearch)
-{
+    // A Macro camera without any format: a camera error, retried within the search.
     VirtualDevice broken = MacroCamera();
-    broken.modeCount = 0;  // offers no format at all
+    broken.modeCount = 0;
+    VirtualDevicesRemoveAll();
     PlugBoth(WideCamera(), broken);
-    InitControl(WIDE_ID, MACRO_ID);
+    wcscpy(Settings.wideDeviceID, WIDE_ID);
+    wcscpy(Settings.macroDeviceID, MACRO_ID);
+    ClearPosted();
+    CaptureSetTimeScaleForTest(10);
     CaptureStart();
     ASSERT_TRUE(PumpUntil([] { return CountLogged(LOG_ERROR, L"Video-Sessions konnten nicht konfiguriert werden") >= 2; }));
     EXPECT_EQ(Statuses(), Values{STATUS_CAMERA_ERROR});
     EXPECT_GE(CountLoggedPrefix(L"Kamera 1 (Macro Cam): 0x"), 2);
-    EXPECT_TRUE(Lives().empty());
     CaptureStop();
     ASSERT_TRUE(WaitForStatus(STATUS_STOPPED));
     EXPECT_EQ(CaptureReaderLiveCount(), 0);  // the Wide reader of each attempt was stopped again
+    EXPECT_TRUE(Lives().empty());
 }
 
 TEST_F(CameraControlTest, ACameraWithoutImageIsRestartedThreeTimesThenReported)
@@ -202,8 +192,6 @@ TEST_F(CameraControlTest, ACameraWithoutImageIsRestartedThreeTimesThenReported)
     EXPECT_EQ(CountLogged(LOG_ERROR, L"Kamera liefert kein Bild (Wide:1 Macro:0) \u2014 bitte USB-Verbindung/Hub "
                                      L"pr\u00fcfen und neu starten (\u21bb)."),
               1);
-    PumpFor(Scaled(2 * CONTROL_NO_IMAGE_CHECK_MS, 5));  // no further check while live
-    EXPECT_EQ(Statuses().size(), 8u);
     EXPECT_TRUE(CaptureIsLive());
 
     // A stop resets the restart count: the next start gets three restarts again.
@@ -214,7 +202,6 @@ TEST_F(CameraControlTest, ACameraWithoutImageIsRestartedThreeTimesThenReported)
 
 TEST_F(CameraControlTest, UnpluggingTheMacroCameraWhileRecordingStopsTheRecordingAndSearches)
 {
-    CaptureSetTimeScaleForTest(1);  // real waits: the pauses below count real search steps
     PlugBoth();
     InitControl();
     StartLive();
@@ -226,16 +213,14 @@ TEST_F(CameraControlTest, UnpluggingTheMacroCameraWhileRecordingStopsTheRecordin
     EXPECT_EQ(CountLogged(LOG_ERROR, L"Kamera getrennt: Macro Cam \u2014 USB-Verbindung/Hub pr\u00fcfen"), 1);
     EXPECT_TRUE(WaitForStatus(STATUS_DISCONNECTED));
     EXPECT_EQ(FrameAcquireLatest(SLOT_MACRO), nullptr);
-    PumpFor(3 * CONTROL_SEARCH_STEP_MS);  // several search attempts: the error stays while the camera is away
+    const int32_t listed = Listings();  // three search attempts: the error stays while the camera is away
+    ASSERT_TRUE(PumpUntil([&] { return Listings() >= listed + 3; }));
     EXPECT_EQ(Statuses().back(), STATUS_DISCONNECTED);
     Recorder().active = false;
 
     ReplugMacro();
     ASSERT_EQ(WaitForPosted(WM_APP_LIVE, 1), 1);
     EXPECT_TRUE(WaitForStatus(STATUS_LIVE));
-    // The line comes from the device check only while not live; a search attempt that finds the
-    // camera first (a loaded machine) brings it live before the check runs.
-    EXPECT_LE(CountLogged(LOG_EVENT, L"Kamera angeschlossen: Macro Cam"), 1);
     EXPECT_EQ(Posted(WM_APP_STOP_RECORDING).size(), 1u);
 }
 
@@ -248,18 +233,21 @@ TEST_F(CameraControlTest, AMacroStreamErrorIsACameraErrorWhileWideStaysLive)
     StartLive();
     ASSERT_TRUE(WaitForStatus(STATUS_CAMERA_ERROR));
     EXPECT_EQ(CountLogged(LOG_ERROR, L"Kamera 1: Stream-Fehler (0xC00D3704) \u2014 USB-Verbindung pr\u00fcfen"), 1);
-    PumpFor(Scaled(2 * CONTROL_NO_IMAGE_CHECK_MS));  // past the image check, which passes
-    uint32_t counts[2];
+    // Wide frames go on well past the image check (120 a second), which passes; Macro's do not.
+    uint32_t counts[2], wide = 0, macro = 0;
     FrameTakePublishCounts(counts);
-    PumpFor(200);
-    FrameTakePublishCounts(counts);
-    EXPECT_GT(counts[SLOT_WIDE], 0u);
-    EXPECT_EQ(counts[SLOT_MACRO], 0u);
+    ASSERT_TRUE(PumpUntil([&] {
+        FrameTakePublishCounts(counts);
+        wide += counts[SLOT_WIDE];
+        macro += counts[SLOT_MACRO];
+        return wide >= 80;
+    }));
+    EXPECT_EQ(macro, 0u);
     EXPECT_EQ(Lives(), Values{1});
     EXPECT_EQ(Statuses(), (Values{STATUS_LIVE, STATUS_CAMERA_ERROR}));
 }
 
-TEST_F(CameraControlTest, AQuitWithAStartEndsTheThreadAndAThreadThatHangsIsLeftBehindWithAllItUses)
+TEST_F(CameraControlTest, AThreadThatHangsAtShutdownIsLeftBehindWithAllItUsesAndItsQuitWinsOverAStart)
 {
     CaptureSetTimeScaleForTest(1);  // no image check during the test
     VirtualDevice silentWide = WideCamera();
@@ -268,44 +256,29 @@ TEST_F(CameraControlTest, AQuitWithAStartEndsTheThreadAndAThreadThatHangsIsLeftB
     InitControl(WIDE_ID, MACRO_ID);
     StartLive();
 
-    // Holds the control thread inside its device check (a camera went away) until `release`.
+    // Held inside its device check (a camera went away) until `release`.
     RecorderProbe& probe = Recorder();
-    const auto holdInDeviceCheck = [&] {
-        probe.holdNextCall = true;
-        VirtualDeviceRemove(macroHandle_);  // its notice reaches the control through this thread's window
-        return PumpUntil([&] { return WaitForSingleObject(probe.holding, 0) == WAIT_OBJECT_0; });
-    };
-    ASSERT_TRUE(holdInDeviceCheck());
+    probe.holdNextCall = true;
+    VirtualDeviceRemove(macroHandle_);  // its notice reaches the control through this thread's window
+    ASSERT_TRUE(PumpUntil([&] { return WaitForSingleObject(probe.holding, 0) == WAIT_OBJECT_0; }));
     CaptureStart();
-    std::thread releaser([&] {
-        Sleep(200);
-        SetEvent(probe.release);
-    });
-    EXPECT_TRUE(CaptureShutdown());  // the quit wins over the start that came with it
-    releaser.join();
-    EXPECT_TRUE(WaitForStatus(STATUS_STOPPED));
-    EXPECT_EQ(Lives(), (Values{1, 0}));
-    EXPECT_EQ(CountLoggedPrefix(L"Kamera 0 konfiguriert"), 1);
-
-    // A thread that does not end within the shutdown's wait keeps its readers, its wake event and
-    // Media Foundation; starts are refused honestly until it has ended.
-    ReplugMacro();
-    StartLive();
-    ASSERT_TRUE(holdInDeviceCheck());
     CaptureSetTimeScaleForTest(100);  // the shutdown waits 100 ms
     EXPECT_FALSE(CaptureShutdown());
     EXPECT_EQ(CountLogged(LOG_WARN, L"Kamera-Steuerthread reagiert nicht \u2014 Beenden ohne Aufr\u00e4umen"), 1);
-    EXPECT_EQ(CaptureReaderLiveCount(), 2);
-    CaptureStart();
+    EXPECT_EQ(CaptureReaderLiveCount(), 2);  // nothing it uses is taken away
+    CaptureStart();  // refused honestly while it hangs
     EXPECT_TRUE(WaitForStatus(STATUS_CAMERA_ERROR));
     EXPECT_EQ(CountLoggedPrefix(L"Kamera-Steuerthread h\u00e4ngt noch"), 1);
-    SetEvent(probe.release);
+
+    SetEvent(probe.release);  // it takes the start and the quit together: the quit wins
     ASSERT_TRUE(PumpUntil([] { return CaptureShutdown(); }));  // once it has ended, all goes
+    EXPECT_TRUE(WaitForStatus(STATUS_STOPPED));
+    EXPECT_EQ(Lives(), (Values{1, 0}));
     EXPECT_EQ(CaptureReaderLiveCount(), 0);
     CaptureSetTimeScaleForTest(1);
     ReplugMacro();
-    StartLive();  // and a new thread starts
-    EXPECT_EQ(CountLoggedPrefix(L"Kamera 0 konfiguriert"), 3);
+    StartLive();  // a new thread starts
+    EXPECT_EQ(CountLoggedPrefix(L"Kamera 0 konfiguriert"), 2);
 }
 
 // Threads racing the UI: a stream error against a stop, a start's copy of the device ids
@@ -355,34 +328,7 @@ TEST_F(CameraControlTest, TheLastStatusPostedIsTheCurrentOneAndDeviceIdsAreCopie
         ++copies;
     }
     ui.join();
-    EXPECT_GT(copies, 0);
     EXPECT_EQ(torn, 0) << "of " << copies << " copies";
-}
-
-TEST_F(CameraControlTest, TwoHundredStartStopCyclesLeaveNothingBehind)
-{
-    CaptureSetTimeScaleForTest(40);
-    PlugBoth();
-    PlugQuietly(VirtualMicrophone(MIC_ID, L"Headset Mic", SceneKind::Tone));
-    InitControl(L"", L"", MIC_ID);
-    auto cycle = [&](size_t index) {
-        CaptureStart();
-        ASSERT_EQ(WaitForPosted(WM_APP_LIVE, 2 * index), 1) << index;
-        CaptureStop();
-        ASSERT_EQ(WaitForPosted(WM_APP_LIVE, 2 * index + 1), 0) << index;
-    };
-    cycle(0);  // the first start creates what lives for the whole process
-    PumpFor(50);
-    const DWORD handlesBefore = OpenHandleCount();
-    for (size_t i = 1; i <= 200 && !HasFatalFailure(); ++i) cycle(i);
-    ASSERT_TRUE(WaitForStatus(STATUS_STOPPED));
-    PumpUntil([] { return VirtualDevicesCounters().readersLive == 0 && VirtualDevicesCounters().readerThreadsLive == 0; },
-              5000);
-    EXPECT_EQ(CaptureReaderLiveCount(), 0);
-    EXPECT_EQ(VirtualDevicesCounters().readersLive, 0);
-    EXPECT_EQ(VirtualDevicesCounters().sourcesLive, 0);
-    EXPECT_EQ(FrameLiveCount(), 0);
-    EXPECT_LE(OpenHandleCount(), handlesBefore + 4);
 }
 
 // The main window procedure, and on WM_DESTROY a count of capture's reports still queued for the
@@ -402,7 +348,7 @@ LRESULT CALLBACK WatchedMainWindowProc(HWND window, UINT message, WPARAM wParam,
 
 // The control behind the real main window procedure, under a class name of its own so that it
 // cannot meet the shell tests' window class.
-TEST_F(CameraControlTest, TheHeadsetGoesLiveWithRisingFrameCountersAndASwapRestartsItTheOtherWayRound)
+TEST_F(CameraControlTest, TheHeadsetGoesLiveASwapRestartsItTheOtherWayRoundAndClosingReportsNothing)
 {
     CaptureSetTimeScaleForTest(1);
     VirtualDevicesSetTimeScale(1);
@@ -429,27 +375,16 @@ TEST_F(CameraControlTest, TheHeadsetGoesLiveWithRisingFrameCountersAndASwapResta
     ASSERT_TRUE(PumpUntil([] { return UiState.live && UiState.framesWide > 0 && UiState.framesMacro > 0; }));
     EXPECT_EQ(UiState.status, STATUS_LIVE);
     EXPECT_EQ(CountLogged(LOG_INFO, L"Kamera 0 konfiguriert: HD USB Camera #1"), 1);
-    UiState.framesWide = UiState.framesMacro = 0;  // the next counting period counts again
-    ASSERT_TRUE(PumpUntil([] { return UiState.framesWide > 0 && UiState.framesMacro > 0; }));
 
-    UiState.cockpitVisible = false;
     SwapCameras();
     EXPECT_STREQ(Settings.wideDeviceID, cameras[1].id);
-    EXPECT_STREQ(Settings.macroDeviceID, cameras[0].id);
-    EXPECT_TRUE(UiState.cockpitVisible);
-    const std::string file = ReadFileBytes(folder_->File(L"settings.ini"));
-    const std::wstring text(reinterpret_cast<const wchar_t*>(file.data()), file.size() / sizeof(wchar_t));
-    EXPECT_NE(text.find(L"wideDeviceID=" + std::wstring(cameras[1].id)), std::wstring::npos);
-    EXPECT_NE(text.find(L"macroDeviceID=" + std::wstring(cameras[0].id)), std::wstring::npos);
-    EXPECT_EQ(CountLogged(LOG_EVENT, L"Kameras getauscht (Wide \u2194 Macro)"), 1);
     // The main window's restart timer starts the cameras again, the former Macro camera as Wide.
     ASSERT_TRUE(PumpUntil([] { return !UiState.live; }));
-    ASSERT_TRUE(PumpUntil([] { return UiState.live; }));
+    ASSERT_TRUE(PumpUntil([] { return UiState.live && UiState.status == STATUS_LIVE; }));
     EXPECT_EQ(CountLogged(LOG_INFO, L"Kamera 0 konfiguriert: HD USB Camera #2"), 1);
 
     // Closing while live, with a worker posting texts to the window all along: the cameras stop
     // without reporting to the window, and every text is freed.
-    ASSERT_TRUE(PumpUntil([] { return UiState.status == STATUS_LIVE; }));  // the last report before
     const int32_t textsBefore = AppMessageTextsOutstanding();
     std::atomic<bool> posting{true};
     std::atomic<int> posted{0};

@@ -56,20 +56,14 @@ TEST(FormatChoice, SizeComesBeforeRateAndThirtyIsPreferred)
 {
     const NativeFormatInfo noSize{false, 0, 0, true, 30, 1};
     const NativeFormatInfo noRate{true, 1920, 1080, false, 0, 0};
-    const NativeFormatInfo zeroDenominator{true, 1920, 1080, true, 30, 0};
     const std::pair<std::vector<NativeFormatInfo>, size_t> cases[] = {
         {{Mode(1280, 720, 30), Mode(1280, 720, 60), Mode(1920, 1080, 5)}, 2},
-        {{Mode(1920, 1080, 60), Mode(1920, 1080, 30)}, 1},
         {{Mode(1920, 1080, 60), Mode(1920, 1080, 50)}, 1},
-        {{Mode(1920, 1080, 30), Mode(1920, 1080, 15)}, 0},
         {{Mode(1920, 1080, 15), Mode(1920, 1080, 30000, 1001)}, 1},
         {{Mode(1920, 1080, 30), Mode(1920, 1080, 30)}, 0},  // a full tie keeps the first
         {{Mode(3840, 2160, 30), Mode(640, 480, 30)}, 1},    // distance counts both sides of the target
-        {{Mode(3419, 2580, 30), noSize}, 0},                // a size-less type counts as distance 3000
-        {{Mode(3421, 2580, 30), noSize}, 1},
-        {{noRate, Mode(1920, 1080, 60)}, 0},  // no rate is rate 0: "at most 30.01"
-        {{noRate, Mode(1920, 1080, 25)}, 1},
-        {{zeroDenominator, Mode(1920, 1080, 60)}, 0},
+        {{Mode(3421, 2580, 30), noSize}, 1},                // a size-less type counts as distance 3000
+        {{noRate, Mode(1920, 1080, 60)}, 0},                // no rate is rate 0: "at most 30.01"
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         const std::vector<NativeFormatInfo>& modes = cases[i].first;
@@ -108,24 +102,16 @@ TEST(FrameCopy, BuffersMustHoldEveryRowOfTheImage)
     EXPECT_TRUE(IntakeSizedPlanesFit(0, 48, 3 * 48 + 40, 10, 4));
     EXPECT_FALSE(IntakeSizedPlanesFit(0, 48, 3 * 48 + 39, 10, 4));  // last row one byte short
     EXPECT_FALSE(IntakeSizedPlanesFit(0, 36, 1000, 10, 4));         // rows overlap
-    EXPECT_FALSE(IntakeSizedPlanesFit(-4, 48, 1000, 10, 4));        // scan line 0 before the start
-    // Bottom-up: scan line 0 is the top row, last in memory.
-    EXPECT_TRUE(IntakeSizedPlanesFit(3 * 48, -48, 3 * 48 + 40, 10, 4));
-    EXPECT_FALSE(IntakeSizedPlanesFit(2 * 48, -48, 1000, 10, 4));  // bottom row before the start
-    EXPECT_FALSE(IntakeSizedPlanesFit(3 * 48, -48, 3 * 48 + 39, 10, 4));
+    EXPECT_TRUE(IntakeSizedPlanesFit(3 * 48, -48, 3 * 48 + 40, 10, 4));  // bottom-up: row 0 last in memory
+    EXPECT_FALSE(IntakeSizedPlanesFit(2 * 48, -48, 1000, 10, 4));        // bottom row before the start
     // IMF2DBuffer gives no bounds: the contiguous length must hold the whole image.
-    EXPECT_TRUE(IntakePlanesFit(10 * 4 * 4, 40, 10, 4));
     EXPECT_TRUE(IntakePlanesFit(10 * 4 * 4, -64, 10, 4));
     EXPECT_FALSE(IntakePlanesFit(10 * 4 * 4 - 1, 40, 10, 4));
-    EXPECT_FALSE(IntakePlanesFit(10 * 4 * 4, 39, 10, 4));
     // Plain buffers follow the default stride; 0 is tightly packed.
-    const IntakePlainRows packed = IntakePlainLayout(160, 0, 10, 4);
-    EXPECT_TRUE(packed.usable && packed.row0Offset == 0 && packed.pitch == 40);
     const IntakePlainRows flipped = IntakePlainLayout(160, -40, 10, 4);
     EXPECT_TRUE(flipped.usable && flipped.row0Offset == 120 && flipped.pitch == -40);
     EXPECT_TRUE(IntakePlainLayout(3 * 48 + 40, 48, 10, 4).usable);  // no padding needed behind the last row
     EXPECT_FALSE(IntakePlainLayout(159, 0, 10, 4).usable);
-    EXPECT_FALSE(IntakePlainLayout(159, -40, 10, 4).usable);
     EXPECT_FALSE(IntakePlainLayout(1000, 20, 10, 4).usable);  // a stride shorter than a row
 }
 
@@ -142,7 +128,6 @@ std::vector<uint8_t> Float32(const std::vector<float>& values) { return Bytes(va
 TEST(MicLevel, MapsMinusFiftyToZeroDecibelsOntoZeroToOneAndSmoothsByHalves)
 {
     EXPECT_NEAR(*MicLevelOfBlock(Pcm16({-32768, -32768, -32768}), false, 16), 1.0f, 1e-6f);
-    EXPECT_EQ(*MicLevelOfBlock(Pcm16({0, 0, 0, 0}), false, 16), 0.0f);
     // A constant 0.1 of full scale is −20 dBFS: level 0.6.
     EXPECT_NEAR(*MicLevelOfBlock(Float32({0.1f, -0.1f, 0.1f, -0.1f}), true, 32), 0.6f, 1e-5f);
     EXPECT_NEAR(*MicLevelOfBlock(Pcm16({3277, -3277}), false, 16), 0.6f, 1e-3f);
@@ -151,21 +136,12 @@ TEST(MicLevel, MapsMinusFiftyToZeroDecibelsOntoZeroToOneAndSmoothsByHalves)
     EXPECT_EQ(*MicLevelOfBlock(Float32({4.0f, -4.0f}), true, 32), 1.0f);
     const float broken = MicLevelOfBlock(Float32({std::nanf(""), 0.5f}), true, 32).value_or(-1.0f);
     EXPECT_TRUE(broken >= 0.0f && broken <= 1.0f);
-    // An odd trailing byte is not a sample.
-    std::vector<uint8_t> odd = Pcm16({-32768});
-    odd.push_back(0x7F);
-    EXPECT_NEAR(*MicLevelOfBlock(odd, false, 16), 1.0f, 1e-6f);
     // Other formats and empty blocks leave the meter alone.
     EXPECT_FALSE(MicLevelOfBlock(Pcm16({1000, 1000}), false, 24).has_value());
-    EXPECT_FALSE(MicLevelOfBlock(Pcm16({1000, 1000}), true, 16).has_value());
     EXPECT_FALSE(MicLevelOfBlock({}, false, 16).has_value());
-    EXPECT_FALSE(MicLevelOfBlock(std::vector<uint8_t>{1, 2, 3}, true, 32).has_value());
-
     float meter = 0.8f;
     for (int i = 0; i < 4; ++i) meter = MicLevelSmooth(meter, 0.0f);
     EXPECT_FLOAT_EQ(meter, 0.05f);
-    for (int i = 0; i < 20; ++i) meter = MicLevelSmooth(meter, 1.0f);
-    EXPECT_NEAR(meter, 1.0f, 1e-5f);
 }
 
 TEST(ControlRules, WaitRunsToTheEarlierArmedDeadline)
