@@ -1,5 +1,6 @@
-// The pure decisions of the capture code: role binding, format choice,
-// the intake's row copy and buffer checks, the microphone meter and the control's timing.
+// The pure decisions of the capture code: device look-up, format choice, the intake's buffer
+// checks and the microphone meter (the row copy, the role binding and the control's timing are
+// proven through the readers and the control thread).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,7 +11,6 @@
 #include <utility>
 #include <vector>
 
-#include "capture/control_rules.h"
 #include "capture/device_rules.h"
 #include "capture/format_choice.h"
 #include "capture/frame_copy.h"
@@ -18,33 +18,14 @@
 
 namespace {
 
-CaptureDevice Device(const wchar_t* id, const wchar_t* name)
+TEST(DeviceRules, DevicesAreFoundByWholeIdentifiersOnly)
 {
-    CaptureDevice device{};
-    std::wcsncpy(device.id, id, CAPTURE_ID_CAPACITY - 1);
-    std::wcsncpy(device.friendlyName, name, CAPTURE_FRIENDLY_NAME_CAPACITY - 1);
-    return device;
-}
-
-TEST(DeviceRules, EmptyRolesTakeTheFirstCameraTheOtherRoleDoesNotUse)
-{
-    using Pair = std::pair<std::wstring, std::wstring>;
-    const auto filled = [](const std::vector<CaptureDevice>& cameras, const wchar_t* wide, const wchar_t* macro) {
-        wchar_t wideId[CAPTURE_ID_CAPACITY], macroId[CAPTURE_ID_CAPACITY];
-        std::wcscpy(wideId, wide);
-        std::wcscpy(macroId, macro);
-        DeviceFillEmptyRoles(cameras, wideId, macroId);
-        return Pair(wideId, macroId);
-    };
-    const std::vector<CaptureDevice> two = {Device(L"cam-a", L"A"), Device(L"cam-b", L"B")};
-    EXPECT_EQ(filled(two, L"", L""), Pair(L"cam-a", L"cam-b"));
-    EXPECT_EQ(filled(two, L"", L"cam-a"), Pair(L"cam-b", L"cam-a"));
-    // A stored identifier stays even when its camera is absent; only the empty role is filled.
-    EXPECT_EQ(filled(two, L"gone", L""), Pair(L"gone", L"cam-a"));
-    EXPECT_EQ(filled({Device(L"cam-a", L"A")}, L"", L""), Pair(L"cam-a", L""));
-    EXPECT_EQ(filled({}, L"", L""), Pair(L"", L""));
-    EXPECT_EQ(DeviceFind(two, L"cam"), -1);  // whole identifiers only, never an empty one
-    EXPECT_EQ(DeviceFind(two, L""), -1);
+    CaptureDevice two[2] = {};
+    std::wcscpy(two[0].id, L"cam-a");
+    std::wcscpy(two[1].id, L"cam-b");
+    EXPECT_EQ(DeviceFind(two, L"cam-b"), 1);
+    EXPECT_EQ(DeviceFind(two, L"cam"), -1);
+    EXPECT_EQ(DeviceFind(two, L""), -1);  // never an empty one
 }
 
 NativeFormatInfo Mode(uint32_t width, uint32_t height, uint32_t numerator, uint32_t denominator = 1)
@@ -71,28 +52,6 @@ TEST(FormatChoice, SizeComesBeforeRateAndThirtyIsPreferred)
         for (size_t k = 1; k < modes.size(); ++k)
             if (FormatBeats(FormatScoreOf(modes[k]), FormatScoreOf(modes[best]))) best = k;
         EXPECT_EQ(best, cases[i].second) << "case " << i;
-    }
-}
-
-TEST(FrameCopy, CopiesRowsWithAlphaForcedAndFlipsBottomUpImages)
-{
-    // 37 pixels per row: the vector loop, the four-pixel loop and the single-pixel tail all run.
-    constexpr int32_t width = 37, height = 5, pitchPixels = 40;
-    std::vector<uint32_t> source(static_cast<size_t>(pitchPixels) * height);
-    for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<uint32_t>(i * 2654435761u + 7);
-    const auto* bytes = reinterpret_cast<const uint8_t*>(source.data());
-    const ptrdiff_t pitch = pitchPixels * 4;
-    std::vector<uint32_t> topDown(static_cast<size_t>(width) * height), bottomUp(topDown.size());
-    IntakeCopyRows(reinterpret_cast<uint8_t*>(topDown.data()), width * 4, bytes, pitch, width, height);
-    IntakeCopyRows(reinterpret_cast<uint8_t*>(bottomUp.data()), width * 4, bytes + (height - 1) * pitch, -pitch, width,
-                   height);
-    for (int32_t y = 0; y < height; ++y) {
-        for (int32_t x = 0; x < width; ++x) {
-            const size_t at = static_cast<size_t>(y) * width + x;
-            ASSERT_EQ(topDown[at], source[static_cast<size_t>(y) * pitchPixels + x] | 0xFF000000u) << x << "," << y;
-            ASSERT_EQ(bottomUp[at], source[static_cast<size_t>(height - 1 - y) * pitchPixels + x] | 0xFF000000u)
-                << x << "," << y;
-        }
     }
 }
 
@@ -142,17 +101,6 @@ TEST(MicLevel, MapsMinusFiftyToZeroDecibelsOntoZeroToOneAndSmoothsByHalves)
     float meter = 0.8f;
     for (int i = 0; i < 4; ++i) meter = MicLevelSmooth(meter, 0.0f);
     EXPECT_FLOAT_EQ(meter, 0.05f);
-}
-
-TEST(ControlRules, WaitRunsToTheEarlierArmedDeadline)
-{
-    EXPECT_EQ(ControlWaitMs(1000, false, 0, false, 0), CONTROL_WAIT_FOREVER);
-    EXPECT_EQ(ControlWaitMs(1000, true, 1800, false, 0), 800u);
-    EXPECT_EQ(ControlWaitMs(1000, false, 0, true, 4000), 3000u);
-    EXPECT_EQ(ControlWaitMs(1000, true, 1800, true, 1300), 300u);
-    EXPECT_EQ(ControlWaitMs(1000, true, 900, true, 4000), 0u);  // a passed deadline: no wait
-    EXPECT_EQ(ControlWaitMs(1000, true, 5000, true, 1000), 0u);
-    EXPECT_EQ(ControlWaitMs(1000, false, 100, true, 2000), 1000u);  // a stale disarmed deadline counts for nothing
 }
 
 }  // namespace
