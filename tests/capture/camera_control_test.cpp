@@ -1,6 +1,6 @@
 // The camera control thread against scripted virtual devices, watched through the messages
-// posted to a window and through the log: its state table, hot-plug and the no-image check, a
-// thread that hangs at shutdown, racing threads, start/stop cycles without leaks, and the
+// posted to a window and through the log: start/stop cycles without leaks, the search, hot-plug,
+// stream errors and the no-image check, a thread that hangs at shutdown, racing threads, and the
 // control behind the real main window procedure.
 #include "app/actions.h"
 #include <windows.h>
@@ -194,31 +194,7 @@ TEST_F(CameraControlTest, ACameraWithoutImageIsRestartedThreeTimesThenReported)
     ASSERT_TRUE(PumpUntil([&] { return CountLogged(LOG_WARN, restart + L"1/3") == 2; }));
 }
 
-TEST_F(CameraControlTest, UnpluggingTheMacroCameraWhileRecordingStopsTheRecordingAndSearches)
-{
-    PlugBoth();
-    InitControl();
-    StartLive();
-    Recorder().active = true;
-    ClearPosted();
-    ASSERT_TRUE(VirtualDeviceRemove(macroHandle_));  // with its device-change notice
-    ASSERT_EQ(WaitForPosted(WM_APP_LIVE, 0), 0);
-    ASSERT_EQ(WaitForPosted(WM_APP_STOP_RECORDING, 0), 0);
-    EXPECT_EQ(CountLogged(LOG_ERROR, L"Kamera getrennt: Macro Cam \u2014 USB-Verbindung/Hub pr\u00fcfen"), 1);
-    EXPECT_TRUE(WaitForStatus(STATUS_DISCONNECTED));
-    EXPECT_EQ(FrameAcquireLatest(SLOT_MACRO), nullptr);
-    const int32_t listed = Listings();  // three search attempts: the error stays while the camera is away
-    ASSERT_TRUE(PumpUntil([&] { return Listings() >= listed + 3; }));
-    EXPECT_EQ(Statuses().back(), STATUS_DISCONNECTED);
-    Recorder().active = false;
-
-    ReplugMacro();
-    ASSERT_EQ(WaitForPosted(WM_APP_LIVE, 1), 1);
-    EXPECT_TRUE(WaitForStatus(STATUS_LIVE));
-    EXPECT_EQ(Posted(WM_APP_STOP_RECORDING).size(), 1u);
-}
-
-TEST_F(CameraControlTest, AMacroStreamErrorIsACameraErrorWhileWideStaysLive)
+TEST_F(CameraControlTest, AMacroStreamErrorKeepsWideLiveAndUnpluggingItWhileRecordingStopsTheRecording)
 {
     VirtualDevice failing = MacroCamera();
     failing.errorAfterSamples = 5;
@@ -238,6 +214,23 @@ TEST_F(CameraControlTest, AMacroStreamErrorIsACameraErrorWhileWideStaysLive)
     EXPECT_EQ(macro, 0u);
     EXPECT_EQ(Lives(), Values{1});
     EXPECT_EQ(Statuses(), (Values{STATUS_LIVE, STATUS_CAMERA_ERROR}));
+
+    Recorder().active = true;
+    ClearPosted();
+    ASSERT_TRUE(VirtualDeviceRemove(macroHandle_));  // with its device-change notice
+    ASSERT_EQ(WaitForPosted(WM_APP_LIVE, 0), 0);
+    ASSERT_EQ(WaitForPosted(WM_APP_STOP_RECORDING, 0), 0);
+    EXPECT_EQ(CountLogged(LOG_ERROR, L"Kamera getrennt: Macro Cam \u2014 USB-Verbindung/Hub pr\u00fcfen"), 1);
+    EXPECT_TRUE(WaitForStatus(STATUS_DISCONNECTED));
+    EXPECT_EQ(FrameAcquireLatest(SLOT_MACRO), nullptr);
+    const int32_t listed = Listings();  // three search attempts: the error stays while the camera is away
+    ASSERT_TRUE(PumpUntil([&] { return Listings() >= listed + 3; }));
+    EXPECT_EQ(Statuses().back(), STATUS_DISCONNECTED);
+    Recorder().active = false;
+    ReplugMacro();  // a sound one
+    ASSERT_EQ(WaitForPosted(WM_APP_LIVE, 1), 1);
+    EXPECT_TRUE(WaitForStatus(STATUS_LIVE));
+    EXPECT_EQ(Posted(WM_APP_STOP_RECORDING).size(), 1u);
 }
 
 TEST_F(CameraControlTest, AThreadThatHangsAtShutdownIsLeftBehindWithAllItUsesAndItsQuitWinsOverAStart)

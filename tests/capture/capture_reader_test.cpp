@@ -1,6 +1,6 @@
 // Device lists and capture readers against scripted virtual devices: list order and names, the
 // chosen format, the three buffer paths, undersized frames, the recorder hand-off, the
-// microphone meter and the preview.
+// microphone meter, the preview, and a stop racing a sample callback.
 #include <windows.h>
 #include <mfapi.h>
 
