@@ -222,6 +222,7 @@ bool WaitForCallbacksToLeave(const CaptureReader& reader)
     }
     return true;
 }
+
 }  // namespace
 
 HRESULT CaptureReader::QueryInterface(REFIID riid, void** object)
@@ -252,7 +253,6 @@ ULONG CaptureReader::Release()
     liveReaders.fetch_sub(1);
     return 0;
 }
-
 
 HRESULT CaptureReader::OnReadSample(HRESULT status, DWORD, DWORD flags, LONGLONG timestamp, IMFSample* sample)
 {

@@ -135,6 +135,7 @@ void CaptureTest::TearDown()
 {
     CaptureShutdown();
     SetAppWindow(nullptr);
+    CaptureSetNotifyWindow(nullptr);
     if (window_) DestroyWindow(window_);
     PumpFor(0);
     Recorder().Clear();
