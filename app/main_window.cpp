@@ -10,6 +10,7 @@
 #include "app/texts.h"
 #include "base/ui_state.h"
 #include "capture/camera_control.h"
+#include "capture/capture_state.h"
 #include "capture/device_list.h"
 #include "diag/log.h"
 #include "frames/frame_store.h"
@@ -194,7 +195,10 @@ void HandleDestroy(HWND window)
         UnregisterDeviceNotification(MainWindow.deviceNotification);
         MainWindow.deviceNotification = nullptr;
     }
-    SetAppWindow(nullptr);  // from here on workers post nothing and the log does not notify
+    // From here on workers post nothing (capture's reports included) and the log does not
+    // notify: the stop of the cameras below reports to no one.
+    SetAppWindow(nullptr);
+    CaptureSetNotifyWindow(nullptr);
     CaptureShutdown();
     RendererShutdown();
     MainWindow.rendererReady = false;

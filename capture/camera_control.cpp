@@ -40,9 +40,11 @@ struct ControlState {
 ControlState control;
 
 // UI thread only: the thread and its wake-up event (the thread only waits on the event, which
-// outlives it).
+// outlives it). A thread that did not end at a shutdown is left behind with everything it uses;
+// until it has ended, no second thread may start on the same state.
 HANDLE controlThread = nullptr;
 HANDLE wakeEvent = nullptr;
+bool threadLeftBehind = false;
 std::atomic<uint32_t> commandBits{0};  // OR-ed by the UI thread, taken whole by the thread
 
 uint64_t Now()
@@ -285,11 +287,27 @@ DWORD WINAPI ControlThread(void*)
     return 0;
 }
 
+// Whether a thread left behind at a shutdown still runs; one that has ended since is forgotten.
+bool LeftBehindThreadRuns()
+{
+    if (!threadLeftBehind) return false;
+    if (WaitForSingleObject(controlThread, 0) != WAIT_OBJECT_0) return true;
+    CloseHandle(controlThread);
+    controlThread = nullptr;
+    threadLeftBehind = false;
+    return false;
+}
+
 bool StartThread()
 {
+    if (LeftBehindThreadRuns()) {
+        LogWrite(LOG_ERROR, L"Kamera-Steuerthread h\u00e4ngt noch \u2014 Kameras k\u00f6nnen nicht gestartet werden");
+        return false;
+    }
     if (controlThread) return true;
     if (!CaptureStartMediaFoundation()) return false;
     if (!wakeEvent) wakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    commandBits.store(0);  // a quit that a thread left behind never took is not for the new one
     if (wakeEvent) controlThread = CreateThread(nullptr, 0, ControlThread, nullptr, 0, nullptr);
     if (controlThread) return true;
     LogWrite(LOG_ERROR, L"Kamera-Steuerthread konnte nicht gestartet werden");
@@ -330,20 +348,27 @@ void CaptureStart()
 
 void CaptureStop()
 {
-    if (controlThread) SendCommand(CONTROL_CMD_STOP);
+    if (controlThread && !threadLeftBehind) SendCommand(CONTROL_CMD_STOP);
 }
 
 void CaptureDevicesChanged()
 {
-    if (controlThread) SendCommand(CONTROL_CMD_DEVICES);
+    if (controlThread && !threadLeftBehind) SendCommand(CONTROL_CMD_DEVICES);
 }
 
-void CaptureShutdown()
+bool CaptureShutdown()
 {
+    if (LeftBehindThreadRuns()) return false;  // everything it uses stays, as when it was left behind
     if (controlThread) {
         SendCommand(CONTROL_CMD_QUIT);
-        if (WaitForSingleObject(controlThread, static_cast<DWORD>(CaptureWaitMs(CONTROL_SHUTDOWN_WAIT_MS))) != WAIT_OBJECT_0)
+        if (WaitForSingleObject(controlThread, static_cast<DWORD>(CaptureWaitMs(CONTROL_SHUTDOWN_WAIT_MS))) != WAIT_OBJECT_0) {
+            // The thread may still wait on the wake event and run readers on Media Foundation:
+            // the event, the thread handle, its readers and Media Foundation are kept (leaked
+            // when the process ends first) rather than pulled away under it.
             LogWrite(LOG_WARN, L"Kamera-Steuerthread reagiert nicht \u2014 Beenden ohne Aufr\u00e4umen");
+            threadLeftBehind = true;
+            return false;
+        }
         CloseHandle(controlThread);
         controlThread = nullptr;
     }
@@ -353,4 +378,5 @@ void CaptureShutdown()
     }
     CaptureDropAudioMediaType();
     CaptureStopMediaFoundation();
+    return true;
 }

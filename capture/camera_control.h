@@ -8,15 +8,18 @@ struct IMFMediaType;
 
 // UI thread, once at start-up: the window that receives the reports; starts the thread.
 void CaptureInit(HWND notifyWindow);
-// Start command (starts the thread if needed; status 4 when that is impossible).
+// Start command (starts the thread if needed; status 4 when that is impossible, also while a
+// thread left behind at a shutdown still runs).
 void CaptureStart();
 // Stop command.
 void CaptureStop();
 // Device-change notification from the main window.
 void CaptureDevicesChanged();
 // Ends the thread (waiting up to 10 s) and frees the capture-wide objects. Safe when
-// CaptureInit never ran.
-void CaptureShutdown();
+// CaptureInit never ran. A thread that does not end in time is left behind with everything it
+// uses (nothing is closed under it) and the result is false; starts are refused until it has
+// ended, and a later call frees everything once it has.
+bool CaptureShutdown();
 bool CaptureIsLive();
 // Smoothed microphone level 0 ... 1.
 float CaptureGetMicLevel();

@@ -182,6 +182,47 @@ void AbandonOpen(CaptureReader* reader, IMFMediaSource* source)
     reader->Release();
 }
 
+// One sample callback of a reader that was reading when it came.
+void HandleSample(CaptureReader& reader, HRESULT status, DWORD flags, LONGLONG timestamp, IMFSample* sample)
+{
+    if (FAILED(status) || (flags & MF_SOURCE_READERF_ERROR)) {
+        if (reader.errorReported.exchange(1) == 0) ReportStreamError(reader, status);
+        return;  // this reader delivers nothing more
+    }
+    if (flags & MF_SOURCE_READERF_ENDOFSTREAM) return;
+    if (flags & MF_SOURCE_READERF_CURRENTMEDIATYPECHANGED) {
+        AcquireSRWLockShared(&reader.readerLock);  // a stop may be taking the source reader away
+        if (reader.sourceReader) {
+            if (reader.role == READER_ROLE_MICROPHONE) ReadAudioFormat(reader, reader.sourceReader);
+            else ReadVideoFormat(reader, reader.sourceReader);
+        }
+        ReleaseSRWLockShared(&reader.readerLock);
+    }
+    if (sample) {
+        if (reader.role == READER_ROLE_MICROPHONE) IntakeAudioSample(reader, sample);
+        else IntakeVideoSample(reader, sample, timestamp);
+    }
+
+    HRESULT hr = S_OK;
+    AcquireSRWLockShared(&reader.readerLock);
+    if (reader.reading.load() != 0 && reader.sourceReader)
+        hr = reader.sourceReader->ReadSample(StreamOf(reader), 0, nullptr, nullptr, nullptr, nullptr);
+    ReleaseSRWLockShared(&reader.readerLock);
+    if (FAILED(hr) && reader.errorReported.exchange(1) == 0) ReportStreamError(reader, hr);
+}
+
+// Waits until no sample callback is inside `reader`, at most the reader's callback wait; false
+// when one still is.
+bool WaitForCallbacksToLeave(const CaptureReader& reader)
+{
+    const ULONGLONG end = GetTickCount64() + CaptureWaitMs(READER_CALLBACK_WAIT_MS);
+    while (reader.callbacksInside.load() != 0) {
+        if (GetTickCount64() >= end) return false;
+        Sleep(1);
+    }
+    return true;
+}
+
 }  // namespace
 
 HRESULT CaptureReader::QueryInterface(REFIID riid, void** object)
@@ -215,30 +256,11 @@ ULONG CaptureReader::Release()
 
 HRESULT CaptureReader::OnReadSample(HRESULT status, DWORD, DWORD flags, LONGLONG timestamp, IMFSample* sample)
 {
-    if (reading.load() == 0) return S_OK;
-    if (FAILED(status) || (flags & MF_SOURCE_READERF_ERROR)) {
-        if (errorReported.exchange(1) == 0) ReportStreamError(*this, status);
-        return S_OK;  // this reader delivers nothing more
-    }
-    if (flags & MF_SOURCE_READERF_ENDOFSTREAM) return S_OK;
-    if (flags & MF_SOURCE_READERF_CURRENTMEDIATYPECHANGED) {
-        AcquireSRWLockShared(&readerLock);  // a stop may be taking the source reader away
-        if (sourceReader) {
-            if (role == READER_ROLE_MICROPHONE) ReadAudioFormat(*this, sourceReader);
-            else ReadVideoFormat(*this, sourceReader);
-        }
-        ReleaseSRWLockShared(&readerLock);
-    }
-    if (sample) {
-        if (role == READER_ROLE_MICROPHONE) IntakeAudioSample(*this, sample);
-        else IntakeVideoSample(*this, sample, timestamp);
-    }
-
-    HRESULT hr = S_OK;
-    AcquireSRWLockShared(&readerLock);
-    if (reading.load() != 0 && sourceReader) hr = sourceReader->ReadSample(StreamOf(*this), 0, nullptr, nullptr, nullptr, nullptr);
-    ReleaseSRWLockShared(&readerLock);
-    if (FAILED(hr) && errorReported.exchange(1) == 0) ReportStreamError(*this, hr);
+    // Counted in before `reading` is looked at: a stop clears `reading` first and then waits for
+    // the count, so every callback either sees the stop or is waited for.
+    callbacksInside.fetch_add(1);
+    if (reading.load() != 0) HandleSample(*this, status, flags, timestamp, sample);
+    callbacksInside.fetch_sub(1);
     return S_OK;
 }
 
@@ -326,6 +348,10 @@ void CaptureReaderStop(CaptureReader** slot)
         if (SUCCEEDED(reader->sourceReader->Flush(ALL_STREAMS)) &&
             WaitForSingleObject(reader->flushEvent, static_cast<DWORD>(CaptureWaitMs(READER_FLUSH_WAIT_MS))) != WAIT_OBJECT_0)
             LogWrite(LOG_WARN, L"Kamera-Reader: Flush-Timeout beim Stoppen");
+        // Media Foundation may complete the flush while a sample callback still runs on another
+        // thread; one that stays longer than the wait sees `reading` cleared before it
+        // publishes or records anything.
+        if (!WaitForCallbacksToLeave(*reader)) LogWrite(LOG_WARN, L"Kamera-Reader: Sample-Callback l\u00e4uft noch beim Stoppen");
         AcquireSRWLockExclusive(&reader->readerLock);
         IMFSourceReader* sourceReader = reader->sourceReader;
         reader->sourceReader = nullptr;

@@ -26,6 +26,7 @@ struct CaptureReader final : IMFSourceReaderCallback {
     std::atomic<LONG> refCount{1};  // the creator's reference plus Media Foundation's
     int32_t role = 0;
     std::atomic<LONG> reading{0};           // samples are wanted
+    std::atomic<LONG> callbacksInside{0};   // sample callbacks running in this object's code
     std::atomic<LONG> errorReported{0};     // one stream error per reader
     std::atomic<LONG> tooSmallReported{0};  // one undersized-frame warning per reader
     // Guards `sourceReader` while a callback uses it (shared: the request for the next sample, a
@@ -63,8 +64,10 @@ HRESULT CaptureReaderOpen(int32_t role, const wchar_t* id, const wchar_t* name, 
 HRESULT CaptureMicrophoneOpen(const wchar_t* endpointId, const wchar_t* name, CaptureReader** out);
 // Asks for the first sample.
 HRESULT CaptureReaderStart(CaptureReader* reader);
-// Takes the reader out of `*slot` (null afterwards), stops its samples, waits for the flush
-// (bounded) and releases it. A null slot content does nothing.
+// Takes the reader out of `*slot` (null afterwards), stops its samples, waits for the flush and
+// for sample callbacks still inside (both bounded) and releases it. A callback that comes or
+// goes on after the stop began publishes nothing and hands nothing to the recorder. A null slot
+// content does nothing.
 void CaptureReaderStop(CaptureReader** slot);
 
 // Reader objects alive in the process (leak checks).

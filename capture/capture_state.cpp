@@ -11,7 +11,15 @@
 
 namespace {
 
-std::atomic<HWND> notifyWindow{nullptr};
+// Held shared while a message is posted to `notifyWindow` and exclusive while it changes: once
+// CaptureSetNotifyWindow(nullptr) returns, no post to the old window is in flight.
+SRWLOCK notifyLock = SRWLOCK_INIT;
+HWND notifyWindow = nullptr;
+
+// Held exclusive across each change of `captureStatus` or `live` together with its post, so the
+// window receives the messages in the order the values changed (a stream error racing a stop
+// cannot leave the older status on screen). Nothing but the exchange and the post runs under it.
+SRWLOCK changeLock = SRWLOCK_INIT;
 std::atomic<uint32_t> captureStatus{0};
 std::atomic<uint32_t> live{0};
 std::atomic<float> micLevel{0.0f};
@@ -35,19 +43,27 @@ IMFMediaType* ExchangeAudioType(IMFMediaType* next)
 
 void CaptureSetNotifyWindow(HWND window)
 {
-    notifyWindow.store(window);
+    AcquireSRWLockExclusive(&notifyLock);
+    notifyWindow = window;
+    ReleaseSRWLockExclusive(&notifyLock);
 }
 
 bool CapturePost(UINT message, WPARAM wParam)
 {
-    HWND target = notifyWindow.load();
-    if (!target) target = AppWindow();
-    return target && PostMessageW(target, message, wParam, 0);
+    AcquireSRWLockShared(&notifyLock);
+    // Without a window of its own, the post goes through the main window's guarded post (a
+    // message without text), which is just as safe against the window being cleared.
+    const bool posted = notifyWindow ? PostMessageW(notifyWindow, message, wParam, 0) != FALSE
+                                     : PostAppMessageText(message, wParam, nullptr);
+    ReleaseSRWLockShared(&notifyLock);
+    return posted;
 }
 
 void CaptureSetStatus(uint32_t status)
 {
+    AcquireSRWLockExclusive(&changeLock);
     if (captureStatus.exchange(status) != status) CapturePost(WM_APP_STATUS, status);
+    ReleaseSRWLockExclusive(&changeLock);
 }
 
 uint32_t CaptureGetStatus()
@@ -57,7 +73,9 @@ uint32_t CaptureGetStatus()
 
 void CaptureSetLive(bool on)
 {
+    AcquireSRWLockExclusive(&changeLock);
     if ((live.exchange(on ? 1u : 0u) != 0) != on) CapturePost(WM_APP_LIVE, on ? 1 : 0);
+    ReleaseSRWLockExclusive(&changeLock);
 }
 
 bool CaptureIsLive()

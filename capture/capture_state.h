@@ -9,12 +9,14 @@
 struct IMFMediaType;
 
 // The receiver of WM_APP_STATUS, WM_APP_LIVE and WM_APP_STOP_RECORDING; null falls back to
-// the main window.
+// the main window. Once it returns, nothing is posted to the window it replaced: a window
+// clears it (and AppWindow()) before it goes.
 void CaptureSetNotifyWindow(HWND window);
 // Posts to the notify window (or AppWindow()); false when there is none or posting failed.
 bool CapturePost(UINT message, WPARAM wParam);
 
-// Any thread. Each posts its message only when the value changes.
+// Any thread. Each posts its message only when the value changes; the messages arrive in the
+// order of the changes.
 void CaptureSetStatus(uint32_t status);
 uint32_t CaptureGetStatus();
 void CaptureSetLive(bool live);

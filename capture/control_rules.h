@@ -9,6 +9,7 @@ constexpr uint32_t CONTROL_NO_IMAGE_CHECK_MS = 3000;  // from going live to the 
 constexpr uint32_t CONTROL_START_PAUSE_MS = 200;     // between starting Wide and Macro
 constexpr uint32_t CONTROL_SHUTDOWN_WAIT_MS = 10000;  // for the thread to end at shutdown
 constexpr uint32_t READER_FLUSH_WAIT_MS = 3000;      // for a reader's flush when it stops
+constexpr uint32_t READER_CALLBACK_WAIT_MS = 1000;   // then for its sample callbacks to leave
 constexpr int32_t CONTROL_AUTO_RESTARTS = 3;         // restarts before giving up on an image
 
 // Commands from the UI thread, OR-ed into the pending command bits.

@@ -28,6 +28,9 @@ MediaFoundationState mediaFoundation = MediaFoundationState::NotTried;
 
 CaptureActiveIdSet activeIds;  // camera control thread only
 
+// The lock of DeviceIdsWriteLock: exclusive for the UI thread's changes, shared for the copy.
+SRWLOCK deviceIdsLock = SRWLOCK_INIT;
+
 // Fills `entry` from one activation object; false when it has no identifier.
 bool ReadEntry(CaptureKind kind, IMFActivate* activate, CaptureDevice& entry)
 {
@@ -124,11 +127,23 @@ int32_t CaptureListMicrophones(CaptureDevice* devices, int32_t capacity)
     return CaptureEnumerate(CaptureKind::Microphone, devices, capacity);
 }
 
+DeviceIdsWriteLock::DeviceIdsWriteLock()
+{
+    AcquireSRWLockExclusive(&deviceIdsLock);
+}
+
+DeviceIdsWriteLock::~DeviceIdsWriteLock()
+{
+    ReleaseSRWLockExclusive(&deviceIdsLock);
+}
+
 void CaptureResolveDeviceIds()
 {
+    AcquireSRWLockShared(&deviceIdsLock);
     CopyTextCut(activeIds.wide, CAPTURE_ID_CAPACITY, Settings.wideDeviceID);
     CopyTextCut(activeIds.macro, CAPTURE_ID_CAPACITY, Settings.macroDeviceID);
     CopyTextCut(activeIds.microphone, CAPTURE_ID_CAPACITY, Settings.micDeviceID);
+    ReleaseSRWLockShared(&deviceIdsLock);
     if ((activeIds.wide[0] == L'\0' || activeIds.macro[0] == L'\0') && CaptureStartMediaFoundation()) {
         CaptureDevice cameras[CAPTURE_LIST_CAPACITY];
         const int32_t count = CaptureListCameras(cameras, CAPTURE_LIST_CAPACITY);
@@ -145,10 +160,13 @@ const CaptureActiveIdSet& CaptureActiveIds()
 
 void CameraSwapRoles()
 {
-    wchar_t wide[SETTINGS_DEVICE_ID_CAPACITY];
-    CopyTextCut(wide, SETTINGS_DEVICE_ID_CAPACITY, Settings.wideDeviceID);
-    CopyTextCut(Settings.wideDeviceID, SETTINGS_DEVICE_ID_CAPACITY, Settings.macroDeviceID);
-    CopyTextCut(Settings.macroDeviceID, SETTINGS_DEVICE_ID_CAPACITY, wide);
+    {
+        DeviceIdsWriteLock hold;
+        wchar_t wide[SETTINGS_DEVICE_ID_CAPACITY];
+        CopyTextCut(wide, SETTINGS_DEVICE_ID_CAPACITY, Settings.wideDeviceID);
+        CopyTextCut(Settings.wideDeviceID, SETTINGS_DEVICE_ID_CAPACITY, Settings.macroDeviceID);
+        CopyTextCut(Settings.macroDeviceID, SETTINGS_DEVICE_ID_CAPACITY, wide);
+    }
     SettingsSave();
     LogWrite(LOG_EVENT, L"Kameras getauscht (Wide \u2194 Macro)");
 }

@@ -44,3 +44,15 @@ const CaptureActiveIdSet& CaptureActiveIds();
 // UI thread: exchanges the Wide and Macro devices in the settings and saves them; the caller
 // restarts the cameras.
 void CameraSwapRoles();
+
+// Guards the device identifiers in Settings (wideDeviceID, macroDeviceID, micDeviceID) between
+// the UI thread, their only writer, and the camera control thread, which copies them at every
+// start, so that the copy never sees half an identifier or half a swap. The UI thread holds it
+// around each change (a swap or a role proposal as one change) and reads them without it; only
+// the copying itself runs under it, nothing is saved, logged or posted.
+struct DeviceIdsWriteLock {
+    DeviceIdsWriteLock();
+    ~DeviceIdsWriteLock();
+    DeviceIdsWriteLock(const DeviceIdsWriteLock&) = delete;
+    DeviceIdsWriteLock& operator=(const DeviceIdsWriteLock&) = delete;
+};

@@ -88,9 +88,24 @@ bool CopyIntoFrame(CaptureReader& reader, IMFMediaBuffer* buffer, Frame& frame)
     return CopyFromPlain(reader, buffer, frame);
 }
 
+// Whether a stop began while this callback was under way: then nothing of its sample is
+// published or recorded (the stop clears what was published and waits for callbacks inside).
+bool StopBegan(const CaptureReader& reader)
+{
+    return reader.reading.load() == 0;
+}
+
 // Hands a filled Frame on by role; takes over the creator's reference.
 void Deliver(CaptureReader& reader, Frame* frame, LONGLONG timestamp)
 {
+    // Asked first: the answer may take a moment (a recording starting or ending), and a stop in
+    // the meantime must still keep this frame back.
+    const RecorderCalls& recorder = RecorderInUse();
+    const bool recording = reader.role == READER_ROLE_WIDE && recorder.isActive();
+    if (StopBegan(reader)) {
+        FrameRelease(frame);
+        return;
+    }
     switch (reader.role) {
     case READER_ROLE_MACRO: {
         double shiftX = 0.0, shiftY = 0.0, zoom = 1.0;
@@ -105,8 +120,7 @@ void Deliver(CaptureReader& reader, Frame* frame, LONGLONG timestamp)
     }
     case READER_ROLE_WIDE: {
         FramePublish(SLOT_WIDE, frame);
-        const RecorderCalls& recorder = RecorderInUse();
-        if (recorder.isActive()) {
+        if (recording) {
             Frame* macro = FrameAcquireLatest(SLOT_MACRO);
             recorder.submitVideo(frame, macro, CaptureGetPipFraction(), timestamp);
             FrameRelease(macro);
@@ -160,5 +174,5 @@ void IntakeAudioSample(CaptureReader& reader, IMFSample* sample)
     LONGLONG time = 0;
     if (SUCCEEDED(sample->GetSampleTime(&time))) sample->SetSampleTime(StreamClockMap(reader.clock, time, ProcessTime()));
     const RecorderCalls& recorder = RecorderInUse();
-    if (recorder.isActive()) recorder.submitAudio(sample);
+    if (recorder.isActive() && !StopBegan(reader)) recorder.submitAudio(sample);
 }

@@ -181,7 +181,10 @@ void CameraChosen(int id)
     wchar_t* field = id == SID_WIDE ? Settings.wideDeviceID : Settings.macroDeviceID;
     const wchar_t* chosen = SettingsWindow.cameras[index].id;
     if (wcscmp(chosen, field) == 0) return;
-    CopyTextCut(field, SETTINGS_DEVICE_ID_CAPACITY, chosen);
+    {
+        DeviceIdsWriteLock hold;  // the camera thread may be copying the ids for a start
+        CopyTextCut(field, SETTINGS_DEVICE_ID_CAPACITY, chosen);
+    }
     SettingsSave();
     RequestCameraRestart();
     UpdateSameCameraWarning();
@@ -196,17 +199,23 @@ void MicrophoneChosen()
     const wchar_t* chosen =
         index >= 0 && index < SettingsWindow.microphoneCount ? SettingsWindow.microphones[index].id : L"";
     if (wcscmp(chosen, Settings.micDeviceID) == 0) return;
-    CopyTextCut(Settings.micDeviceID, SETTINGS_DEVICE_ID_CAPACITY, chosen);
+    {
+        DeviceIdsWriteLock hold;
+        CopyTextCut(Settings.micDeviceID, SETTINGS_DEVICE_ID_CAPACITY, chosen);
+    }
     SettingsSave();
     RequestCameraRestart();
 }
 
 void SwapCameras()
 {
-    wchar_t wide[SETTINGS_DEVICE_ID_CAPACITY];
-    CopyTextCut(wide, SETTINGS_DEVICE_ID_CAPACITY, Settings.wideDeviceID);
-    CopyTextCut(Settings.wideDeviceID, SETTINGS_DEVICE_ID_CAPACITY, Settings.macroDeviceID);
-    CopyTextCut(Settings.macroDeviceID, SETTINGS_DEVICE_ID_CAPACITY, wide);
+    {
+        DeviceIdsWriteLock hold;
+        wchar_t wide[SETTINGS_DEVICE_ID_CAPACITY];
+        CopyTextCut(wide, SETTINGS_DEVICE_ID_CAPACITY, Settings.wideDeviceID);
+        CopyTextCut(Settings.wideDeviceID, SETTINGS_DEVICE_ID_CAPACITY, Settings.macroDeviceID);
+        CopyTextCut(Settings.macroDeviceID, SETTINGS_DEVICE_ID_CAPACITY, wide);
+    }
     SettingsSave();
     RequestCameraRestart();
     RefreshDevices();

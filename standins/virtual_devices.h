@@ -59,6 +59,10 @@ struct VirtualDevice {
     uint8_t undersized;           // buffers hold only the upper half of the image
     uint8_t neverDelivers;        // accepts requests but never answers them
     uint8_t flushNeverCompletes;  // Flush succeeds but OnFlush never comes
+    // Flush is answered at once on the caller's thread, even while a sample callback runs on the
+    // reader's own thread, and the last Release does not wait for that callback (as Media
+    // Foundation's reader may do): the callback then runs on alongside the stop.
+    uint8_t flushBesideSample;
     uint8_t rejectAudioBits;      // refuses output types that name MF_MT_AUDIO_BITS_PER_SAMPLE
     int32_t errorAfterSamples;    // -1: never; otherwise the request after N samples fails
     HRESULT errorStatus;          // status of that failure (VIRTUAL_STREAM_FAILURE)

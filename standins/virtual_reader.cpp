@@ -160,6 +160,11 @@ struct VirtualReader final : IMFSourceReader {
         AcquireSRWLockExclusive(&lock);
         pendingReads = 0;  // pending requests are cancelled without an answer
         ++epoch;
+        if (info.device.flushBesideSample) {
+            ReleaseSRWLockExclusive(&lock);
+            callback->OnFlush(index);  // without waiting for a sample callback under way
+            return S_OK;
+        }
         ++flushesToAnswer;
         flushStream = index;
         flushPending = true;
@@ -204,9 +209,9 @@ ULONG VirtualReader::Release()
     quitting = true;
     WakeAllConditionVariable(&wake);
     ReleaseSRWLockExclusive(&lock);
-    // Wait for a callback in progress, unless this is that callback: its worker ends by itself
-    // as soon as it returns.
-    if (GetCurrentThreadId() != threadId) WaitForSingleObject(thread, RELEASE_WAIT_MS);
+    // Wait for a callback in progress, unless this is that callback (or the device is scripted
+    // not to): its worker ends by itself as soon as it returns, holding the reader until then.
+    if (GetCurrentThreadId() != threadId && !info.device.flushBesideSample) WaitForSingleObject(thread, RELEASE_WAIT_MS);
     CloseHandle(thread);
     thread = nullptr;
     DropHold(this);

@@ -25,18 +25,22 @@ LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return TRUE;
 }
 
+void HoldIfAsked(std::atomic<bool>& asked)
+{
+    if (!asked.exchange(false)) return;
+    SetEvent(Recorder().holding);
+    WaitForSingleObject(Recorder().release, 20000);
+}
+
 bool ProbeIsActive()
 {
-    RecorderProbe& probe = Recorder();
-    if (probe.holdNextCall.exchange(false)) {
-        SetEvent(probe.holding);
-        WaitForSingleObject(probe.release, 20000);
-    }
-    return probe.active.load();
+    HoldIfAsked(Recorder().holdNextCall);
+    return Recorder().active.load();
 }
 
 void ProbeSubmitVideo(Frame*, Frame* macro, float pipFraction, int64_t timestamp)
 {
+    HoldIfAsked(Recorder().holdNextSubmit);
     std::lock_guard<std::mutex> lock(Recorder().mutex);
     Recorder().videos.push_back({macro, pipFraction, timestamp});
 }
@@ -120,6 +124,7 @@ void CaptureTest::SetUp()
     probe.Clear();
     probe.active = false;
     probe.holdNextCall = false;
+    probe.holdNextSubmit = false;
     RecorderSetForTest(&PROBE_CALLS);
     posted.clear();
     // Any window class will do: the test's procedure replaces the class's one.
@@ -134,6 +139,7 @@ void CaptureTest::TearDown()
 {
     CaptureShutdown();
     SetAppWindow(nullptr);
+    CaptureSetNotifyWindow(nullptr);
     if (window_) DestroyWindow(window_);
     PumpFor(0);
     Recorder().Clear();

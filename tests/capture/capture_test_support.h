@@ -51,9 +51,10 @@ struct RecordedVideo {
 struct RecorderProbe {
     std::atomic<bool> active{false};
     std::atomic<int> audioSamples{0};
-    // Set: the next isActive call signals `holding` and blocks until `release` is signalled (holds
-    // the control thread in the middle of a batch; reader callbacks must not ask meanwhile).
+    // Set: the next isActive (or submitVideo) call signals `holding` and blocks until `release`
+    // is signalled: holds the control thread or a reader callback in the middle of its work.
     std::atomic<bool> holdNextCall{false};
+    std::atomic<bool> holdNextSubmit{false};
     HANDLE holding = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     HANDLE release = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     std::mutex mutex;  // guards `videos`
