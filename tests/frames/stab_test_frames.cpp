@@ -13,23 +13,20 @@ uint32_t Next(uint32_t& state)
     return state;
 }
 
-// Separable 5-tap box blur of one 8-bit plane, edges clamped.
-std::vector<uint8_t> Blur(const std::vector<uint8_t>& plane, int32_t width, int32_t height)
+// Separable 5-tap box blur of one 8-bit plane (across, then down), edges clamped.
+std::vector<uint8_t> Blur(std::vector<uint8_t> plane, int32_t width, int32_t height)
 {
-    std::vector<uint8_t> across(plane.size()), result(plane.size());
-    for (int32_t y = 0; y < height; y++)
-        for (int32_t x = 0; x < width; x++) {
-            int32_t sum = 0;
-            for (int32_t k = -2; k <= 2; k++) sum += plane[y * width + std::clamp(x + k, 0, width - 1)];
-            across[y * width + x] = static_cast<uint8_t>(sum / 5);
-        }
-    for (int32_t y = 0; y < height; y++)
-        for (int32_t x = 0; x < width; x++) {
-            int32_t sum = 0;
-            for (int32_t k = -2; k <= 2; k++) sum += across[std::clamp(y + k, 0, height - 1) * width + x];
-            result[y * width + x] = static_cast<uint8_t>(sum / 5);
-        }
-    return result;
+    for (int32_t pass = 0; pass < 2; pass++) {
+        const std::vector<uint8_t> in = plane;
+        for (int32_t y = 0; y < height; y++)
+            for (int32_t x = 0; x < width; x++) {
+                int32_t sum = 0;
+                for (int32_t k = -2; k <= 2; k++)
+                    sum += pass ? in[std::clamp(y + k, 0, height - 1) * width + x] : in[y * width + std::clamp(x + k, 0, width - 1)];
+                plane[y * width + x] = static_cast<uint8_t>(sum / 5);
+            }
+    }
+    return plane;
 }
 
 }  // namespace

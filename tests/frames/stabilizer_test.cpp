@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -19,22 +18,15 @@
 
 namespace {
 
-// Test clock: each read returns `clockNow`, then advances it by `clockStep`.
-double clockNow = 0.0, clockStep = 0.0;
-double TestClock()
-{
-    clockNow += clockStep;
-    return clockNow - clockStep;
-}
+double clockNow = 0.0;
+double TestClock() { return clockNow; }
 
-// Sees every measurement; can replace its result by a given shift or by a failure.
-enum class Force { None, Shift, NotFinite } force = Force::None;
-double forcedX = 0.0, forcedY = 0.0;
+// Sees every measurement; can turn it into a failure.
+enum class Force { None, NotFinite } force = Force::None;
 std::vector<StabShift> measured;
 void Hook(StabShift* shift)
 {
     measured.push_back(*shift);
-    if (force == Force::Shift) *shift = StabShift{shift->peakX, shift->peakY, shift->peakValue, forcedX, forcedY};
     if (force == Force::NotFinite) shift->shiftX = NAN;
 }
 
@@ -74,7 +66,6 @@ protected:
         Clear();
         TextsSetLanguageForTest(1);
         clockNow = 100.0;
-        clockStep = 0.0;
         PerfClockSetForTest(TestClock);
         force = Force::None;
         measured.clear();
@@ -113,7 +104,8 @@ TEST_F(StabilizerTest, OnlyWhileEnabledAndEveryResetStartsFromAFreshReference)
     EXPECT_EQ(Process(Frame(8, -6)), (Out{0.0, 0.0, 1.0}));
     EXPECT_EQ(Correction(), (Out{0.0, 0.0, 0.0}));
 
-    // The first frame only becomes the reference; identical frames change nothing.
+    // The first frame only becomes the reference; a reset, a switch-on and another source each
+    // start again from a fresh reference.
     Settings.stabCropZoom = 1.15;
     StabSetEnabled(true);
     measured.clear();
@@ -122,19 +114,15 @@ TEST_F(StabilizerTest, OnlyWhileEnabledAndEveryResetStartsFromAFreshReference)
     };
     const std::vector<Out> fresh = run(1);
     EXPECT_EQ(fresh[0], (Out{0.0, 0.0, 1.15}));
-    EXPECT_NE(fresh[2].x, 0.0);
-    EXPECT_EQ(measured.size(), 2u);
+    ASSERT_EQ(measured.size(), 2u);
     EXPECT_TRUE(std::fabs(measured[0].shiftX - 3) < 0.5 && std::fabs(measured[0].shiftY - 2) < 0.5);
     Process(Frame(6, 6));
     EXPECT_NE(run(1), fresh);  // without a reset the old path and reference carry on
-    Process(Frame(6, 6));
     StabRequestReset();
     EXPECT_EQ(run(1), fresh);
-    Process(Frame(6, 6));
     StabSetEnabled(false);
     StabSetEnabled(true);
     EXPECT_EQ(run(1), fresh);
-    Process(Frame(6, 6));
     EXPECT_EQ(run(2), fresh);  // another source
 }
 
@@ -148,7 +136,6 @@ TEST_F(StabilizerTest, FramesThatCannotBeMeasuredKeepTheCorrection)
     const Out before = Process(Frame(4, 0));
     ASSERT_NE(before.x, 0.0);
     const size_t count = measured.size();
-    EXPECT_EQ(Process(MakeImage(959, 1080)), before);
     EXPECT_EQ(Process(MakeImage(1920, 539)), before);
     EXPECT_EQ(Process(Frame(8, 0), 1, 960 * 4 - 4), before);  // stride shorter than a row
     Out out{};
@@ -182,20 +169,15 @@ TEST_F(StabilizerTest, FramesThatCannotBeMeasuredKeepTheCorrection)
 
 TEST_F(StabilizerTest, SwitchOnIsLoggedOncePerSwitchOnAndNonNumbersFallBackToDefaults)
 {
+    Settings.stabGain = 1.3;
+    Settings.stabLead = 0.5;
     StabSetEnabled(true);
     StabSetEnabled(true);
     StabSetEnabled(false);
-    Settings.stabGain = 1.3;
-    Settings.stabLead = 0.5;
-    Settings.stabSmoothing = 0.9;
-    TextsSetLanguageForTest(0);
     StabSetEnabled(true);
-    EXPECT_EQ(LogTexts(LOG_INFO),
-              (std::vector<std::wstring>{
-                  L"Stabilisierung an \u2014 St\u00e4rke 0.5 \u00b7 Gl\u00e4ttung 0.850 \u00b7 Crop 1.15 \u00b7 "
-                  L"Vorhersage 0.00",
-                  L"Stabilization on \u2014 strength 1.3 \u00b7 smoothing 0.900 \u00b7 crop 1.15 \u00b7 "
-                  L"prediction 0.50"}));
+    const std::wstring line =
+        L"Stabilisierung an \u2014 St\u00e4rke 1.3 \u00b7 Gl\u00e4ttung 0.850 \u00b7 Crop 1.15 \u00b7 Vorhersage 0.50";
+    EXPECT_EQ(LogTexts(LOG_INFO), (std::vector<std::wstring>{line, line}));
 
     Settings.stabGain = NAN;
     Settings.stabSmoothing = INFINITY;
@@ -207,70 +189,6 @@ TEST_F(StabilizerTest, SwitchOnIsLoggedOncePerSwitchOnAndNonNumbersFallBackToDef
     EXPECT_EQ(Process(Frame(0, 0)).zoom, 1.15);
     Settings.stabCropZoom = 0.0;
     EXPECT_EQ(StabReadParams().cropZoom, 1.15);
-}
-
-TEST_F(StabilizerTest, DiagnosticsReportEveryFiveSeconds)
-{
-    Settings.devStabDiag = true;
-    StabSetEnabled(true);
-    LogResetForTest();
-    const TestImage still = Frame(0, 0);
-    auto at = [&still](double t) {
-        clockNow = t;
-        Process(still);
-    };
-    at(10.0);  // reference
-
-    // Eleven measured frames, half a second apart (the last a little later), with exact shifts.
-    force = Force::Shift;
-    double sumCorrection = 0.0, maxCorrection = 0.0;
-    for (int32_t k = 1; k <= 11; k++) {
-        clockStep = k == 5 ? 0.008 : 0.002;  // measurement time 2 ms, once 8 ms
-        forcedX = k % 2 ? 3.0 : -3.0;        // motion 5 px ...
-        forcedY = k % 2 ? 4.0 : -4.0;
-        if (k == 7) forcedX = 30.0, forcedY = 40.0;  // ... once 50 px, which closes the gate
-        at(k < 11 ? 10.0 + 0.5 * k : 15.6);
-        const Out c = Correction();
-        sumCorrection += std::hypot(960 * c.x, 540 * c.y);
-        maxCorrection = std::max(maxCorrection, std::hypot(960 * c.x, 540 * c.y));
-        EXPECT_TRUE(k == 11 || LogTexts(LOG_INFO).empty()) << k;
-    }
-    // 11 frames in 5.1 s; gate open for frames 1..6, closed from frame 7 on (envelope above
-    // 2.1 % of the width until the end): 6/11 = 55 %.
-    wchar_t expected[512];
-    swprintf(expected, 512,
-             L"Stab-Diagnose: 2/s \u00b7 Messung 2.5 ms (max 8.0) \u00b7 Bewegung 9.1 px (max 50.0) \u00b7 "
-             L"Korrektur %.1f px (max %.1f) \u00b7 Gate 55%% \u00b7 Fehler 0",
-             sumCorrection / 11, maxCorrection);
-    EXPECT_GT(maxCorrection, 0.0);
-    EXPECT_EQ(LogTexts(LOG_INFO), std::vector<std::wstring>{expected});
-
-    // The next window has only failures: a warning instead (English this time).
-    TextsSetLanguageForTest(0);
-    clockStep = 0.0;
-    force = Force::NotFinite;
-    for (double t : {16.0, 17.0, 18.0, 20.7}) at(t);
-    EXPECT_EQ(LogTexts(LOG_WARN), std::vector<std::wstring>{L"Stab diagnostics: no measurement in 5 s \u00b7 errors 4"});
-
-    // Switched off: nothing is counted, and switching it on again starts a new window.
-    force = Force::None;
-    Settings.devStabDiag = false;
-    at(30.0);
-    Settings.devStabDiag = true;
-    at(31.0);
-    at(35.5);
-    EXPECT_TRUE(LogTexts(LOG_INFO).size() == 1 && LogTexts(LOG_WARN).size() == 1);
-    at(36.5);
-    const std::vector<std::wstring> info = LogTexts(LOG_INFO);
-    ASSERT_EQ(info.size(), 2u);
-    EXPECT_TRUE(info[1].starts_with(L"Stab diagnostics: 1/s \u00b7 measurement 0.0 ms (max 0.0)")) << info[1];
-
-    // Switching the stabiliser off and on also starts a new window: no report spans the pause.
-    StabSetEnabled(false);
-    Process(still);
-    StabSetEnabled(true);
-    for (double t : {60.0, 60.5, 61.0}) at(t);
-    EXPECT_EQ(LogTexts(LOG_INFO).size(), 3u);  // the switch-on line only
 }
 
 // Root mean square of what remains after removing the slow part (a centred one-second mean).

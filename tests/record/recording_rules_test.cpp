@@ -133,8 +133,6 @@ TEST(FileNames, DatedNamesWithSuffixesAndLengthLimits)
         {FileNamePart(out), L"MI-RU-2026-03-07_09-05-04-Wide_2.jpg"},
         {name(PhotoTempName(L"D:\\A\\x-Wide.jpg", out, 400)), L"D:\\A\\x-Wide.jpg.tmp"},
         {name(RecoveredRecordingName(L"D:\\A", time, 1, out, 400)), L"D:\\A\\MI-RU-2026-03-07_09-05-04-wiederhergestellt.mp4"},
-        {name(RecoveredRecordingName(L"D:\\A", time, 2, out, 400)),
-         L"D:\\A\\MI-RU-2026-03-07_09-05-04-wiederhergestellt_2.mp4"},
         {name(RecoveredRecordingName(std::wstring(380, L'x').c_str(), time, 1, out, 400)), L"(refused) "},
         {name(RecordingMarkerName(L"C:\\t\\miru-1.mp4", out, 400)), L"C:\\t\\miru-1.mp4.recording"},
         {name(RecordingMarkerTarget(L"C:\\t\\miru-1.mp4.recording", out, 400)), L"C:\\t\\miru-1.mp4"},

