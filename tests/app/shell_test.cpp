@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <dbt.h>
-
 #include <algorithm>
 #include <functional>
 #include <initializer_list>
@@ -32,21 +30,17 @@ int CountLogged(uint32_t level, const std::wstring& text)
     return static_cast<int>(std::count(texts.begin(), texts.end(), text));
 }
 
+// `answer` is what the next start returns.
 struct RecorderScript {
-    int starts, stops;
-    int32_t width, height;
+    int starts, stops, width, height;
     bool withSound;
-    const wchar_t* answer;  // what the next start returns
+    const wchar_t* answer;
     int32_t written;
-};
-RecorderScript script;
+} script;
 // The readers' half is the real recorder's: it answers that no recording runs.
 constexpr RecorderCalls scriptedRecorder = {
     [](int32_t width, int32_t height, bool withSound, const uint8_t*, int32_t, int32_t) {
-        script.starts++;
-        script.width = width;
-        script.height = height;
-        script.withSound = withSound;
+        script = {script.starts + 1, script.stops, width, height, withSound, script.answer, script.written};
         return script.answer;
     },
     [] { script.stops++; }, [] { return script.written; }, RecordingIsActive, RecordingSubmitVideo, RecordingSubmitAudio};
@@ -83,17 +77,10 @@ protected:
         SetKeyboardState(keys);
         SendMessageW(window, WM_KEYDOWN, key, 1);
     }
-    void Timer(UINT_PTR id, int times = 1)
-    {
-        for (int i = 0; i < times; i++) SendMessageW(window, WM_TIMER, id, 0);
-    }
+    void Timer(UINT_PTR id, int times = 1) { while (times--) SendMessageW(window, WM_TIMER, id, 0); }
     void GoLive() { SendMessageW(window, WM_APP_LIVE, 1, 0); }
     void Mouse(UINT message, int x, int y) { SendMessageW(window, message, 0, MAKELPARAM(x, y)); }
-    void Click(int x, int y)
-    {
-        Mouse(WM_LBUTTONDOWN, x, y);
-        Mouse(WM_LBUTTONUP, x, y);
-    }
+    void Click(int x, int y) { Mouse(WM_LBUTTONDOWN, x, y), Mouse(WM_LBUTTONUP, x, y); }
     // The first of the window's timers `ids` to fire within 5 s, stopped without running it
     // (the window's other timers run); 0 when none came.
     UINT_PTR FirstTimer(std::initializer_list<UINT_PTR> ids)
@@ -121,23 +108,15 @@ protected:
     HWND window = nullptr;
 };
 
-// The modifiers come from the keyboard state; the Macro size is clamped to the video area.
+// The modifiers come from the keyboard state (the key table itself has a native test).
 TEST_F(MainWindowTest, KeysRunTheirActionsUnderTheHeldModifiers)
 {
     Key('5');
-    EXPECT_FLOAT_EQ(UiState.pipSize, 0.5f);
     Key('7', true);  // Ctrl+digit is no shortcut
     Key(VK_OEM_PLUS);  // plus needs Ctrl
     EXPECT_FLOAT_EQ(UiState.pipSize, 0.5f);
-    Key('0');
     Key(VK_OEM_PLUS, true);
-    EXPECT_FLOAT_EQ(UiState.pipSize, 1.0f);
-    Key('1');
-    for (int i = 0; i < 4; i++) Key(VK_OEM_MINUS, true);
-    EXPECT_FLOAT_EQ(UiState.pipSize, 0.0f);
-    Key(VK_ADD, true);
-    EXPECT_NEAR(UiState.pipSize, 0.05f, 1e-6);
-
+    EXPECT_FLOAT_EQ(UiState.pipSize, 0.55f);
     Key('M', true);
     EXPECT_FALSE(UiState.micMuted);
     Key('M', false, true);
@@ -147,12 +126,7 @@ TEST_F(MainWindowTest, KeysRunTheirActionsUnderTheHeldModifiers)
     Settings.stabilizeMacro = stabilised;
     SettingsLoad();  // the change was saved at once
     EXPECT_NE(Settings.stabilizeMacro, stabilised);
-
-    Key(VK_SPACE);  // photos only while live
-    EXPECT_FLOAT_EQ(UiState.photoFlash, 0.0f);
     GoLive();
-    Key(VK_SPACE, true);
-    EXPECT_FLOAT_EQ(UiState.photoFlash, 0.0f);
     Key('P', true, true);
     EXPECT_FLOAT_EQ(UiState.photoFlash, 0.75f);
 }
@@ -195,13 +169,6 @@ TEST_F(MainWindowTest, RecordTwiceStopsAndAThirdPressOnlyShowsTheCockpit)
     EXPECT_EQ(UiState.framesRecorded, UI_FRAMES_NOT_RECORDING);
     Timer(TIMER_COCKPIT_HIDE);
     EXPECT_FALSE(UiState.cockpitVisible);
-
-    Settings.resolutionHigh = true;
-    wcscpy(Settings.micDeviceID, L"mic-1");
-    Key('R');
-    EXPECT_TRUE(script.width == 2560 && script.height == 1440 && script.withSound);
-    EXPECT_EQ(UiState.recordSeconds, 0u);
-    EXPECT_EQ(CountLogged(LOG_EVENT, L"Aufnahme l\u00e4uft (2560\u00d71440, Audio: an)"), 1);
 }
 
 TEST_F(MainWindowTest, RecordingFailuresSetStatusNine)
@@ -223,9 +190,6 @@ TEST_F(MainWindowTest, RecordingFailuresSetStatusNine)
     EndRecording(false, nullptr);
     EXPECT_EQ(UiState.status, 9u);
     EXPECT_EQ(CountLogged(LOG_ERROR, L"Aufnahme fehlgeschlagen: unbekannter Fehler"), 1);
-    Key('R');
-    EndRecording(false, L"Datentr\u00e4ger voll");
-    EXPECT_EQ(CountLogged(LOG_ERROR, L"Aufnahme fehlgeschlagen: Datentr\u00e4ger voll"), 1);
     EXPECT_FALSE(UiState.recording);
 }
 
@@ -248,12 +212,6 @@ TEST_F(MainWindowTest, CloseDuringARecordingWaitsForItsEnd)
 
 TEST_F(MainWindowTest, ApplicationMessagesAndTheirHeapTexts)
 {
-    SendMessageW(window, WM_APP_STATUS, 7, 0);
-    SendMessageW(window, WM_APP_LIVE, 1, 0);
-    EXPECT_TRUE(UiState.status == 7 && UiState.live);
-    SendMessageW(window, WM_APP_LIVE, 0, 0);
-    EXPECT_FALSE(UiState.live);
-
     const std::wstring longText = std::wstring(95, L'a') + L"bcdefghij";
     ASSERT_TRUE(PostAppMessageText(WM_APP_STATUS_DETAIL, 0, longText.c_str()));
     PumpMessages();
@@ -269,8 +227,6 @@ TEST_F(MainWindowTest, ApplicationMessagesAndTheirHeapTexts)
     answer.join();
     EXPECT_EQ(seen.text, L"Aufnahme gestoppt: Speicher voll");
     EXPECT_EQ(seen.owner, window);
-    EXPECT_EQ(SendMessageW(window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0), TRUE);
-    EXPECT_EQ(SendMessageW(window, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE, 0), TRUE);
 
     // Texts still queued when the window goes are freed with it; afterwards nothing is posted.
     ASSERT_TRUE(PostAppMessageText(WM_APP_STATUS_DETAIL, 0, L"queued"));
@@ -388,22 +344,7 @@ TEST_F(StartupTest, RendererFailureShowsTheErrorBoxAndEndsWithOne)
                          L"start the app again.");
     EXPECT_EQ(CountLogged(LOG_ERROR, L"Renderer konnte nicht initialisiert werden \u2014 App wird beendet"), 1);
     EXPECT_EQ(FindWindowW(MAIN_WINDOW_CLASS, nullptr), nullptr);
-    EXPECT_EQ(AppWindow(), nullptr);
     EXPECT_FALSE(ReadFileBytes(folder.File(L"settings.ini")).empty());  // the shutdown saved
-}
-
-TEST_F(StartupTest, CancelledWizardEndsWithZeroBeforeAnyWindow)
-{
-    Settings.didCompleteOnboarding = false;
-    SettingsSave();
-    static int runs;
-    runs = 0;
-    // The first run "finishes" without setting the flag, so the wizard comes again.
-    EXPECT_EQ(Run({[] { return ++runs == 1; }, nullptr}), 0);
-    EXPECT_EQ(runs, 2);
-    WNDCLASSEXW info = {};
-    info.cbSize = sizeof(info);
-    EXPECT_FALSE(GetClassInfoExW(GetModuleHandleW(nullptr), MAIN_WINDOW_CLASS, &info));
 }
 
 }  // namespace
