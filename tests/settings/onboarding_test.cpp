@@ -88,10 +88,8 @@ protected:
     }
     void TearDown() override
     {
-        const VirtualDeviceCounters counters = VirtualDevicesCounters();
-        EXPECT_EQ(counters.readersLive, 0);  // no preview left running
-        EXPECT_EQ(counters.readerThreadsLive, 0);
-        EXPECT_EQ(counters.sourcesLive, 0);
+        const VirtualDeviceCounters live = VirtualDevicesCounters();  // no preview left running
+        EXPECT_TRUE(live.readersLive == 0 && live.readerThreadsLive == 0 && live.sourcesLive == 0);
         VirtualDevicesUninstall();
         MFShutdown();
         if (SUCCEEDED(com_)) CoUninitialize();

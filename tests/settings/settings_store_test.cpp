@@ -62,6 +62,12 @@ TEST(SettingsStore, SavedFileByteForByteAndValuesSurviveSaveAndLoad)
     EXPECT_EQ(std::wstring(Settings.recordingFolder), L"D:\\Aufnahmen Übersicht");
     EXPECT_EQ(Settings.stabLead, 0.0);  // clamped on the way in
     EXPECT_EQ(Settings.appearanceMode, 2);
+    // Blanks and quotes at the ends come back although the profile reader trims and unquotes.
+    wcscpy(Settings.praxisText, L" \"Praxis am Markt\" ");
+    SettingsSave();
+    SettingsResetDefaults();
+    SettingsLoad();
+    EXPECT_EQ(std::wstring(Settings.praxisText), L" \"Praxis am Markt\" ");
     EXPECT_TRUE(LogTexts().empty());
 }
 
@@ -70,13 +76,13 @@ TEST(SettingsStore, LoadAcceptsLenientValuesAndKeepsDefaultsForBadOnes)
     TestSettingsFolder folder;
     const std::wstring longText(300, L'ä');
     WriteFileBytes(folder.File(L"settings.ini"),
-                   Utf16(L"\xFEFF[MIRU]\r\nresolutionHigh=TRUE\r\nwatermarkOn=yes\r\npraxisText=\r\n"
+                   Utf16(L"\xFEFF[MIRU]\r\nresolutionHigh=TRUE\r\nwatermarkOn=yes\r\npraxisText=Zeile\teins\r\n"
                          L"stabGain=9\r\nstabSmoothing=0,9\r\nstabLead=-1\r\nstabCropZoom=abc\r\nappearanceMode=2x\r\n"
                          L"recordingFolder=" + longText + L"\r\nmicDeviceID=" + std::wstring(600, L'm') +
                          L"\r\n[Andere]\r\nwideDeviceID=x\r\n"));
     SettingsLoad();
     EXPECT_TRUE(Settings.resolutionHigh && Settings.watermarkOn);  // "yes" keeps the default
-    EXPECT_EQ(Settings.praxisText[0], 0);
+    EXPECT_EQ(std::wstring(Settings.praxisText), L"Zeileeins");  // an older file, edited by hand
     EXPECT_TRUE(Settings.stabGain == 8.0 && Settings.stabLead == 0.0 && Settings.stabCropZoom == 1.15);
     EXPECT_NEAR(Settings.stabSmoothing, 0.9, 1e-12);
     EXPECT_EQ(Settings.appearanceMode, 2);

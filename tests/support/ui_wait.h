@@ -42,6 +42,19 @@ inline HWND OwnWindow(const wchar_t* className)
     return windows.empty() ? nullptr : windows.front();
 }
 
+// A key press with Ctrl and Shift held or not, as GetKeyState reports them while it is handled.
+inline void PressKey(HWND window, UINT key, bool ctrl = false, bool shift = false)
+{
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    for (const bool down : {true, false}) {
+        keys[VK_CONTROL] = keys[VK_LCONTROL] = down && ctrl ? 0x80 : 0;
+        keys[VK_SHIFT] = keys[VK_LSHIFT] = down && shift ? 0x80 : 0;
+        SetKeyboardState(keys);
+        if (down) SendMessageW(window, WM_KEYDOWN, key, 1);
+    }
+}
+
 // The first visible window of `className` (of any process), or null after `seconds`.
 inline HWND WaitForShown(const wchar_t* className, int seconds = 30)
 {
