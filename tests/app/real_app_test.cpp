@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 
 #include "record/recording_folder.h"
 #include "settings/onboarding_rules.h"
@@ -73,11 +74,8 @@ struct FirstStart {
     static DWORD WaitForExit(HANDLE* process)
     {
         DWORD code = STILL_ACTIVE;
-        if (WaitForSingleObject(*process, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(*process, &code);
-        if (code != STILL_ACTIVE) {
-            CloseHandle(*process);
-            *process = nullptr;
-        }
+        if (WaitForSingleObject(*process, 60000) == WAIT_OBJECT_0 && GetExitCodeProcess(*process, &code))
+            CloseHandle(std::exchange(*process, nullptr));
         return code;
     }
     std::wstring File(const wchar_t* name) const { return roaming + L"\\MI-RU\\" + name; }

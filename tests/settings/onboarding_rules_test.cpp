@@ -53,7 +53,7 @@ TEST(OnboardingRules, DefaultCamerasProposeListedDifferentDevices)
     EXPECT_EQ(Defaults(two, L"", L""), std::make_pair(std::wstring(L"a"), std::wstring(L"b")));
     EXPECT_EQ(Defaults(two, L"gone", L"a"), std::make_pair(std::wstring(L"a"), std::wstring(L"b")));
     EXPECT_EQ(Defaults(two, L"b", L"b"), std::make_pair(std::wstring(L"b"), std::wstring(L"a")));
-    EXPECT_EQ(Defaults(two, L"b", L"a"), std::make_pair(std::wstring(L"b"), std::wstring(L"a")));
+    EXPECT_EQ(Defaults(two, L"b", L"a"), std::make_pair(std::wstring(L"b"), std::wstring(L"a")));  // kept
     EXPECT_EQ(Defaults(Devices({L"a"}), L"", L"x"), std::make_pair(std::wstring(L"a"), std::wstring(L"")));
     EXPECT_EQ(Defaults({}, L"a", L"b"), std::make_pair(std::wstring(L""), std::wstring(L"")));
 }

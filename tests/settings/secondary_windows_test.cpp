@@ -240,11 +240,8 @@ class DiagnosticsWindowTest : public SecondaryWindowTest {
 protected:
     HWND OpenDiagnosticsFromSettings()
     {
-        if (!OpenSettingsByKey()) return nullptr;
-        SelectTab(4);
-        Click(192);
-        diagnostics = OwnWindow(L"MIRU_DIAG");
-        return diagnostics;
+        if (OpenSettingsByKey()) SelectTab(4), Click(192);
+        return diagnostics = OwnWindow(L"MIRU_DIAG");
     }
     HWND DiagItem(int id) const { return GetDlgItem(diagnostics, id); }
     HWND diagnostics = nullptr;
