@@ -143,13 +143,9 @@ TEST(SettingsStore, AppearanceFollowsModeThenWindowsTheme)
     struct Case { int light; int32_t mode; bool dark; };  // light −1: value missing
     for (Case c : {Case{0, 0, true}, {0, 1, false}, {0, 2, true}, {0, 5, true}, {1, 0, false}, {1, 2, true},
                    {-1, 0, false}, {-1, 2, true}}) {
-        DWORD value = static_cast<DWORD>(c.light);
-        if (c.light >= 0) {
-            ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, key, L"AppsUseLightTheme", REG_DWORD, &value, sizeof(value)),
-                      ERROR_SUCCESS);
-        } else {
-            RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"AppsUseLightTheme");
-        }
+        const DWORD value = static_cast<DWORD>(c.light);
+        if (c.light < 0) RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"AppsUseLightTheme");
+        else ASSERT_FALSE(RegSetKeyValueW(HKEY_CURRENT_USER, key, L"AppsUseLightTheme", REG_DWORD, &value, sizeof(value)));
         Settings.appearanceMode = c.mode;
         EXPECT_EQ(IsDarkAppearance(), c.dark) << c.light << " " << c.mode;
     }
