@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 
 #include "record/recording_folder.h"
 #include "settings/onboarding_rules.h"
@@ -14,12 +15,6 @@
 #include "tests/support/ui_wait.h"
 
 namespace {
-
-constexpr wchar_t WIDE_LINK[] =
-    L"\\\\?\\usb#vid_0c45&pid_636b&mi_00#7&1a2b3c4d&0&0000#{e5323777-f976-4f5b-9b55-b94699c46e44}\\global";
-constexpr wchar_t MACRO_LINK[] =
-    L"\\\\?\\usb#vid_0c45&pid_636b&mi_00#7&2c4e6f81&0&0000#{e5323777-f976-4f5b-9b55-b94699c46e44}\\global";
-constexpr wchar_t MIC_ENDPOINT[] = L"{0.0.1.00000000}.{8d2f6a3e-5b1c-4e7a-9f0d-3c6b2a1e4f57}";
 
 // The user's roaming and Videos folders point into the test folder while this lives, and the
 // apps started from here get the virtual headset.
@@ -79,11 +74,8 @@ struct FirstStart {
     static DWORD WaitForExit(HANDLE* process)
     {
         DWORD code = STILL_ACTIVE;
-        if (WaitForSingleObject(*process, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(*process, &code);
-        if (code != STILL_ACTIVE) {
-            CloseHandle(*process);
-            *process = nullptr;
-        }
+        if (WaitForSingleObject(*process, 60000) == WAIT_OBJECT_0 && GetExitCodeProcess(*process, &code))
+            CloseHandle(std::exchange(*process, nullptr));
         return code;
     }
     std::wstring File(const wchar_t* name) const { return roaming + L"\\MI-RU\\" + name; }
@@ -97,38 +89,9 @@ struct FirstStart {
     }
 };
 
-HWND WaitForWindow(const wchar_t* className)
-{
-    HWND window = nullptr;
-    WaitUntil([&] { return (window = FindWindowW(className, nullptr)) && IsWindowVisible(window); }, 60);
-    return window;
-}
+std::wstring PrimaryText(HWND wizard) { return TextOf(GetDlgItem(wizard, ID_PRIMARY)); }
 
-// Commands go through the wizard's own WM_COMMAND handling; the call returns once handled.
-void Command(HWND wizard, int id, int code = BN_CLICKED)
-{
-    DWORD_PTR ignored = 0;
-    SendMessageTimeoutW(wizard, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(GetDlgItem(wizard, id)),
-                        SMTO_NORMAL, 30000, &ignored);
-}
-
-void Select(HWND wizard, int id, int index)
-{
-    SendMessageW(GetDlgItem(wizard, id), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-    Command(wizard, id, CBN_SELCHANGE);
-}
-
-bool Visible(HWND wizard, int id)
-{
-    return IsWindowVisible(GetDlgItem(wizard, id)) != FALSE;
-}
-
-std::wstring PrimaryText(HWND wizard)
-{
-    wchar_t text[64] = {};
-    GetWindowTextW(GetDlgItem(wizard, ID_PRIMARY), text, 64);
-    return text;
-}
+bool Visible(HWND wizard, int id) { return IsWindowVisible(GetDlgItem(wizard, id)) != FALSE; }
 
 bool HasLine(const std::wstring& text, const std::wstring& line)
 {
@@ -145,12 +108,10 @@ TEST(RealApp, FirstStartSetsUpTheHeadsetThenRunsOnceAndSavesOnTheWayOut)
     ASSERT_EQ(std::wstring(suggestion), app.videos + L"\\MI-RU Aufnahmen");
     ASSERT_EQ(FindWindowW(L"MIRU_MAIN", nullptr), nullptr) << "another MI-RU window is open";
     ASSERT_TRUE(app.Start());
-    HWND wizard = WaitForWindow(L"MIRU_ONBOARD");
+    HWND wizard = WaitForShown(L"MIRU_ONBOARD", 60);
     ASSERT_NE(wizard, nullptr);
     EXPECT_EQ(FindWindowW(L"MIRU_MAIN", nullptr), nullptr);
-    wchar_t title[64] = {};
-    GetWindowTextW(wizard, title, 64);
-    EXPECT_STREQ(title, L"MI-RU \u2013 Setup");
+    EXPECT_EQ(TextOf(wizard), L"MI-RU \u2013 Setup");
     EXPECT_EQ(PrimaryText(wizard), L"Let's go");
 
     // Continue stays off on the folder page until a folder is set.
@@ -171,20 +132,17 @@ TEST(RealApp, FirstStartSetsUpTheHeadsetThenRunsOnceAndSavesOnTheWayOut)
     EXPECT_EQ(PrimaryText(wizard), L"Finish setup");
     Command(wizard, ID_PRIMARY);
 
-    HWND window = WaitForWindow(L"MIRU_MAIN");
+    HWND window = WaitForShown(L"MIRU_MAIN", 60);
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(FindWindowW(L"MIRU_ONBOARD", nullptr), nullptr);
-    GetWindowTextW(window, title, 64);
-    EXPECT_STREQ(title, L"MI-RU");
+    EXPECT_EQ(TextOf(window), L"MI-RU");
     RECT client;
     GetClientRect(window, &client);
     const int dpi = GetDpiForSystem() ? static_cast<int>(GetDpiForSystem()) : 96;
     EXPECT_TRUE(client.right == MulDiv(1280, dpi, 96) && client.bottom == MulDiv(800, dpi, 96));
+    // The wizard's choices are what the main window runs with (which camera is which: the log).
     const std::wstring settings = app.SettingsText();
     EXPECT_TRUE(HasLine(settings, L"didCompleteOnboarding=1")) << settings;
-    EXPECT_TRUE(HasLine(settings, std::wstring(L"wideDeviceID=") + MACRO_LINK));
-    EXPECT_TRUE(HasLine(settings, std::wstring(L"macroDeviceID=") + WIDE_LINK));
-    EXPECT_TRUE(HasLine(settings, std::wstring(L"micDeviceID=") + MIC_ENDPOINT));
     EXPECT_TRUE(HasLine(settings, std::wstring(L"recordingFolder=") + suggestion));
     const DWORD attributes = GetFileAttributesW(suggestion);
     EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY));  // created
@@ -193,13 +151,8 @@ TEST(RealApp, FirstStartSetsUpTheHeadsetThenRunsOnceAndSavesOnTheWayOut)
     const std::string log = app.Log();
     EXPECT_EQ(CountText(log, "Kamera 0 konfiguriert: HD USB Camera #2"), 1u) << log;
     EXPECT_EQ(CountText(log, "Einrichtung abgeschlossen"), 1u);
-    EXPECT_EQ(CountText(log, "Aufnahmeordner angelegt: "), 1u) << log;
-    // The start event carries the system text.
-    ASSERT_EQ(CountText(log, "App gestartet \xE2\x80\x94 Windows"), 1u) << log;
-    const size_t lineStart = log.rfind('\n', log.find("App gestartet")) + 1;
-    const std::string line = log.substr(lineStart, log.find('\n', lineStart) - lineStart);
-    EXPECT_NE(line.find("  EVENT  "), std::string::npos) << line;
-    EXPECT_NE(line.find("MI-RU App v1.1 (2)"), std::string::npos) << line;
+    EXPECT_EQ(CountText(log, "Aufnahmeordner angelegt: "), 1u);
+    EXPECT_EQ(CountText(log, "  EVENT  App gestartet \xE2\x80\x94 Windows"), 1u);
 
     // A second start raises the minimised first and ends without touching settings or log.
     ShowWindow(window, SW_MINIMIZE);
@@ -215,7 +168,7 @@ TEST(RealApp, FirstStartSetsUpTheHeadsetThenRunsOnceAndSavesOnTheWayOut)
     ASSERT_TRUE(DeleteFileW(app.File(L"settings.ini").c_str()));
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(FirstStart::WaitForExit(&app.process), 0u);
-    EXPECT_TRUE(HasLine(app.SettingsText(), std::wstring(L"wideDeviceID=") + MACRO_LINK));
+    EXPECT_EQ(app.SettingsText(), settings);
 }
 
 // The close box cancels (Esc is the in-process wizard's): the program ends with 0 before any
@@ -224,7 +177,7 @@ TEST(RealApp, CancelledSetupEndsTheProgramWithNothingSaved)
 {
     FirstStart app;
     ASSERT_TRUE(app.Start());
-    HWND wizard = WaitForWindow(L"MIRU_ONBOARD");
+    HWND wizard = WaitForShown(L"MIRU_ONBOARD", 60);
     ASSERT_NE(wizard, nullptr);
     PostMessageW(wizard, WM_CLOSE, 0, 0);
     EXPECT_EQ(FirstStart::WaitForExit(&app.process), 0u);

@@ -43,17 +43,3 @@ TEST_F(LogCore, RingKeepsTheNewestThousandAndEveryWriteReachesFileAndWindow)
     LogEntry one;
     EXPECT_EQ(LogSnapshot(nullptr, 5) + LogSnapshot(&one, 0), 0u);
 }
-
-TEST_F(LogCore, StartUpEndsALastLineThatACrashLeftOpen)
-{
-    const std::wstring earlier = L"2024-06-06 18:00:00  EVENT  Aufnahme l\u00e4uft\n2024-06-06 18:00:01  INFO  abgebroch";
-    NativeLogSetFile(earlier, false);
-    LogLoadAtStartup();
-    const std::wstring file = NativeLogFile();
-    ASSERT_EQ(file.rfind(earlier + L"\n2024-06-07 09:05:03  EVENT  App gestartet \u2014 ", 0), 0u) << file.c_str();
-
-    // A file that ends properly gets no empty line.
-    NativeLogSetFile(L"2024-06-06 18:00:00  EVENT  fertig\n", false);
-    LogLoadAtStartup();
-    EXPECT_EQ(NativeLogFile().find(L"\n\n"), std::wstring::npos);
-}

@@ -5,10 +5,7 @@
 
 Picture Picture::FromBgra(const uint8_t* bgra, int32_t width, int32_t height, int32_t stride)
 {
-    Picture picture;
-    picture.width = width;
-    picture.height = height;
-    picture.pixels.resize(static_cast<size_t>(width) * height);
+    Picture picture{width, height, std::vector<uint32_t>(static_cast<size_t>(width) * height)};
     for (int32_t y = 0; y < height; ++y)
         std::memcpy(&picture.pixels[static_cast<size_t>(y) * width], bgra + static_cast<size_t>(y) * stride,
                     static_cast<size_t>(width) * 4);
@@ -17,19 +14,15 @@ Picture Picture::FromBgra(const uint8_t* bgra, int32_t width, int32_t height, in
 
 bool NearColor(uint32_t a, uint32_t b, uint32_t tolerance)
 {
-    for (int shift = 0; shift < 32; shift += 8) {
-        int da = static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF);
-        if (static_cast<uint32_t>(std::abs(da)) > tolerance) return false;
-    }
+    for (int shift = 0; shift < 32; shift += 8)
+        if (static_cast<uint32_t>(std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF))) > tolerance) return false;
     return true;
 }
 
 uint32_t QuadrantColour(int32_t x, int32_t y, int32_t width, int32_t height)
 {
-    bool right = x >= width / 2;
-    bool bottom = y >= height / 2;
-    if (!bottom) return right ? QUAD_TOP_RIGHT : QUAD_TOP_LEFT;
-    return right ? QUAD_BOTTOM_RIGHT : QUAD_BOTTOM_LEFT;
+    constexpr uint32_t colours[4] = {QUAD_TOP_LEFT, QUAD_TOP_RIGHT, QUAD_BOTTOM_LEFT, QUAD_BOTTOM_RIGHT};
+    return colours[(x >= width / 2) + 2 * (y >= height / 2)];
 }
 
 D2DCanvas::D2DCanvas(int32_t width, int32_t height) : width_(width), height_(height)

@@ -17,12 +17,11 @@ std::atomic<unsigned> folderCounter{0};
 
 TestSettingsFolder::TestSettingsFolder()
 {
-    wchar_t temp[MAX_PATH];
-    DWORD length = GetTempPathW(MAX_PATH, temp);
-    if (length == 0 || length >= MAX_PATH) wcscpy(temp, L"C:\\");
-    wchar_t name[64];
-    swprintf(name, 64, L"miru-test-%lu-%u", GetCurrentProcessId(), folderCounter.fetch_add(1));
-    path_ = std::wstring(temp) + name;
+    wchar_t temp[MAX_PATH + 64] = L"C:\\";
+    const DWORD length = GetTempPathW(MAX_PATH, temp);
+    swprintf(temp + (length && length < MAX_PATH ? length : 3), 64, L"miru-test-%lu-%u", GetCurrentProcessId(),
+             folderCounter.fetch_add(1));
+    path_ = temp;
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
     std::filesystem::create_directories(path_, ignored);

@@ -42,6 +42,49 @@ inline HWND OwnWindow(const wchar_t* className)
     return windows.empty() ? nullptr : windows.front();
 }
 
+// A key press with Ctrl and Shift held or not, as GetKeyState reports them while it is handled.
+inline void PressKey(HWND window, UINT key, bool ctrl = false, bool shift = false)
+{
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    for (const bool down : {true, false}) {
+        keys[VK_CONTROL] = keys[VK_LCONTROL] = down && ctrl ? 0x80 : 0;
+        keys[VK_SHIFT] = keys[VK_LSHIFT] = down && shift ? 0x80 : 0;
+        SetKeyboardState(keys);
+        if (down) SendMessageW(window, WM_KEYDOWN, key, 1);
+    }
+}
+
+// The first visible window of `className` (of any process), or null after `seconds`.
+inline HWND WaitForShown(const wchar_t* className, int seconds = 30)
+{
+    HWND window = nullptr;
+    WaitUntil([&] { return (window = FindWindowW(className, nullptr)) && IsWindowVisible(window); }, seconds);
+    return window;
+}
+
+// A control's command as its click or choice sends it to `window`; returns once handled.
+inline void Command(HWND window, int id, int code = BN_CLICKED)
+{
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(window, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(GetDlgItem(window, id)),
+                        SMTO_NORMAL, 30000, &ignored);
+}
+
+// Chooses entry `index` of the drop-down list `id` as the user would.
+inline void Select(HWND window, int id, int index)
+{
+    SendMessageW(GetDlgItem(window, id), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    Command(window, id, CBN_SELCHANGE);
+}
+
+inline std::wstring TextOf(HWND window)
+{
+    wchar_t text[1024] = {};
+    GetWindowTextW(window, text, 1024);
+    return text;
+}
+
 // What a message box showed before it was answered (an empty text: no box appeared).
 struct BoxSeen {
     std::wstring caption, text;

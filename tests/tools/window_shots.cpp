@@ -39,20 +39,18 @@ bool SaveWindow(HWND window, const std::wstring& path)
     info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    FILE* out = bitmap && memory ? _wfopen(path.c_str(), L"wb") : nullptr;
     bool saved = false;
-    if (bitmap && memory) {
+    if (out) {
         HGDIOBJ old = SelectObject(memory, bitmap);
         BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
         SelectObject(memory, old);
-        const DWORD stride = ((width * 3 + 3) / 4) * 4;
-        const DWORD imageBytes = stride * static_cast<DWORD>(height);
-        BITMAPFILEHEADER file = {0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + imageBytes),
-                                 0, 0, sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
-        if (FILE* out = _wfopen(path.c_str(), L"wb")) {
-            saved = fwrite(&file, sizeof(file), 1, out) == 1 && fwrite(&info.bmiHeader, sizeof(BITMAPINFOHEADER), 1, out) == 1 &&
-                    fwrite(bits, imageBytes, 1, out) == 1;
-            fclose(out);
-        }
+        const DWORD headers = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+        const DWORD imageBytes = ((width * 3 + 3) / 4) * 4 * static_cast<DWORD>(height);
+        const BITMAPFILEHEADER file = {0x4D42, headers + imageBytes, 0, 0, headers};
+        saved = fwrite(&file, sizeof(file), 1, out) && fwrite(&info.bmiHeader, sizeof(BITMAPINFOHEADER), 1, out) &&
+                fwrite(bits, imageBytes, 1, out);
+        fclose(out);
     }
     if (bitmap) DeleteObject(bitmap);
     if (memory) DeleteDC(memory);
