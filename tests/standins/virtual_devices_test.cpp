@@ -461,10 +461,12 @@ TEST_F(VirtualDeviceTest, WideCameraAndMicrophoneStampFromZeroAndMarkTheSameInst
     EXPECT_EQ(video.first, 0);
     EXPECT_EQ(audio.first, 0);
     // On one wall clock, the flash begins within a camera frame (plus delivery jitter) of a click.
+    // The jitter allowance is wide enough for a loaded machine and still far below the 2 s
+    // between marks, where a mark of the wrong instant would land.
     double flashAt = video.offset + video.onsets[0];
     double nearest = 1e30;
     for (double onset : audio.onsets) nearest = std::min(nearest, std::abs(audio.offset + onset - flashAt));
-    EXPECT_LT(nearest, 1.0 / 30 + 0.02);
+    EXPECT_LT(nearest, 1.0 / 30 + 0.1);
 }
 
 TEST_F(VirtualDeviceTest, AFlushThatNeverCompletesRefusesRequestsAndSendsNoOnFlush)
