@@ -4,10 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <cwchar>
-#include <iterator>
-#include <string>
+#include <initializer_list>
 #include <utility>
 #include <vector>
 
@@ -37,22 +35,20 @@ TEST(FormatChoice, SizeComesBeforeRateAndThirtyIsPreferred)
 {
     const NativeFormatInfo noSize{false, 0, 0, true, 30, 1};
     const NativeFormatInfo noRate{true, 1920, 1080, false, 0, 0};
-    const std::pair<std::vector<NativeFormatInfo>, size_t> cases[] = {
-        {{Mode(1280, 720, 30), Mode(1280, 720, 60), Mode(1920, 1080, 5)}, 2},
-        {{Mode(1920, 1080, 60), Mode(1920, 1080, 50)}, 1},
-        {{Mode(1920, 1080, 15), Mode(1920, 1080, 30000, 1001)}, 1},
-        {{Mode(1920, 1080, 30), Mode(1920, 1080, 30)}, 0},  // a full tie keeps the first
-        {{Mode(3840, 2160, 30), Mode(640, 480, 30)}, 1},    // distance counts both sides of the target
-        {{Mode(3421, 2580, 30), noSize}, 1},                // a size-less type counts as distance 3000
-        {{noRate, Mode(1920, 1080, 60)}, 0},                // no rate is rate 0: "at most 30.01"
+    // Each second type beats the first, never the other way round.
+    const std::pair<NativeFormatInfo, NativeFormatInfo> cases[] = {
+        {Mode(1280, 720, 30), Mode(1920, 1080, 5)},
+        {Mode(1920, 1080, 60), Mode(1920, 1080, 50)},
+        {Mode(1920, 1080, 15), Mode(1920, 1080, 30000, 1001)},
+        {Mode(3840, 2160, 30), Mode(640, 480, 30)},  // distance counts both sides of the target
+        {Mode(3421, 2580, 30), noSize},              // a size-less type counts as distance 3000
+        {Mode(1920, 1080, 60), noRate},              // no rate is rate 0: "at most 30.01"
     };
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        const std::vector<NativeFormatInfo>& modes = cases[i].first;
-        size_t best = 0;  // as the reader walks the native types
-        for (size_t k = 1; k < modes.size(); ++k)
-            if (FormatBeats(FormatScoreOf(modes[k]), FormatScoreOf(modes[best]))) best = k;
-        EXPECT_EQ(best, cases[i].second) << "case " << i;
+    for (const auto& [first, second] : cases) {
+        EXPECT_TRUE(FormatBeats(FormatScoreOf(second), FormatScoreOf(first))) << second.width << "@" << second.rateNumerator;
+        EXPECT_FALSE(FormatBeats(FormatScoreOf(first), FormatScoreOf(second)));
     }
+    EXPECT_FALSE(FormatBeats(FormatScoreOf(Mode(1920, 1080, 30)), FormatScoreOf(Mode(1920, 1080, 30))));  // ties keep the first
 }
 
 TEST(FrameCopy, BuffersMustHoldEveryRowOfTheImage)
@@ -75,28 +71,24 @@ TEST(FrameCopy, BuffersMustHoldEveryRowOfTheImage)
 }
 
 template <class Sample>
-std::vector<uint8_t> Bytes(const std::vector<Sample>& values)
+std::vector<uint8_t> Bytes(std::initializer_list<Sample> values)
 {
-    std::vector<uint8_t> bytes(values.size() * sizeof(Sample));
-    std::memcpy(bytes.data(), values.data(), bytes.size());
-    return bytes;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(values.begin());
+    return {bytes, bytes + values.size() * sizeof(Sample)};
 }
-std::vector<uint8_t> Pcm16(const std::vector<int16_t>& values) { return Bytes(values); }
-std::vector<uint8_t> Float32(const std::vector<float>& values) { return Bytes(values); }
 
 TEST(MicLevel, MapsMinusFiftyToZeroDecibelsOntoZeroToOneAndSmoothsByHalves)
 {
-    EXPECT_NEAR(*MicLevelOfBlock(Pcm16({-32768, -32768, -32768}), false, 16), 1.0f, 1e-6f);
+    EXPECT_NEAR(*MicLevelOfBlock(Bytes<int16_t>({-32768, -32768, -32768}), false, 16), 1.0f, 1e-6f);
     // A constant 0.1 of full scale is −20 dBFS: level 0.6.
-    EXPECT_NEAR(*MicLevelOfBlock(Float32({0.1f, -0.1f, 0.1f, -0.1f}), true, 32), 0.6f, 1e-5f);
-    EXPECT_NEAR(*MicLevelOfBlock(Pcm16({3277, -3277}), false, 16), 0.6f, 1e-3f);
+    EXPECT_NEAR(*MicLevelOfBlock(Bytes({0.1f, -0.1f, 0.1f, -0.1f}), true, 32), 0.6f, 1e-5f);
     // Below −50 dBFS reads as 0; above full scale (float) as 1; broken samples do not stick the meter.
-    EXPECT_EQ(*MicLevelOfBlock(Float32({0.001f, -0.001f}), true, 32), 0.0f);
-    EXPECT_EQ(*MicLevelOfBlock(Float32({4.0f, -4.0f}), true, 32), 1.0f);
-    const float broken = MicLevelOfBlock(Float32({std::nanf(""), 0.5f}), true, 32).value_or(-1.0f);
+    EXPECT_EQ(*MicLevelOfBlock(Bytes({0.001f, -0.001f}), true, 32), 0.0f);
+    EXPECT_EQ(*MicLevelOfBlock(Bytes({4.0f, -4.0f}), true, 32), 1.0f);
+    const float broken = MicLevelOfBlock(Bytes({std::nanf(""), 0.5f}), true, 32).value_or(-1.0f);
     EXPECT_TRUE(broken >= 0.0f && broken <= 1.0f);
     // Other formats and empty blocks leave the meter alone.
-    EXPECT_FALSE(MicLevelOfBlock(Pcm16({1000, 1000}), false, 24).has_value());
+    EXPECT_FALSE(MicLevelOfBlock(Bytes<int16_t>({1000, 1000}), false, 24).has_value());
     EXPECT_FALSE(MicLevelOfBlock({}, false, 16).has_value());
     float meter = 0.8f;
     for (int i = 0; i < 4; ++i) meter = MicLevelSmooth(meter, 0.0f);

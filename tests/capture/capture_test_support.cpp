@@ -16,13 +16,10 @@ std::vector<std::pair<UINT, WPARAM>> posted;  // test thread only (the window's 
 
 LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_APP_STATUS || message == WM_APP_LIVE || message == WM_APP_STOP_RECORDING) {
+    if (message == WM_DEVICECHANGE) CaptureDevicesChanged();  // as the main window does
+    if (message == WM_APP_STATUS || message == WM_APP_LIVE || message == WM_APP_STOP_RECORDING)
         posted.push_back({message, wParam});
-        return 0;
-    }
-    if (message != WM_DEVICECHANGE) return DefWindowProcW(window, message, wParam, lParam);
-    CaptureDevicesChanged();  // as the main window does
-    return TRUE;
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 void HoldIfAsked(std::atomic<bool>& asked)
@@ -54,14 +51,6 @@ void ProbeSubmitAudio(IMFSample*)
 constexpr RecorderCalls PROBE_CALLS = {RecordingStart,    RecordingRequestStop, RecordingTakeWrittenCount,
                                       ProbeIsActive,     ProbeSubmitVideo,     ProbeSubmitAudio};
 
-// Log entries matching `match`, counted over the ring (which the test's settings folder emptied).
-int CountEntries(const std::function<bool(const LogEntry&)>& match)
-{
-    std::vector<LogEntry> entries(LOG_RING_CAPACITY);
-    const uint32_t count = LogSnapshot(entries.data(), LOG_RING_CAPACITY);
-    return static_cast<int>(std::count_if(entries.begin(), entries.begin() + count, match));
-}
-
 }  // namespace
 
 RecorderProbe& Recorder()
@@ -73,33 +62,20 @@ RecorderProbe& Recorder()
 bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs)
 {
     const ULONGLONG end = GetTickCount64() + timeoutMs;
-    for (;;) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-            if (message.message != WM_QUIT) DispatchMessageW(&message);  // WM_QUIT: left by a destroyed main window
-        if (condition()) return true;
-        const ULONGLONG now = GetTickCount64();
-        if (now >= end) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 10)), QS_ALLINPUT);
+    for (PumpMessages(); !condition(); PumpMessages()) {
+        if (GetTickCount64() >= end) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
     }
+    return true;
 }
 
-int CountLogged(uint32_t level, const std::wstring& text)
+int CountLogged(uint32_t level, const std::wstring& text, bool prefix)
 {
-    return CountEntries([&](const LogEntry& entry) { return entry.level == level && text == entry.text; });
-}
-
-int CountLoggedPrefix(const std::wstring& prefix)
-{
-    return CountEntries([&](const LogEntry& entry) { return std::wstring(entry.text).starts_with(prefix); });
-}
-
-int32_t PlugQuietly(const VirtualDevice& device)
-{
-    VirtualDevicesSetNotify(false);
-    const int32_t handle = VirtualDeviceAdd(device);
-    VirtualDevicesSetNotify(true);
-    return handle;
+    std::vector<LogEntry> entries(LOG_RING_CAPACITY);  // the ring, which the test's settings folder emptied
+    entries.resize(LogSnapshot(entries.data(), LOG_RING_CAPACITY));
+    return static_cast<int>(std::count_if(entries.begin(), entries.end(), [&](const LogEntry& entry) {
+        return prefix ? std::wstring(entry.text).starts_with(text) : entry.level == level && text == entry.text;
+    }));
 }
 
 VirtualDevice PatternCamera(const wchar_t* id, const wchar_t* name, uint32_t width, uint32_t height)
@@ -116,15 +92,13 @@ void CaptureTest::SetUp()
     com_ = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     ASSERT_EQ(MFStartup(MF_VERSION, 0), S_OK);
     VirtualDevicesInstall();
+    VirtualDevicesSetNotify(false);  // devices plugged in before InitControl are the set-up
     VirtualDevicesSetTimeScale(4.0);
     CaptureSetTimeScaleForTest(10.0);  // the control's waits run ten times faster
     CaptureResetStateForTest();
     StabSetEnabled(false);
-    RecorderProbe& probe = Recorder();
-    probe.Clear();
-    probe.active = false;
-    probe.holdNextCall = false;
-    probe.holdNextSubmit = false;
+    Recorder().Clear();
+    Recorder().active = Recorder().holdNextCall = Recorder().holdNextSubmit = false;
     RecorderSetForTest(&PROBE_CALLS);
     posted.clear();
     // Any window class will do: the test's procedure replaces the class's one.
@@ -141,7 +115,7 @@ void CaptureTest::TearDown()
     SetAppWindow(nullptr);
     CaptureSetNotifyWindow(nullptr);
     if (window_) DestroyWindow(window_);
-    PumpFor(0);
+    PumpMessages();  // what was queued for it
     Recorder().Clear();
     RecorderSetForTest(nullptr);
     VirtualDevicesUninstall();
@@ -162,6 +136,7 @@ void CaptureTest::InitControl(const wchar_t* wideId, const wchar_t* macroId, con
     wcsncpy(Settings.macroDeviceID, macroId, SETTINGS_DEVICE_ID_CAPACITY - 1);
     wcsncpy(Settings.micDeviceID, micId, SETTINGS_DEVICE_ID_CAPACITY - 1);
     CaptureInit(window_);
+    VirtualDevicesSetNotify(true);
 }
 
 std::vector<WPARAM> CaptureTest::Posted(UINT message)
@@ -174,8 +149,7 @@ std::vector<WPARAM> CaptureTest::Posted(UINT message)
 
 int64_t CaptureTest::WaitForPosted(UINT message, size_t nth)
 {
-    if (!PumpUntil([&] { return Posted(message).size() > nth; })) return -1;
-    return static_cast<int64_t>(Posted(message)[nth]);
+    return PumpUntil([&] { return Posted(message).size() > nth; }) ? static_cast<int64_t>(Posted(message)[nth]) : -1;
 }
 
 void CaptureTest::ClearPosted()

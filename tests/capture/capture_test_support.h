@@ -25,20 +25,16 @@
 #include "settings/settings_record.h"
 #include "standins/virtual_devices.h"
 #include "tests/support/test_folder.h"
+#include "tests/support/ui_wait.h"
 
-// Pumps this thread's messages until `condition` holds; false after `timeoutMs`.
+// Pumps this thread's messages until `condition` holds (asked once per round: it may take
+// something); false after `timeoutMs`.
 bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs = 20000);
-inline void PumpFor(DWORD ms)
-{
-    PumpUntil([] { return false; }, ms);
-}
 
-// Log entries of `level` whose text is exactly `text`, and of any level starting with `prefix`.
-int CountLogged(uint32_t level, const std::wstring& text);
-int CountLoggedPrefix(const std::wstring& prefix);
+// Log entries of `level` whose text is exactly `text`; with `prefix`, of any level starting with it.
+int CountLogged(uint32_t level, const std::wstring& text, bool prefix = false);
+inline int CountLoggedPrefix(const std::wstring& prefix) { return CountLogged(0, prefix, true); }
 
-// Plugs a device in without the device-change notice (set-up before the control runs).
-int32_t PlugQuietly(const VirtualDevice& device);
 // A small camera showing the exact test pattern, RGB32-convertible, one mode.
 VirtualDevice PatternCamera(const wchar_t* id, const wchar_t* name, uint32_t width = 64, uint32_t height = 48);
 
@@ -53,8 +49,7 @@ struct RecorderProbe {
     std::atomic<int> audioSamples{0};
     // Set: the next isActive (or submitVideo) call signals `holding` and blocks until `release`
     // is signalled: holds the control thread or a reader callback in the middle of its work.
-    std::atomic<bool> holdNextCall{false};
-    std::atomic<bool> holdNextSubmit{false};
+    std::atomic<bool> holdNextCall{false}, holdNextSubmit{false};
     HANDLE holding = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     HANDLE release = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     std::mutex mutex;  // guards `videos`
@@ -79,12 +74,13 @@ class CaptureTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-    // The wParams of the messages of one kind received so far.
+    // The wParams of the messages of one kind received so far (ClearPosted forgets them).
     std::vector<WPARAM> Posted(UINT message);
+    void ClearPosted();
     // Pumps until the nth (from 0) message of a kind has come; its wParam, -1 on time-out.
     int64_t WaitForPosted(UINT message, size_t nth);
-    void ClearPosted();
-    // Camera control with the test window; the settings' device ids first.
+    // Camera control with the test window; the settings' device ids first. Devices come and go
+    // with their device-change notice from then on, silently before.
     void InitControl(const wchar_t* wideId = L"", const wchar_t* macroId = L"", const wchar_t* micId = L"");
 
     std::unique_ptr<TestSettingsFolder> folder_;
