@@ -315,8 +315,11 @@ TEST_F(CameraControlTest, TheHeadsetGoesLiveASwapRestartsItTheOtherWayRoundAndCl
     ASSERT_EQ(CaptureListCameras(cameras, CAPTURE_LIST_CAPACITY), 2);
     wcscpy(Settings.wideDeviceID, cameras[0].id);
     wcscpy(Settings.macroDeviceID, cameras[1].id);
-    const WNDCLASSEXW windowClass{.cbSize = sizeof(WNDCLASSEXW), .lpfnWndProc = WatchedMainWindowProc,
-                                  .hInstance = GetModuleHandleW(nullptr), .lpszClassName = L"MIRU_CAPTURE_MAIN"};
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = WatchedMainWindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"MIRU_CAPTURE_MAIN";
     RegisterClassExW(&windowClass);
     UiStateReset();
     std::unique_ptr<std::remove_pointer_t<HWND>, decltype(&DestroyWindow)> main(

@@ -22,7 +22,9 @@ CaptureReader* Start(int32_t role, const wchar_t* id)
     EXPECT_EQ(role == READER_ROLE_MICROPHONE ? CaptureMicrophoneOpen(id, L"Test Mic", &reader)
                                              : CaptureReaderOpen(role, id, nullptr, &reader),
               S_OK);
-    if (reader) EXPECT_EQ(CaptureReaderStart(reader), S_OK);
+    if (reader) {
+        EXPECT_EQ(CaptureReaderStart(reader), S_OK);
+    }
     return reader;
 }
 
