@@ -158,7 +158,7 @@ const CaptureActiveIdSet& CaptureActiveIds()
     return activeIds;
 }
 
-void CameraSwapRoles()
+void CameraExchangeIds()
 {
     {
         DeviceIdsWriteLock hold;
@@ -168,5 +168,10 @@ void CameraSwapRoles()
         CopyTextCut(Settings.macroDeviceID, SETTINGS_DEVICE_ID_CAPACITY, wide);
     }
     SettingsSave();
+}
+
+void CameraSwapRoles()
+{
+    CameraExchangeIds();
     LogWrite(LOG_EVENT, L"Kameras getauscht (Wide \u2194 Macro)");
 }

@@ -42,8 +42,10 @@ void CaptureResolveDeviceIds();
 // Camera control thread: the identifiers of the current start.
 const CaptureActiveIdSet& CaptureActiveIds();
 // UI thread: exchanges the Wide and Macro devices in the settings and saves them; the caller
-// restarts the cameras.
+// restarts the cameras. CameraSwapRoles also logs the swap as an event (the W key);
+// CameraExchangeIds does not (the settings window's swap button).
 void CameraSwapRoles();
+void CameraExchangeIds();
 
 // Guards the device identifiers in Settings (wideDeviceID, macroDeviceID, micDeviceID) between
 // the UI thread, their only writer, and the camera control thread, which copies them at every

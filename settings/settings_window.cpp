@@ -209,14 +209,7 @@ void MicrophoneChosen()
 
 void SwapCameras()
 {
-    {
-        DeviceIdsWriteLock hold;
-        wchar_t wide[SETTINGS_DEVICE_ID_CAPACITY];
-        CopyTextCut(wide, SETTINGS_DEVICE_ID_CAPACITY, Settings.wideDeviceID);
-        CopyTextCut(Settings.wideDeviceID, SETTINGS_DEVICE_ID_CAPACITY, Settings.macroDeviceID);
-        CopyTextCut(Settings.macroDeviceID, SETTINGS_DEVICE_ID_CAPACITY, wide);
-    }
-    SettingsSave();
+    CameraExchangeIds();
     RequestCameraRestart();
     RefreshDevices();
 }
