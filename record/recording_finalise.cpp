@@ -89,6 +89,14 @@ bool MoveIntoFolder(const wchar_t* folder, wchar_t* finalPath, int32_t capacity,
     return false;
 }
 
+// Tells the user that the recording stays in the temporary folder, with `why` and the file's path.
+void PostTempFileWarning(const wchar_t* why)
+{
+    wchar_t warning[RECORDING_ENDED_TEXT_CAPACITY + 200];
+    swprintf(warning, RECORDING_ENDED_TEXT_CAPACITY + 200, L"%ls\n\n%ls", why, R.tempFile);
+    PostAppMessageText(WM_APP_WARNING, 0, warning);
+}
+
 bool SaveFinishedFile(wchar_t* text, int32_t capacity)
 {
     wchar_t folder[SETTINGS_FOLDER_CAPACITY];
@@ -107,14 +115,11 @@ bool SaveFinishedFile(wchar_t* text, int32_t capacity)
         return true;
     }
     LogWrite(LOG_ERROR, L"Aufnahme speichern fehlgeschlagen: Fehler %lu", error);
-    wchar_t warning[RECORDING_ENDED_TEXT_CAPACITY + 200];
-    swprintf(warning, RECORDING_ENDED_TEXT_CAPACITY + 200, L"%ls\n\n%ls",
-             PickText(L"Aufnahme konnte nicht in den Aufnahmeordner verschoben werden (Laufwerk voll oder getrennt?). "
-                      L"Die Datei liegt weiterhin im tempor\u00e4ren Ordner.",
-                      L"The recording could not be moved into the recording folder (drive full or disconnected?). "
-                      L"The file is still in the temporary folder."),
-             R.tempFile);
-    PostAppMessageText(WM_APP_WARNING, 0, warning);
+    PostTempFileWarning(
+        PickText(L"Aufnahme konnte nicht in den Aufnahmeordner verschoben werden (Laufwerk voll oder getrennt?). "
+                 L"Die Datei liegt weiterhin im tempor\u00e4ren Ordner.",
+                 L"The recording could not be moved into the recording folder (drive full or disconnected?). "
+                 L"The file is still in the temporary folder."));
     CopyText(text, capacity,
              PickText(L"Verschieben fehlgeschlagen \u2014 Datei liegt im tempor\u00e4ren Ordner",
                       L"Move failed \u2014 file remains in the temporary folder"));
@@ -186,14 +191,10 @@ bool RecordingFinalise(wchar_t* text, int32_t capacity)
             swprintf(text, static_cast<size_t>(capacity), L"%ls: 0x%08lX",
                      PickText(L"Aufnahme-Fehler beim Abschluss", L"Recording could not be finalized"), LogHresult(hr));
             // The unfinished file stays; the user learns where it is.
-            wchar_t warning[RECORDING_ENDED_TEXT_CAPACITY + 200];
-            swprintf(warning, RECORDING_ENDED_TEXT_CAPACITY + 200, L"%ls\n\n%ls",
-                     PickText(L"Die Aufnahme konnte nicht abgeschlossen werden. Die unvollst\u00e4ndige Datei liegt im "
-                              L"tempor\u00e4ren Ordner:",
-                              L"The recording could not be finalized. The incomplete file is in the temporary "
-                              L"folder:"),
-                     R.tempFile);
-            PostAppMessageText(WM_APP_WARNING, 0, warning);
+            PostTempFileWarning(
+                PickText(L"Die Aufnahme konnte nicht abgeschlossen werden. Die unvollst\u00e4ndige Datei liegt im "
+                         L"tempor\u00e4ren Ordner:",
+                         L"The recording could not be finalized. The incomplete file is in the temporary folder:"));
         } else {
             saved = SaveFinishedFile(text, capacity);
         }
