@@ -55,7 +55,8 @@ TEST_F(SnapshotTest, WithoutAMacroFrameTwoPhotosAndEarlierPhotosAreNeverReplaced
 {
     // Earlier photos and half-written ones under every name a press could pick in the next seconds.
     std::vector<std::wstring> earlier;
-    for (time_t t = time(nullptr); t < time(nullptr) + 20; t++) {
+    const time_t now = time(nullptr);
+    for (time_t t = now; t < now + 20; t++) {
         tm local = *localtime(&t);
         wchar_t stamp[32];
         wcsftime(stamp, 32, L"%Y-%m-%d_%H-%M-%S", &local);
