@@ -147,8 +147,12 @@ def marks(movie, written=None):
         shown = [k for k in during if flash[k]]
         if not shown and not clearly:
             unseen += 1
-            before = max((t for t in frame_times if t < m + 0.05), default=frame_times[0])
-            after = min((t for t in frame_times if t >= m - 0.05), default=frame_times[-1])
+            if during:
+                rows.append((heard, f"mark {m:7.3f} s: {click}; only a frame within 50 ms of the flash's edge "
+                                    f"(at {frame_times[during[0]]:.3f} s), which may or may not show it"))
+                continue
+            before = max(t for t in frame_times if t < m)
+            after = min(t for t in frame_times if t >= m)
             rows.append((heard, f"mark {m:7.3f} s: {click}; no frame written during the flash (frames at "
                                 f"{before:.3f} and {after:.3f} s)"))
             continue
@@ -170,9 +174,10 @@ def marks(movie, written=None):
         if flash[k] and not flash[k - 1] and not any(frame_times[k - 1] - 0.1 <= c <= frame_times[k] + 0.1
                                                      for c in clicks):
             rows.append((False, f"white rectangle at {frame_times[k]:.3f} s without a click in the sound"))
-    summary = (f"marks: {len(clicks)} of {len(expected)} in the sound; white rectangle in {seen} of "
-               f"{len(expected) - unseen} marks that had a frame written during the flash, {within} of them "
-               f"within one written-frame interval; {unseen} marks without a frame during the flash")
+    inside_picture = sum(1 for m in expected if frame_times[0] <= m <= frame_times[-1])
+    summary = (f"marks: {len(clicks)} of {len(expected)} in the sound; of the {inside_picture} inside the picture, "
+               f"{inside_picture - unseen} had a frame written during the flash: white rectangle in {seen}, "
+               f"{within} of them within one written-frame interval of the click")
     return rows, summary
 
 

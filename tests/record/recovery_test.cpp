@@ -234,29 +234,4 @@ TEST_F(RecoveryTest, ABrokenOffCopyGoesOnlyWhileItsOriginalIsWhole)
                   L"\\" + moved);
 }
 
-TEST_F(RecoveryTest, AFullRecordingDriveKeepsTheLeftoverWholeAndTouchesNothingElseThere)
-{
-    wchar_t drive[8] = {};
-    ASSERT_TRUE(GetEnvironmentVariableW(L"MIRU_SMALL_DRIVE", drive, 8)) << "no small drive: run under small_drive.sh";
-    const std::wstring full = std::wstring(drive) + L"\\Aufnahmen";
-    CreateDirectoryW(full.c_str(), nullptr);
-    const std::wstring other = full + L"\\MI-RU-2026-01-01_00-00-00.mp4";
-    const std::string otherBytes(3 << 20, 'o');
-    WriteFileBytes(other, otherBytes);
-    // Larger than what is left on the 8 MB drive: the copy to the other volume breaks off.
-    const std::string movie = playableMovie + Box("moof", 60) + Box("mdat", 6 << 20);
-    const std::wstring file = Leave(movie);
-
-    const RecoveryOutcome outcome = Run(full);
-    EXPECT_EQ(outcome.keptMarked, 1);
-    EXPECT_EQ(CountLogged(LOG_ERROR, L"Unterbrochene Aufnahme konnte nicht verschoben werden (Fehler 112): " + file), 1u);
-    EXPECT_NE(std::wstring(outcome.message).find(file), std::wstring::npos);
-    EXPECT_EQ(ReadFileBytes(file), movie);
-    EXPECT_EQ(FilesIn(temp).size(), 2u);  // the file and its marker
-    EXPECT_EQ(FilesIn(full), std::vector<std::wstring>{L"MI-RU-2026-01-01_00-00-00.mp4"});
-    EXPECT_EQ(ReadFileBytes(other), otherBytes);
-    DeleteFileW(other.c_str());
-    RemoveDirectoryW(full.c_str());
-}
-
 }  // namespace

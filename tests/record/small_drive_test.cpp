@@ -114,8 +114,9 @@ TEST_F(SmallDriveTest, AFullDiskEndsTheRecordingCleanlyAndTheUserLearnsWhereTheF
 }
 
 // The temporary folder on M:, the recording folder on N:, too full for the recording: the copy
-// breaks off leaving nothing in the recording folder, the file stays whole and marked, and once
-// there is room the next start moves it (again a copy across drives, which a shutdown cancels).
+// breaks off leaving nothing in the recording folder, the file stays whole and marked; the next
+// start fails the same way, and once there is room it moves the file (again a copy across
+// drives, which a shutdown cancels).
 TEST_F(SmallDriveTest, AMoveToAFullSecondDriveLeavesNoPartialFileAndTheNextStartMovesIt)
 {
     const std::wstring into = second + L"\\Aufnahmen";
@@ -154,6 +155,16 @@ TEST_F(SmallDriveTest, AMoveToAFullSecondDriveLeavesNoPartialFileAndTheNextStart
         EXPECT_TRUE(marker.Valid());
     }
 
+    // The next start with the drive still full: the same, and nothing else there is touched.
+    RecoveryOutcome outcome;
+    RecoveryRun(TempFolder().c_str(), into.c_str(), &outcome);
+    EXPECT_EQ(outcome.keptMarked, 1);
+    EXPECT_EQ(CountLogged(LOG_ERROR, L"Unterbrochene Aufnahme konnte nicht verschoben werden (Fehler 112): " + file), 1u);
+    EXPECT_NE(std::wstring(outcome.message).find(file), std::wstring::npos);
+    EXPECT_EQ(ReadFileBytes(file), whole);
+    EXPECT_EQ(FilesIn(into), std::vector<std::wstring>{L"MI-RU-2026-01-01_00-00-00.mp4"});
+    EXPECT_EQ(ReadFileBytes(other), std::string(4 << 20, 'o'));
+
     DeleteFileW(other.c_str());
     volatile LONG cancel = 1;  // as at a shutdown
     auto name = [](const void* folder, int32_t n, wchar_t* out, int32_t capacity) {
@@ -166,7 +177,6 @@ TEST_F(SmallDriveTest, AMoveToAFullSecondDriveLeavesNoPartialFileAndTheNextStart
     EXPECT_EQ(error, static_cast<DWORD>(ERROR_REQUEST_ABORTED));
     EXPECT_TRUE(FilesIn(into).empty());
 
-    RecoveryOutcome outcome;
     RecoveryRun(TempFolder().c_str(), into.c_str(), &outcome);
     EXPECT_EQ(outcome.recovered, 1);
     const std::vector<std::wstring> recovered = FilesIn(into);
