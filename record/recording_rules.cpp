@@ -1,5 +1,7 @@
 #include "record/recording_rules.h"
 
+#include <algorithm>
+
 bool RecordingSizeValid(int32_t width, int32_t height)
 {
     return width >= 1 && width <= RECORDING_MAX_SIDE && height >= 1 && height <= RECORDING_MAX_SIDE;
@@ -44,10 +46,8 @@ bool VideoMailboxTake(VideoMailbox& box, VideoPair* out)
 
 void* AudioQueuePush(AudioQueue& queue, void* item, int64_t time, int64_t duration)
 {
-    if (duration <= 0) {
-        const int64_t since = queue.hasLast ? time - queue.lastTime : 0;
-        duration = since < 0 ? 0 : since > RECORDING_AUDIO_GUESSED_DURATION_MAX ? RECORDING_AUDIO_GUESSED_DURATION_MAX : since;
-    }
+    if (duration <= 0)
+        duration = queue.hasLast ? std::clamp<int64_t>(time - queue.lastTime, 0, RECORDING_AUDIO_GUESSED_DURATION_MAX) : 0;
     queue.lastTime = time;
     queue.hasLast = true;
     void* displaced = queue.count == RECORDING_AUDIO_QUEUE_CAPACITY ? AudioQueuePop(queue) : nullptr;
