@@ -92,7 +92,7 @@ TEST_F(RecorderTest, SoundTrackFollowsTheMicrophoneAndARefusedInputRecordsWithou
         UINT32 wantRate, wantChannels;
         size_t wantStreams;
     };
-    const Case cases[] = {{48000, 2, false, 48000, 2, 2}, {44100, 1, false, 44100, 1, 2},
+    const Case cases[] = {{48000, 2, false, 48000, 2, 2}, {96000, 6, false, 44100, 2, 2},
                           {32000, 1, false, 44100, 1, 2}, {0, 0, false, 0, 0, 1},
                           {48000, 2, true, 48000, 2, 1}};
     for (const Case& c : cases) {
