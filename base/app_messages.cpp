@@ -12,7 +12,27 @@ std::atomic<HWND> appWindow{nullptr};
 // frees every text that reached it.
 std::mutex textPostLock;
 std::atomic<int32_t> textsOutstanding{0};
+
+#ifdef MIRU_TEST_HOOKS
+std::atomic<bool> copiesFail{false};
+wchar_t* AllocateText(size_t units)
+{
+    return copiesFail.load() ? nullptr : static_cast<wchar_t*>(malloc(units * sizeof(wchar_t)));
 }
+#else
+wchar_t* AllocateText(size_t units)
+{
+    return static_cast<wchar_t*>(malloc(units * sizeof(wchar_t)));
+}
+#endif
+}  // namespace
+
+#ifdef MIRU_TEST_HOOKS
+void AppMessageTextCopiesFailForTest(bool fail)
+{
+    copiesFail.store(fail);
+}
+#endif
 
 HWND AppWindow()
 {
@@ -33,7 +53,7 @@ bool PostAppMessageText(UINT message, WPARAM wParam, const wchar_t* text)
     wchar_t* copy = nullptr;
     if (text) {
         size_t length = wcslen(text);
-        copy = static_cast<wchar_t*>(malloc((length + 1) * sizeof(wchar_t)));
+        copy = AllocateText(length + 1);
         if (!copy) return false;
         wmemcpy(copy, text, length + 1);
         textsOutstanding.fetch_add(1, std::memory_order_relaxed);

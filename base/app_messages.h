@@ -35,3 +35,8 @@ void FreeAppMessageText(LPARAM text);
 
 // Heap texts made by PostAppMessageText and not yet freed (leak checks).
 int32_t AppMessageTextsOutstanding();
+
+#ifdef MIRU_TEST_HOOKS
+// Tests only: while set, every text copy fails as when memory has run out.
+void AppMessageTextCopiesFailForTest(bool fail);
+#endif

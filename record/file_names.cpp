@@ -59,6 +59,26 @@ bool PhotoName(const wchar_t* folder, const wchar_t* stamp, const wchar_t* kind,
         capacity);
 }
 
+bool StagingRecordingName(const wchar_t* folder, const wchar_t* tempFile, wchar_t* out, int32_t capacity)
+{
+    if (!out || capacity < 1) return false;
+    return Finish(swprintf(out, static_cast<size_t>(capacity), L"%ls\\%ls.tmp", folder, FileNamePart(tempFile)), out,
+                  capacity);
+}
+
+bool StagingRecordingSource(const wchar_t* tempFolder, const wchar_t* staging, wchar_t* out, int32_t capacity)
+{
+    if (!out || capacity < 1) return false;
+    const wchar_t* name = FileNamePart(staging);
+    const size_t length = wcslen(name);
+    constexpr size_t TAIL = 8;  // ".mp4.tmp"
+    if (wcsncmp(name, L"miru-", 5) != 0 || length <= 5 + TAIL || wcscmp(name + length - TAIL, L".mp4.tmp") != 0)
+        return Finish(-1, out, capacity);
+    return Finish(swprintf(out, static_cast<size_t>(capacity), L"%ls\\%.*ls", tempFolder, static_cast<int>(length - 4),
+                           name),
+                  out, capacity);
+}
+
 const wchar_t* FileNamePart(const wchar_t* path)
 {
     const wchar_t* slash = wcsrchr(path, L'\\');

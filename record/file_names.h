@@ -18,5 +18,11 @@ bool PhotoStamp(const LogTime& time, wchar_t* out, int32_t capacity);
 // "<folder>\MI-RU-<stamp>-<kind>.jpg", with "_<n>" before ".jpg" from n = 2.
 bool PhotoName(const wchar_t* folder, const wchar_t* stamp, const wchar_t* kind, int32_t n, wchar_t* out,
                int32_t capacity);
+// A recording copied to another drive is written as "<folder>\<temporary file's name>.tmp" and
+// renamed only once complete; from that name the next start finds the file it was copied from.
+constexpr const wchar_t* RECORDING_STAGING_PATTERN = L"miru-*.mp4.tmp";
+bool StagingRecordingName(const wchar_t* folder, const wchar_t* tempFile, wchar_t* out, int32_t capacity);
+// "<tempFolder>\miru-<…>.mp4" for a staging file "…\miru-<…>.mp4.tmp"; false for other names.
+bool StagingRecordingSource(const wchar_t* tempFolder, const wchar_t* staging, wchar_t* out, int32_t capacity);
 // The part after the last backslash.
 const wchar_t* FileNamePart(const wchar_t* path);

@@ -12,6 +12,7 @@
 
 #include "base/app_messages.h"
 #include "app/texts.h"
+#include "base/text_copy.h"
 #include "base/win_owners.h"
 #include "capture/camera_control.h"
 #include "capture/media_seam.h"
@@ -22,6 +23,7 @@
 #include "record/recording_recovery.h"
 #include "record/recording_state.h"
 #include "render/compositor.h"
+#include "settings/settings_store.h"
 
 RecordingState Recording = {};
 
@@ -34,6 +36,8 @@ constexpr uint32_t H264_PROFILE_HIGH = 100;
 constexpr uint32_t KEY_FRAME_SPACING = 60;
 constexpr uint32_t AAC_BITS_PER_SAMPLE = 16;
 constexpr uint32_t AAC_BYTES_PER_SECOND = 12000;
+// Sound samples one submission lets go of at most (released outside the lock).
+constexpr int32_t SOUND_DROP_BATCH = 8;
 
 // ---- Start ----
 
@@ -43,7 +47,7 @@ void ResetSharedLocked()
     R.finishRequested = false;
     R.mailbox = VideoMailbox{};
     R.timelineStarted = false;
-    R.audioQueue = AudioQueue{};
+    AudioQueueClear(R.audioQueue);
     R.framesReceived = R.framesWritten = R.framesSinceQuery = R.droppedCompositing = R.droppedEncoder = 0;
     R.droppedSound = 0;
 }
@@ -240,6 +244,25 @@ void ReportGraphicsFailure()
     PostStopRequest();
 }
 
+// Every picture for 5 s failed or was dropped: the recording ends, and what it holds is saved.
+void ReportNothingRecorded(PictureOutcome cause)
+{
+    const bool graphics = cause == PictureOutcome::GraphicsFailed;
+    LogWrite(LOG_ERROR, L"Aufnahme: seit 5 s kein Bild aufgenommen (%ls) \u2014 Aufnahme wird beendet",
+             graphics ? L"Grafikausgabe ausgefallen" : L"Encoder ausgefallen");
+    PostAppMessageText(
+        WM_APP_WARNING, 0,
+        graphics ? PickText(L"Aufnahme beendet \u2014 seit 5 Sekunden konnte kein Bild aufgenommen werden, weil die "
+                            L"Grafikausgabe ausgefallen ist. Das bisher Aufgenommene wird gespeichert.",
+                            L"Recording stopped \u2014 for 5 seconds no picture could be recorded because the graphics "
+                            L"output failed. What was recorded so far is being saved.")
+                 : PickText(L"Aufnahme beendet \u2014 seit 5 Sekunden konnte kein Bild aufgenommen werden, weil der "
+                            L"Encoder ausgefallen ist oder nicht nachkommt. Das bisher Aufgenommene wird gespeichert.",
+                            L"Recording stopped \u2014 for 5 seconds no picture could be recorded because the encoder "
+                            L"failed or could not keep up. What was recorded so far is being saved."));
+    PostStopRequest();
+}
+
 void RunDropCheck()
 {
     AcquireSRWLockShared(&R.lock);
@@ -251,12 +274,14 @@ void RunDropCheck()
                  warning.drops, warning.written);
 }
 
-void CountDrop(int32_t RecordingState::*counter)
+// Counts a picture that did not get into the file; returns why.
+PictureOutcome CountDrop(int32_t RecordingState::*counter, PictureOutcome why)
 {
     AcquireSRWLockExclusive(&R.lock);
     R.*counter += 1;
     ReleaseSRWLockExclusive(&R.lock);
     RunDropCheck();
+    return why;
 }
 
 // A failed composition: once per streak logged; a lost device gets a new compositor, and when
@@ -346,11 +371,13 @@ HRESULT MakeVideoSample(int64_t time, int64_t duration, IMFSample** out)
     return hr;
 }
 
-void WriteVideo(const VideoPair& pair)
+// Composes and writes one picture.
+PictureOutcome WriteVideo(const VideoPair& pair)
 {
-    if (!R.sinkWriter || R.writerFailed) return;
+    if (!R.sinkWriter || R.writerFailed) return PictureOutcome::NotTried;
     if (!R.compositor) {
-        if (R.compositorUnavailable) return CountDrop(&RecordingState::droppedCompositing);
+        if (R.compositorUnavailable)
+            return CountDrop(&RecordingState::droppedCompositing, PictureOutcome::GraphicsFailed);
         R.compositor = CompositorCreate(R.width, R.height);
         R.composeBuffer = static_cast<uint8_t*>(malloc(static_cast<size_t>(R.width) * R.height * 4));
         if (!R.compositor || !R.composeBuffer) {
@@ -361,7 +388,7 @@ void WriteVideo(const VideoPair& pair)
             R.compositorUnavailable = true;
             LogWrite(LOG_ERROR,
                      L"Aufnahme: Offscreen-Compositor konnte nicht erstellt werden \u2014 Frames werden verworfen");
-            return CountDrop(&RecordingState::droppedCompositing);
+            return CountDrop(&RecordingState::droppedCompositing, PictureOutcome::GraphicsFailed);
         }
     }
     if (R.baseTimestamp < 0) {
@@ -374,14 +401,14 @@ void WriteVideo(const VideoPair& pair)
     }
     // An encoder more than a second behind gets no new frame; deciding before the composition
     // leaves the processor to the encoder.
-    if (EncoderBehind()) return CountDrop(&RecordingState::droppedEncoder);
+    if (EncoderBehind()) return CountDrop(&RecordingState::droppedEncoder, PictureOutcome::EncoderFailed);
     const double composeStart = PerfClockSeconds();
     const bool composed = CompositorCompose(R.compositor, pair.wide, pair.macro, pair.pipFraction, R.overlay,
                                             R.overlayWidth, R.overlayHeight, R.composeBuffer, R.width * 4);
     const double composeSeconds = PerfClockSeconds() - composeStart;
     if (!composed) {
         HandleComposeFailure();
-        return CountDrop(&RecordingState::droppedCompositing);
+        return CountDrop(&RecordingState::droppedCompositing, PictureOutcome::GraphicsFailed);
     }
     R.composeFailing = false;
 
@@ -403,11 +430,21 @@ void WriteVideo(const VideoPair& pair)
         R.dropWindow.written++;
         R.lastTimestamp = pair.timestamp;
         RunDropCheck();
-    } else if (hr == MF_E_NOTACCEPTING || hr == E_OUTOFMEMORY) {
-        CountDrop(&RecordingState::droppedEncoder);
-    } else if (!R.writerFailed) {
-        ReportWriterFailure(hr);
+        return PictureOutcome::Written;
     }
+    if (hr == MF_E_NOTACCEPTING || hr == E_OUTOFMEMORY)
+        return CountDrop(&RecordingState::droppedEncoder, PictureOutcome::EncoderFailed);
+    if (!R.writerFailed) ReportWriterFailure(hr);
+    return PictureOutcome::NotTried;
+}
+
+// One picture from the mailbox, and the stop of a recording in which none gets through.
+void HandleVideo(const VideoPair& pair)
+{
+    const PictureOutcome outcome = WriteVideo(pair);
+    // After a failure the writer reported (and stops for) a second report would only repeat it.
+    if (R.writerFailed) return;
+    if (NothingRecordedCheck(R.nothingRecorded, pair.timestamp, outcome)) ReportNothingRecorded(outcome);
 }
 
 void WriteSound(IMFSample* sample)
@@ -437,7 +474,7 @@ DWORD WINAPI WriterThread(void*)
         VideoPair pair = {};
         if (VideoMailboxTake(R.mailbox, &pair)) {
             ReleaseSRWLockExclusive(&R.lock);
-            WriteVideo(pair);
+            HandleVideo(pair);
             FrameRelease(pair.wide);
             FrameRelease(pair.macro);
             continue;
@@ -457,7 +494,10 @@ DWORD WINAPI WriterThread(void*)
     AcquireSRWLockExclusive(&R.lock);
     R.busy = false;
     ReleaseSRWLockExclusive(&R.lock);
-    PostAppMessageText(WM_APP_RECORDING_ENDED, saved ? 1 : 0, text);
+    if (!PostAppMessageText(WM_APP_RECORDING_ENDED, saved ? 1 : 0, text))
+        // Without its text (no memory for the copy) the end must still arrive, or the main
+        // window would stay "stopping"; the log has said what became of the file.
+        PostAppMessageText(WM_APP_RECORDING_ENDED, saved ? 1 : 0, nullptr);
     return 0;
 }
 
@@ -544,7 +584,10 @@ const wchar_t* RecordingStart(int32_t width, int32_t height, bool withSound, con
     R.writerFailed = R.compositorUnavailable = R.composeFailing = false;
     R.startSeconds = 0.0;
     R.dropWindow = DropWindow{};
+    R.nothingRecorded = NothingRecordedWatch{};
     R.times = WriterTimes{};
+    // The folder as it is now: a change in the settings applies to the next recording.
+    CopyTextCut(R.recordingFolder, SETTINGS_FOLDER_CAPACITY, Settings.recordingFolder);
     AcquireSRWLockExclusive(&R.lock);
     ResetSharedLocked();
     const uint32_t generation = ++R.generation;
@@ -562,7 +605,7 @@ const wchar_t* RecordingStart(int32_t width, int32_t height, bool withSound, con
     R.active = true;
     ReleaseSRWLockExclusive(&R.lock);
     R.highRes = width > 2559;
-    R.monitor = StorageMonitorStart(generation, R.highRes, R.tempFolder, R.tempFile);
+    R.monitor = StorageMonitorStart(generation, R.highRes, R.tempFolder, R.tempFile, R.recordingFolder);
     return nullptr;
 }
 
@@ -620,17 +663,31 @@ void RecordingSubmitVideo(Frame* wide, Frame* macro, float pipFraction, int64_t 
 void RecordingSubmitAudio(IMFSample* sample)
 {
     if (!sample) return;
+    // Unknown values stay 0: the queue then guesses the duration (a sample without a time is
+    // never written anyway).
+    LONGLONG time = 0, duration = 0;
+    sample->GetSampleTime(&time);
+    sample->GetSampleDuration(&duration);
+    void* dropped[SOUND_DROP_BATCH];
+    int32_t droppedCount = 0;
     AcquireSRWLockExclusive(&R.lock);
     if (!R.active || !R.audioEnabled || !R.timelineStarted) {
         ReleaseSRWLockExclusive(&R.lock);
         return;
     }
     sample->AddRef();
-    IMFSample* displaced = static_cast<IMFSample*>(AudioQueuePush(R.audioQueue, sample));
-    if (displaced) R.droppedSound++;
+    if (void* displaced = AudioQueuePush(R.audioQueue, sample, time, duration)) dropped[droppedCount++] = displaced;
+    // A sample far longer than the ones queued may leave more excess than one submission lets
+    // go of; the next submissions take the rest.
+    while (droppedCount < SOUND_DROP_BATCH) {
+        void* excess = AudioQueueTakeExcess(R.audioQueue);
+        if (!excess) break;
+        dropped[droppedCount++] = excess;
+    }
+    R.droppedSound += droppedCount;
     ReleaseSRWLockExclusive(&R.lock);
     WakeConditionVariable(&R.wake);
-    if (displaced) displaced->Release();
+    for (int32_t i = 0; i < droppedCount; i++) static_cast<IMFSample*>(dropped[i])->Release();
 }
 
 bool RecordingWaitForShutdown(uint32_t timeoutMs)

@@ -4,6 +4,7 @@
 #include <mfapi.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 
 #include "base/app_messages.h"
@@ -11,11 +12,11 @@
 #include "diag/log.h"
 #include "diag/perf_clock.h"
 #include "frames/frame_store.h"
+#include "record/file_move.h"
 #include "record/file_names.h"
 #include "record/recording_recovery.h"
 #include "record/recording_state.h"
 #include "render/compositor.h"
-#include "settings/settings_store.h"
 
 namespace {
 
@@ -54,39 +55,27 @@ void LogStatistics()
              received, t.compose * perFrame, t.rowCopy * perFrame, t.sampleCreate * perFrame, t.writeSample * perFrame);
 }
 
-bool NameTaken(DWORD error)
-{
-    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
-}
+struct FinalName {
+    const wchar_t* folder;
+    LogTime time;
+};
 
-bool FileExists(const wchar_t* path)
+bool FinalNameFor(const void* context, int32_t n, wchar_t* out, int32_t capacity)
 {
-    return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+    const FinalName& name = *static_cast<const FinalName*>(context);
+    return FinalRecordingName(name.folder, name.time, n, out, n == 1 ? FINAL_NAME_CAPACITY : capacity);
 }
 
 // Moves the finished file under the first free dated name; never replaces a file. On failure
-// `error` holds the cause and the file is still in the temporary folder.
+// `error` holds the cause and the file is still whole in the temporary folder.
 bool MoveIntoFolder(const wchar_t* folder, wchar_t* finalPath, int32_t capacity, DWORD* error)
 {
     SYSTEMTIME now;
     GetLocalTime(&now);
-    LogTime time;
-    static_assert(sizeof(time) == sizeof(now), "LogTime mirrors SYSTEMTIME");
-    memcpy(&time, &now, sizeof(time));
-    *error = ERROR_FILENAME_EXCED_RANGE;
-    for (int32_t n = 1; n <= FILE_NAME_MAX_TRIES; n++) {
-        const int32_t limit = n == 1 ? FINAL_NAME_CAPACITY : capacity;
-        if (!FinalRecordingName(folder, time, n, finalPath, limit)) return false;
-        // Write-through: the move (a copy across volumes) is on the disk when it reports success.
-        if (MoveFileExW(R.tempFile, finalPath, MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) return true;
-        *error = GetLastError();
-        if (NameTaken(*error)) continue;
-        // A copy across volumes that failed half way leaves a partial file under the new name
-        // while ours is still whole in the temporary folder: only that partial copy is removed.
-        if (FileExists(R.tempFile) && FileExists(finalPath)) DeleteFileW(finalPath);
-        return false;
-    }
-    return false;
+    FinalName name = {folder, {}};
+    static_assert(sizeof(name.time) == sizeof(now), "LogTime mirrors SYSTEMTIME");
+    memcpy(&name.time, &now, sizeof(name.time));
+    return FileMoveInto(R.tempFile, folder, FinalNameFor, &name, finalPath, capacity, nullptr, error);
 }
 
 // Tells the user that the recording stays in the temporary folder, with `why` and the file's path.
@@ -97,10 +86,11 @@ void PostTempFileWarning(const wchar_t* why)
     PostAppMessageText(WM_APP_WARNING, 0, warning);
 }
 
-bool SaveFinishedFile(wchar_t* text, int32_t capacity)
+// Returns whether the file was saved; `keepMarker` is set when it stays in the temporary folder
+// for the next start to move.
+bool SaveFinishedFile(wchar_t* text, int32_t capacity, bool* keepMarker)
 {
-    wchar_t folder[SETTINGS_FOLDER_CAPACITY];
-    CopyText(folder, SETTINGS_FOLDER_CAPACITY, Settings.recordingFolder);
+    const wchar_t* folder = R.recordingFolder;
     if (folder[0] == L'\0') {
         LogWrite(LOG_WARN, L"Kein Aufnahmeordner gew\u00e4hlt \u2014 Datei bleibt im tempor\u00e4ren Ordner: %ls",
                  FileNamePart(R.tempFile));
@@ -115,18 +105,21 @@ bool SaveFinishedFile(wchar_t* text, int32_t capacity)
         return true;
     }
     LogWrite(LOG_ERROR, L"Aufnahme speichern fehlgeschlagen: Fehler %lu", error);
+    *keepMarker = true;
     PostTempFileWarning(
         PickText(L"Aufnahme konnte nicht in den Aufnahmeordner verschoben werden (Laufwerk voll oder getrennt?). "
-                 L"Die Datei liegt weiterhin im tempor\u00e4ren Ordner.",
+                 L"Die Datei liegt weiterhin im tempor\u00e4ren Ordner; MI-RU versucht beim n\u00e4chsten Start "
+                 L"erneut, sie zu verschieben.",
                  L"The recording could not be moved into the recording folder (drive full or disconnected?). "
-                 L"The file is still in the temporary folder."));
+                 L"The file is still in the temporary folder; MI-RU will try again to move it at the next start."));
     CopyText(text, capacity,
              PickText(L"Verschieben fehlgeschlagen \u2014 Datei liegt im tempor\u00e4ren Ordner",
                       L"Move failed \u2014 file remains in the temporary folder"));
     return false;
 }
 
-// Frees what the recording held and empties the queues.
+// Frees what the recording held and empties the queues (however much sound still waits: each
+// sample is taken out under the lock and released after it).
 void CleanUp()
 {
     CompositorDestroy(R.compositor);
@@ -144,17 +137,20 @@ void CleanUp()
     AcquireSRWLockExclusive(&R.lock);
     VideoPair pair = {};
     const bool hadPair = VideoMailboxTake(R.mailbox, &pair);
-    void* sounds[RECORDING_AUDIO_QUEUE_CAPACITY];
-    int32_t soundCount = 0;
-    while (void* sound = AudioQueuePop(R.audioQueue)) sounds[soundCount++] = sound;
-    R.timelineStarted = false;
+    R.timelineStarted = false;  // from here on no sound is queued
     R.finishRequested = false;
     ReleaseSRWLockExclusive(&R.lock);
     if (hadPair) {
         FrameRelease(pair.wide);
         FrameRelease(pair.macro);
     }
-    for (int32_t i = 0; i < soundCount; i++) static_cast<IMFSample*>(sounds[i])->Release();
+    for (;;) {
+        AcquireSRWLockExclusive(&R.lock);
+        void* sound = AudioQueuePop(R.audioQueue);
+        ReleaseSRWLockExclusive(&R.lock);
+        if (!sound) break;
+        static_cast<IMFSample*>(sound)->Release();
+    }
 
     R.audioEnabled = false;
     R.writerFailed = false;
@@ -177,6 +173,7 @@ bool RecordingFinalise(wchar_t* text, int32_t capacity)
     const int32_t written = R.framesWritten;
     ReleaseSRWLockShared(&R.lock);
     bool saved = false;
+    bool keepMarker = false;
     if (written == 0) {
         R.sinkWriter->Release();
         R.sinkWriter = nullptr;
@@ -190,16 +187,22 @@ bool RecordingFinalise(wchar_t* text, int32_t capacity)
             LogWrite(LOG_ERROR, L"Aufnahme-Fehler beim Abschluss: 0x%08lX", LogHresult(hr));
             swprintf(text, static_cast<size_t>(capacity), L"%ls: 0x%08lX",
                      PickText(L"Aufnahme-Fehler beim Abschluss", L"Recording could not be finalized"), LogHresult(hr));
-            // The unfinished file stays; the user learns where it is.
+            // The unfinished file stays marked: the next start brings what of it plays into the
+            // recording folder. The user learns where it is.
+            keepMarker = true;
             PostTempFileWarning(
                 PickText(L"Die Aufnahme konnte nicht abgeschlossen werden. Die unvollst\u00e4ndige Datei liegt im "
-                         L"tempor\u00e4ren Ordner:",
-                         L"The recording could not be finalized. The incomplete file is in the temporary folder:"));
+                         L"tempor\u00e4ren Ordner; MI-RU versucht beim n\u00e4chsten Start, sie in den Aufnahmeordner "
+                         L"zu verschieben:",
+                         L"The recording could not be finalized. The incomplete file is in the temporary folder; "
+                         L"MI-RU will try to move it into the recording folder at the next start:"));
         } else {
-            saved = SaveFinishedFile(text, capacity);
+            saved = SaveFinishedFile(text, capacity, &keepMarker);
         }
     }
     CleanUp();
-    RecordingMarkerRemove();  // last: until here a crash leaves the file marked for recovery
+    // Last: until here a crash leaves the file marked for recovery.
+    if (keepMarker) RecordingMarkerKeep();
+    else RecordingMarkerRemove();
     return saved;
 }

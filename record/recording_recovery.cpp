@@ -12,6 +12,7 @@
 #include "app/texts.h"
 #include "base/win_owners.h"
 #include "diag/log.h"
+#include "record/file_move.h"
 #include "record/file_names.h"
 #include "record/recovery_rules.h"
 #include "settings/settings_store.h"
@@ -104,12 +105,12 @@ bool Inspect(const wchar_t* file, LeftoverContent* content, DWORD* error)
 
 // ---- Messages ----
 
+enum Section { SECTION_RECOVERED, SECTION_KEPT, SECTION_FAILED, SECTION_COPY_KEPT, SECTION_COUNT };
+
 struct Report {
     RecoveryOutcome* outcome;
-    bool headed[3];  // a section's heading was written
+    bool headed[SECTION_COUNT];  // a section's heading was written
 };
-
-enum Section { SECTION_RECOVERED, SECTION_KEPT, SECTION_FAILED };
 
 void Append(RecoveryOutcome* outcome, const wchar_t* text)
 {
@@ -120,7 +121,7 @@ void Append(RecoveryOutcome* outcome, const wchar_t* text)
 
 void Tell(Report& report, Section section, const wchar_t* path)
 {
-    static const wchar_t* const headings[3][2] = {
+    static const wchar_t* const headings[SECTION_COUNT][2] = {
         {L"Unterbrochene Aufnahme wiederhergestellt:", L"Interrupted recording recovered:"},
         {L"Unterbrochene Aufnahme im tempor\u00e4ren Ordner (kein Aufnahmeordner gew\u00e4hlt):",
          L"Interrupted recording in the temporary folder (no recording folder chosen):"},
@@ -128,6 +129,10 @@ void Tell(Report& report, Section section, const wchar_t* path)
          L"tempor\u00e4ren Ordner:",
          L"Interrupted recording could not be brought into the recording folder and is still in the temporary "
          L"folder:"},
+        {L"Unvollst\u00e4ndige Kopie einer Aufnahme im Aufnahmeordner (nicht gel\u00f6scht, weil ihr Original im "
+         L"tempor\u00e4ren Ordner fehlt oder nicht vollst\u00e4ndig ist):",
+         L"Incomplete copy of a recording in the recording folder (kept because its original in the temporary "
+         L"folder is missing or incomplete):"},
     };
     if (!report.headed[section]) {
         if (report.outcome->message[0]) Append(report.outcome, L"\n\n");
@@ -138,39 +143,62 @@ void Tell(Report& report, Section section, const wchar_t* path)
     Append(report.outcome, path);
 }
 
-bool NameTaken(DWORD error)
-{
-    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
-}
-
 volatile LONG cancelMoves = 0;
 
-DWORD CALLBACK MoveProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD, HANDLE, HANDLE,
-                            void*)
+struct RecoveredName {
+    const wchar_t* folder;
+    LogTime start;
+};
+
+bool RecoveredNameFor(const void* context, int32_t n, wchar_t* out, int32_t capacity)
 {
-    return InterlockedCompareExchange(&cancelMoves, 0, 0) ? PROGRESS_CANCEL : PROGRESS_CONTINUE;
+    const RecoveredName& name = *static_cast<const RecoveredName*>(context);
+    return RecoveredRecordingName(name.folder, name.start, n, out, capacity);
+}
+
+// A copy into the recording folder that broke off (crash, power cut, log-off during the copy):
+// it goes when the file it was copied from is still whole and marked (that file is moved again
+// below); otherwise it may be all that is left of the recording, so it stays and the user learns
+// where it is.
+void CleanStaging(const wchar_t* tempFolder, const wchar_t* folder, Report& report)
+{
+    wchar_t pattern[PATH_CAPACITY];
+    if (folder[0] == L'\0' || swprintf(pattern, PATH_CAPACITY, L"%ls\\%ls", folder, RECORDING_STAGING_PATTERN) < 0)
+        return;
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        wchar_t staging[PATH_CAPACITY], source[PATH_CAPACITY], marker[PATH_CAPACITY];
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            swprintf(staging, PATH_CAPACITY, L"%ls\\%ls", folder, found.cFileName) < 0 ||
+            !StagingRecordingSource(tempFolder, staging, source, PATH_CAPACITY) ||
+            !RecordingMarkerName(source, marker, PATH_CAPACITY))
+            continue;
+        HandleOwner held{CreateFileW(marker, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
+        // The recording that runs in this process is being copied right now.
+        if (!held.Valid() && GetLastError() == ERROR_SHARING_VIOLATION) continue;
+        LeftoverContent content = LeftoverContent::Empty;
+        DWORD error = 0;
+        if (held.Valid() && Inspect(source, &content, &error) && content == LeftoverContent::Playable) {
+            if (DeleteFileW(staging))
+                LogWrite(LOG_INFO, L"Abgebrochene Kopie entfernt, das Original ist vollst\u00e4ndig: %ls", found.cFileName);
+            else
+                LogWrite(LOG_WARN, L"Abgebrochene Kopie nicht entfernt (Fehler %lu): %ls", GetLastError(), staging);
+            continue;
+        }
+        LogWrite(LOG_WARN, L"Abgebrochene Kopie bleibt im Aufnahmeordner, das Original fehlt oder ist unvollst\u00e4ndig: %ls",
+                 staging);
+        Tell(report, SECTION_COPY_KEPT, staging);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
 }
 
 // Moves the leftover under the first free recovered name; never replaces a file.
-bool MoveRecovered(const Leftover& leftover, const wchar_t* folder, const LogTime& start, wchar_t* moved,
-                   DWORD* error)
+bool MoveRecovered(const Leftover& leftover, const wchar_t* folder, wchar_t* moved, DWORD* error)
 {
-    *error = ERROR_FILENAME_EXCED_RANGE;
-    for (int32_t n = 1; n <= FILE_NAME_MAX_TRIES; n++) {
-        if (!RecoveredRecordingName(folder, start, n, moved, PATH_CAPACITY)) return false;
-        if (MoveFileWithProgressW(leftover.file, moved, MoveProgress, nullptr,
-                                  MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
-            return true;
-        *error = GetLastError();
-        if (NameTaken(*error)) continue;
-        // A copy to another drive that broke off leaves a partial file under the new name
-        // while ours is still whole: only that partial copy of ours goes.
-        if (GetFileAttributesW(leftover.file) != INVALID_FILE_ATTRIBUTES &&
-            GetFileAttributesW(moved) != INVALID_FILE_ATTRIBUTES)
-            DeleteFileW(moved);
-        return false;
-    }
-    return false;
+    const RecoveredName name = {folder, StartTime(leftover)};
+    return FileMoveInto(leftover.file, folder, RecoveredNameFor, &name, moved, PATH_CAPACITY, &cancelMoves, error);
 }
 
 void Handle(Leftover& leftover, const wchar_t* folder, Report& report)
@@ -216,7 +244,7 @@ void Handle(Leftover& leftover, const wchar_t* folder, Report& report)
         return;
     }
     wchar_t moved[PATH_CAPACITY];
-    if (!MoveRecovered(leftover, folder, StartTime(leftover), moved, &error)) {
+    if (!MoveRecovered(leftover, folder, moved, &error)) {
         LogWrite(LOG_ERROR, L"Unterbrochene Aufnahme konnte nicht verschoben werden (Fehler %lu): %ls", error,
                  leftover.file);
         Tell(report, SECTION_FAILED, leftover.file);
@@ -278,6 +306,13 @@ void RecordingMarkerCreate(const wchar_t* tempFile)
     LogWrite(LOG_WARN, L"Aufnahme-Markierung nicht angelegt (Fehler %lu) \u2014 Aufnahme ohne Absturzschutz", error);
 }
 
+void RecordingMarkerKeep()
+{
+    if (heldMarker == INVALID_HANDLE_VALUE) return;
+    CloseHandle(heldMarker);
+    heldMarker = INVALID_HANDLE_VALUE;
+}
+
 void RecordingMarkerRemove()
 {
     if (heldMarker == INVALID_HANDLE_VALUE) return;
@@ -291,6 +326,7 @@ void RecoveryRun(const wchar_t* tempFolder, const wchar_t* recordingFolder, Reco
 {
     *outcome = RecoveryOutcome{};
     Report report = {outcome, {}};
+    CleanStaging(tempFolder, recordingFolder, report);
     wchar_t pattern[PATH_CAPACITY];
     if (swprintf(pattern, PATH_CAPACITY, L"%ls\\%ls", tempFolder, RECORDING_MARKER_PATTERN) < 0) return;
     WIN32_FIND_DATAW found;

@@ -1,5 +1,7 @@
 #include "record/recording_rules.h"
 
+#include <algorithm>
+
 bool RecordingSizeValid(int32_t width, int32_t height)
 {
     return width >= 1 && width <= RECORDING_MAX_SIDE && height >= 1 && height <= RECORDING_MAX_SIDE;
@@ -42,23 +44,33 @@ bool VideoMailboxTake(VideoMailbox& box, VideoPair* out)
     return true;
 }
 
-void* AudioQueuePush(AudioQueue& queue, void* item)
+void* AudioQueuePush(AudioQueue& queue, void* item, int64_t time, int64_t duration)
 {
-    void* displaced = nullptr;
-    if (queue.count == RECORDING_AUDIO_QUEUE_CAPACITY) displaced = AudioQueuePop(queue);
-    queue.slots[(queue.head + queue.count) % RECORDING_AUDIO_QUEUE_CAPACITY] = item;
+    if (duration <= 0)
+        duration = queue.hasLast ? std::clamp<int64_t>(time - queue.lastTime, 0, RECORDING_AUDIO_GUESSED_DURATION_MAX) : 0;
+    queue.lastTime = time;
+    queue.hasLast = true;
+    void* displaced = queue.count == RECORDING_AUDIO_QUEUE_CAPACITY ? AudioQueuePop(queue) : nullptr;
+    queue.slots[(queue.head + queue.count) % RECORDING_AUDIO_QUEUE_CAPACITY] = {item, duration};
     queue.count++;
+    queue.span += duration;
     return displaced;
+}
+
+void* AudioQueueTakeExcess(AudioQueue& queue)
+{
+    return queue.count > 1 && queue.span > RECORDING_AUDIO_QUEUE_SPAN ? AudioQueuePop(queue) : nullptr;
 }
 
 void* AudioQueuePop(AudioQueue& queue)
 {
     if (queue.count <= 0) return nullptr;
-    void* item = queue.slots[queue.head];
-    queue.slots[queue.head] = nullptr;
+    const AudioSlot slot = queue.slots[queue.head];
+    queue.slots[queue.head] = AudioSlot{};
     queue.head = (queue.head + 1) % RECORDING_AUDIO_QUEUE_CAPACITY;
     queue.count--;
-    return item;
+    queue.span -= slot.duration;
+    return slot.item;
 }
 
 DropWarning DropCheck(DropWindow& window, double now, int32_t totalDrops)
@@ -81,6 +93,29 @@ DropWarning DropCheck(DropWindow& window, double now, int32_t totalDrops)
 bool EncoderBacklogFull(int64_t lastReceived, int64_t lastProcessed)
 {
     return lastReceived - lastProcessed > RECORDING_ENCODER_BACKLOG_LIMIT;
+}
+
+void AudioQueueClear(AudioQueue& queue)
+{
+    queue.count = queue.head = 0;
+    queue.span = 0;
+    queue.hasLast = false;
+}
+
+bool NothingRecordedCheck(NothingRecordedWatch& watch, int64_t pictureTime, PictureOutcome outcome)
+{
+    if (outcome == PictureOutcome::NotTried) return false;
+    if (outcome == PictureOutcome::Written) {
+        watch.failing = false;
+        return false;
+    }
+    if (!watch.failing) {
+        watch.failing = true;
+        watch.failingSince = pictureTime;
+    }
+    if (watch.fired || pictureTime - watch.failingSince < RECORDING_NOTHING_RECORDED_LIMIT) return false;
+    watch.fired = true;
+    return true;
 }
 
 double RecordingFramesPerSecond(int32_t frames, double elapsedSeconds)

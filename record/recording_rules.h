@@ -1,14 +1,24 @@
 #pragma once
 // The recorder's decisions, free of Windows calls: accepted sizes, the track formats, sample
-// durations, the two hand-off queues, the dropped-frame check and the encoder backlog rule.
+// durations, the two hand-off queues, the dropped-frame check, the encoder backlog rule and the
+// stop of a recording that records nothing.
 #include <cstdint>
 
 struct Frame;
 
 constexpr int32_t RECORDING_MAX_SIDE = 8192;
 constexpr int64_t RECORDING_DEFAULT_FRAME_DURATION = 333333;  // 100-ns units, 1/30 s
-constexpr int32_t RECORDING_AUDIO_QUEUE_CAPACITY = 32;
+// Sound waits in its queue while the writer composes a picture, however long that takes, up
+// to this much sound (100-ns units); beyond it the oldest is dropped. The sample count is a
+// memory backstop for samples far shorter than the usual 10 ms.
+constexpr int64_t RECORDING_AUDIO_QUEUE_SPAN = 100'000'000;  // 10 s
+constexpr int32_t RECORDING_AUDIO_QUEUE_CAPACITY = 4096;
+// A sample without a duration counts as the time since the sample before it, at most this.
+constexpr int64_t RECORDING_AUDIO_GUESSED_DURATION_MAX = 10'000'000;
 constexpr double RECORDING_DROP_WINDOW_SECONDS = 5.0;
+// A recording in which every picture that reached the writer for this long (by the pictures'
+// own times) failed or was dropped records nothing: it is stopped.
+constexpr int64_t RECORDING_NOTHING_RECORDED_LIMIT = 50'000'000;  // 5 s
 // Beyond this much video waiting inside the sink writer (100-ns units) a frame is not handed
 // to it but counted as an encoder drop, so a slow encoder cannot make memory grow.
 constexpr int64_t RECORDING_ENCODER_BACKLOG_LIMIT = 10'000'000;
@@ -47,16 +57,31 @@ bool VideoMailboxPut(VideoMailbox& box, const VideoPair& pair, VideoPair* displa
 // Takes the waiting pair out; false when there is none.
 bool VideoMailboxTake(VideoMailbox& box, VideoPair* out);
 
-// The sound queue: a ring of 32 opaque sample pointers, oldest first.
+// The sound queue: a ring of opaque sample pointers with their durations, oldest first, bound
+// by the sound it holds (RECORDING_AUDIO_QUEUE_SPAN) and by its slots.
+struct AudioSlot {
+    void* item;
+    int64_t duration;  // 100-ns units, as counted into `span`
+};
 struct AudioQueue {
-    void* slots[RECORDING_AUDIO_QUEUE_CAPACITY];
+    AudioSlot slots[RECORDING_AUDIO_QUEUE_CAPACITY];
     int32_t count;
     int32_t head;
+    int64_t span;      // the queued samples' durations together
+    int64_t lastTime;  // time of the newest sample pushed, for guessing a missing duration
+    bool hasLast;
 };
-// Appends `item`; when the queue was full the oldest is taken out and returned (else null).
-void* AudioQueuePush(AudioQueue& queue, void* item);
+// Appends `item` with its time and duration (100-ns units; 0 or less: unknown, then the time
+// since the previous sample counts, at most RECORDING_AUDIO_GUESSED_DURATION_MAX). When every
+// slot was taken the oldest is taken out and returned (else null).
+void* AudioQueuePush(AudioQueue& queue, void* item, int64_t time, int64_t duration);
+// Takes out and returns the oldest item while the queue holds more than
+// RECORDING_AUDIO_QUEUE_SPAN of sound (the newest always stays); null once it is within.
+void* AudioQueueTakeExcess(AudioQueue& queue);
 // The oldest item, or null when the queue is empty.
 void* AudioQueuePop(AudioQueue& queue);
+// An empty queue for a new recording (its items were taken out before).
+void AudioQueueClear(AudioQueue& queue);
 
 // The dropped-frame check over 5-second windows: warn (once per recording) when the drops of a
 // window times 4 exceed the frames written in it. The caller adds each written frame to
@@ -77,6 +102,23 @@ DropWarning DropCheck(DropWindow& window, double now, int32_t totalDrops);
 
 // Whether the sink writer holds more than about a second of unwritten video.
 bool EncoderBacklogFull(int64_t lastReceived, int64_t lastProcessed);
+
+// What became of a picture the writer took from the mailbox. (A picture displaced from the
+// mailbox by a newer one never reaches the writer: a slow composition is no failure.)
+enum class PictureOutcome : uint8_t {
+    Written,
+    GraphicsFailed,  // no compositor, or the composition failed
+    EncoderFailed,   // the encoder was too far behind or did not take it
+    NotTried,        // the writer had failed already: counts neither way
+};
+struct NothingRecordedWatch {
+    bool failing;          // every picture since `failingSince` failed
+    int64_t failingSince;  // the first failed picture's time (100-ns units)
+    bool fired;
+};
+// True once per recording, for the failed picture that makes the failures span
+// RECORDING_NOTHING_RECORDED_LIMIT without a written picture between them.
+bool NothingRecordedCheck(NothingRecordedWatch& watch, int64_t pictureTime, PictureOutcome outcome);
 
 // Frames per second over the time since the first frame; 0 for 0.5 s or less.
 double RecordingFramesPerSecond(int32_t frames, double elapsedSeconds);

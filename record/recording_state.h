@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "record/recording_rules.h"
+#include "settings/settings_record.h"
 
 struct OffscreenCompositor;
 struct StorageMonitor;
@@ -31,7 +32,8 @@ struct WriterTimes {
 
 struct RecordingState {
     // Guarded by `lock` (held only to move pointers and counters, never while composing,
-    // encoding, touching files, posting or releasing); `wake` has the writer as its one waiter.
+    // encoding, touching files, posting or releasing Frames and samples); `wake` has the writer
+    // as its one waiter. The storage monitor takes it shared to read `active` and `generation`.
     SRWLOCK lock;
     CONDITION_VARIABLE wake;
     bool active;
@@ -39,17 +41,18 @@ struct RecordingState {
     bool finishRequested;
     bool timelineStarted;
     VideoMailbox mailbox;
-    AudioQueue audioQueue;
+    AudioQueue audioQueue;  // up to about 10 s of sound waiting for the writer
     int32_t framesReceived;  // Wide frames handed in while active
     int32_t framesWritten;
     int32_t framesSinceQuery;
     int32_t droppedCompositing;
     int32_t droppedEncoder;
-    int32_t droppedSound;  // sound samples displaced from the full queue
+    int32_t droppedSound;  // sound samples dropped beyond the queue's bound
     uint32_t generation;  // counts recordings; a left-behind monitor compares it
     HANDLE writerThread;  // kept until the next start or the shutdown wait
 
-    // Set before the writer thread starts, then used only by it.
+    // Set by RecordingStart (UI thread) before the writer thread starts, then used only by the
+    // writer thread (which also runs the finalisation).
     int32_t width;
     int32_t height;
     IMFSinkWriter* sinkWriter;
@@ -69,10 +72,14 @@ struct RecordingState {
     int64_t lastTimestamp;
     double startSeconds;
     DropWindow dropWindow;
+    NothingRecordedWatch nothingRecorded;
     bool mfStarted;
     bool highRes;
     wchar_t tempFolder[RECORDING_PATH_CAPACITY];
     wchar_t tempFile[RECORDING_PATH_CAPACITY];
+    // The recording folder setting as it was at the start; the monitor has its own copy. A
+    // change in the settings applies to the next recording.
+    wchar_t recordingFolder[SETTINGS_FOLDER_CAPACITY];
     StorageMonitor* monitor;
     wchar_t errorText[RECORDING_ERROR_CAPACITY];
     WriterTimes times;
@@ -88,7 +95,8 @@ bool RecordingFinalise(wchar_t* text, int32_t capacity);
 
 // The storage monitor (record/storage_monitor.cpp), started by RecordingStart; null when it
 // could not be started (logged). It works on its own copies of the names.
-StorageMonitor* StorageMonitorStart(uint32_t generation, bool highRes, const wchar_t* tempFolder, const wchar_t* tempFile);
+StorageMonitor* StorageMonitorStart(uint32_t generation, bool highRes, const wchar_t* tempFolder, const wchar_t* tempFile,
+                                    const wchar_t* recordingFolder);
 // Signals the monitor and waits up to `timeoutMs` for it, then lets go of it; a monitor that
 // does not end in time is left behind and cannot touch a later recording. Null does nothing.
 void StorageMonitorStop(StorageMonitor* monitor, DWORD timeoutMs);

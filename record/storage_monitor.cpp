@@ -12,7 +12,6 @@
 #include "record/recording_folder.h"
 #include "record/recording_state.h"
 #include "record/storage_rules.h"
-#include "settings/settings_store.h"
 
 // One monitor: its own copies of what it watches, shared by its thread and the recording until
 // both have let go (the last one closes the event and frees the record).
@@ -24,6 +23,7 @@ struct StorageMonitor {
     bool highRes;
     wchar_t tempFolder[RECORDING_PATH_CAPACITY];
     wchar_t tempFile[RECORDING_PATH_CAPACITY];
+    wchar_t recordingFolder[SETTINGS_FOLDER_CAPACITY];  // empty: none chosen
 };
 
 namespace {
@@ -57,8 +57,7 @@ bool SameVolume(const wchar_t* a, const wchar_t* b)
 StorageSample Measure(const StorageMonitor& monitor)
 {
     StorageSample sample = {FreeBytesForCaller(monitor.tempFolder), false, -1, -1, false};
-    wchar_t folder[SETTINGS_FOLDER_CAPACITY];
-    swprintf(folder, SETTINGS_FOLDER_CAPACITY, L"%ls", Settings.recordingFolder);
+    const wchar_t* folder = monitor.recordingFolder;
     if (folder[0] == L'\0') return sample;
     sample.hasDestination = true;
     sample.destinationFree = FreeBytesForCaller(folder);
@@ -119,7 +118,8 @@ DWORD WINAPI MonitorThread(void* parameter)
 
 }  // namespace
 
-StorageMonitor* StorageMonitorStart(uint32_t generation, bool highRes, const wchar_t* tempFolder, const wchar_t* tempFile)
+StorageMonitor* StorageMonitorStart(uint32_t generation, bool highRes, const wchar_t* tempFolder, const wchar_t* tempFile,
+                                    const wchar_t* recordingFolder)
 {
     StorageMonitor* monitor = new (std::nothrow) StorageMonitor{};
     if (monitor) {
@@ -128,6 +128,7 @@ StorageMonitor* StorageMonitorStart(uint32_t generation, bool highRes, const wch
         monitor->highRes = highRes;
         swprintf(monitor->tempFolder, RECORDING_PATH_CAPACITY, L"%ls", tempFolder);
         swprintf(monitor->tempFile, RECORDING_PATH_CAPACITY, L"%ls", tempFile);
+        swprintf(monitor->recordingFolder, SETTINGS_FOLDER_CAPACITY, L"%ls", recordingFolder);
         monitor->stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     }
     HANDLE thread = monitor && monitor->stopEvent ? CreateThread(nullptr, 0, MonitorThread, monitor, 0, nullptr) : nullptr;

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Records 60 s at 1920 x 1080 through MI-RU.exe under Wine with the virtual headset and reports
-# from one run: frames written against Wide frames delivered, the drops by kind, the writer
-# thread's time per frame (composition, row-reversing copy, sample creation, WriteSample) and
-# the process's memory over the minute. Uses a Wine prefix of its own (build/bench-prefix).
+# from one run: frames written against Wide frames delivered, the drops by kind, the sound blocks
+# dropped, the writer thread's time per frame (composition, row-reversing copy, sample creation,
+# WriteSample), the virtual devices' marks (every click present in the sound; at each mark the
+# white rectangle in the picture and its offset from the click, which must lie within one
+# written-frame interval) and the process's memory every 5 s over the minute (flat after the
+# first 10 s). Uses a Wine prefix of its own (build/bench-prefix).
 #   MIRU_BUILD_DIR  build root (default: build)    MIRU_BENCH_SECONDS  length (default: 60)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -81,11 +84,15 @@ wait "$app" || true
 ended=$(grep -a 'Aufnahme beendet:' "$log" | tail -1 | sed 's/.*EVENT  //')
 writer=$(grep -a 'Aufnahme-Writer:' "$log" | tail -1 | sed 's/.*INFO  //')
 movie=$(grep -a 'Aufnahme gespeichert:' "$log" | tail -1 | sed 's/.*gespeichert: //' | tr -d '\r')
+sound=$(grep -a 'Ton-Bl.*cke verworfen' "$log" | tail -1 | sed -n 's/.*Aufnahme: \([0-9]*\) Ton-Bl.*/\1/p' || true)
 echo "$ended"
 echo "$writer"
+echo "sound blocks dropped: ${sound:-0}"
 echo "$live"
 echo "$memory"
 echo "file: $(ffprobe -v error -select_streams v:0 -show_entries stream=nb_frames,duration -of compact=p=0 "$out/$movie")"
+echo "marks (click in the sound, white rectangle in the picture):"
+python3 "$root/tests/record/check_recording.py" --marks "$out/$movie" | sed 's/^/  /' || true
 python3 - "$ended" "$writer" "$memory" <<'EOF'
 import re, sys
 ended, writer, memory = sys.argv[1:4]
@@ -101,6 +108,9 @@ print(f"writer per frame: composition {compose:.1f} ms; added by the writer {add
 values = [int(v) for v in memory.split(":")[1].split() if v.isdigit()]
 if len(values) > 3:
     settled = values[2:]
+    growth = settled[-1] - settled[0]
+    # Flat: no more than a few MB apart (allocator noise), and no steady climb.
+    flat = max(settled) - min(settled) <= max(16, min(settled) // 20)
     print(f"memory after the first 10 s: {min(settled)} ... {max(settled)} MB "
-          f"(growth {settled[-1] - settled[0]:+d} MB over {5 * (len(settled) - 1)} s)")
+          f"(growth {growth:+d} MB over {5 * (len(settled) - 1)} s): {'flat' if flat else 'NOT flat'}")
 EOF

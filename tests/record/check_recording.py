@@ -3,6 +3,7 @@
 and the photos (identify/ffmpeg), against the run's log and the times of its key presses.
 
 Usage: check_recording.py <run log> <times file> <recording folder> <width> <height> <photos>
+       check_recording.py --marks <recording>   (only the sound against the picture at the marks)
 """
 import json
 import re
@@ -83,6 +84,103 @@ def check_turned(pic, what):
           f"sky at the bottom B/R {sky[2]:.0f}/{sky[0]:.0f})")
 
 
+MARK_PERIOD = 2.0  # seconds between the virtual devices' marks
+FLASH_LENGTH = 0.5  # seconds the white rectangle stays in the Wide picture
+
+
+def marks(movie, written=None):
+    """The virtual devices' marks in a recording: every click in the sound (one every 2 s, none
+    missing), and at each mark the first frame written during the flash, which must show the
+    white rectangle no earlier than the click and within the interval since the frame before it.
+    Returns the checked rows (ok, text) and a one-line summary."""
+    info = json.loads(run("ffprobe", "-v", "error", "-show_streams", "-of", "json", movie))
+    audio = [s for s in info["streams"] if s["codec_type"] == "audio"]
+    frame_times = [float(f["pts_time"]) for f in json.loads(run(
+        "ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "frame=pts_time", "-of", "json",
+        movie))["frames"]]
+    small = raw_frames(movie, 40, 20, "gray")
+    rows = []
+    if written is not None:
+        rows.append((len(small) == len(frame_times) == written, f"every frame decodes ({len(small)} of {written})"))
+    if not audio or len(frame_times) < 2:
+        return rows + [(False, "a sound track and at least two frames")], "no marks to check"
+    # The rectangle sits near the top of the turned picture.
+    flash = [sum(f[y * 40 + x] for y in range(3, 5) for x in range(18, 22)) / 8 > 200 for f in small]
+    samples = run("ffmpeg", "-v", "error", "-i", movie, "-map", "0:a:0", "-ac", "1", "-ar", "48000",
+                  "-f", "s16le", "-")
+    audio_start = float(audio[0].get("start_time", 0.0))
+    audio_end = audio_start + len(samples) / 2 / 48000
+    clicks, last = [], -10**9
+    for i in range(0, len(samples) // 2):
+        value = int.from_bytes(samples[2 * i:2 * i + 2], "little", signed=True)
+        if abs(value) > 20000:
+            if i - last > 4800:
+                clicks.append(audio_start + i / 48000)
+            last = i
+    # Every mark inside the sound: between two clicks, before the first and after the last.
+    expected = list(clicks)
+    if clicks:
+        for a, b in zip(clicks, clicks[1:]):
+            expected += [a + MARK_PERIOD * n for n in range(1, round((b - a) / MARK_PERIOD))]
+        t = clicks[0] - MARK_PERIOD
+        while t > audio_start + 0.01:
+            expected.append(t)
+            t -= MARK_PERIOD
+        t = clicks[-1] + MARK_PERIOD
+        while t < audio_end - 0.01:
+            expected.append(t)
+            t += MARK_PERIOD
+    expected.sort()
+    rows.append((bool(clicks) and len(clicks) == len(expected),
+                 f"every mark in the sound: {len(clicks)} clicks of {len(expected)} marks between "
+                 f"{audio_start:.2f} s and {audio_end:.2f} s"))
+    seen = within = unseen = 0
+    for m in expected:
+        heard = any(abs(c - m) < 0.05 for c in clicks)
+        click = f"click {'heard' if heard else 'MISSING'}"
+        if m < frame_times[0] or m > frame_times[-1]:
+            rows.append((heard, f"mark {m:7.3f} s: {click}; outside the picture"))
+            continue
+        # Frames that may show the flash (a frame within 50 ms of either end may or may not).
+        during = [k for k, t in enumerate(frame_times) if m - 0.05 <= t < m + FLASH_LENGTH and k > 0]
+        clearly = [k for k in during if m + 0.05 <= frame_times[k] < m + FLASH_LENGTH - 0.05]
+        shown = [k for k in during if flash[k]]
+        if not shown and not clearly:
+            unseen += 1
+            if during:
+                rows.append((heard, f"mark {m:7.3f} s: {click}; only a frame within 50 ms of the flash's edge "
+                                    f"(at {frame_times[during[0]]:.3f} s), which may or may not show it"))
+                continue
+            before = max(t for t in frame_times if t < m)
+            after = min(t for t in frame_times if t >= m)
+            rows.append((heard, f"mark {m:7.3f} s: {click}; no frame written during the flash (frames at "
+                                f"{before:.3f} and {after:.3f} s)"))
+            continue
+        if not shown:
+            rows.append((False, f"mark {m:7.3f} s: {click}; white rectangle MISSING from the frame at "
+                                f"{frame_times[clearly[0]]:.3f} s"))
+            continue
+        k = shown[0]
+        offset, interval = frame_times[k] - m, frame_times[k] - frame_times[k - 1]
+        inside = -0.05 <= offset <= interval + 0.05
+        seen += 1
+        within += inside
+        rows.append((heard and inside,
+                     f"mark {m:7.3f} s: {click}; white rectangle in the frame at {frame_times[k]:.3f} s: picture "
+                     f"{offset * 1000:+.0f} ms after the sound, {'within' if inside else 'OUTSIDE'} the "
+                     f"{interval * 1000:.0f} ms since the frame before"))
+    # A flash in the picture without its click: sound lost at that mark.
+    for k in range(1, len(flash)):
+        if flash[k] and not flash[k - 1] and not any(frame_times[k - 1] - 0.1 <= c <= frame_times[k] + 0.1
+                                                     for c in clicks):
+            rows.append((False, f"white rectangle at {frame_times[k]:.3f} s without a click in the sound"))
+    inside_picture = sum(1 for m in expected if frame_times[0] <= m <= frame_times[-1])
+    summary = (f"marks: {len(clicks)} of {len(expected)} in the sound; of the {inside_picture} inside the picture, "
+               f"{inside_picture - unseen} had a frame written during the flash: white rectangle in {seen}, "
+               f"{within} of them within one written-frame interval of the click")
+    return rows, summary
+
+
 def main():
     log_path, times_path, folder, width, height, photos = sys.argv[1:7]
     width, height, photos = int(width), int(height), int(photos)
@@ -130,42 +228,11 @@ def main():
           and "audio=aac rate=48000 channels=2" in comment, "H.264/AAC parameters as asked for")
 
     # ---- Sound against picture at the marks (a flash in the picture, a click in the sound) ----
-    frame_times = [float(f["pts_time"]) for f in json.loads(run(
-        "ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "frame=pts_time", "-of", "json",
-        movie))["frames"]]
-    small = raw_frames(movie, 40, 20, "gray")
-    check(len(small) == len(frame_times) == written, "every frame decodes")
-    flash = [sum(f[y * 40 + x] for y in range(3, 5) for x in range(18, 22)) / 8 > 200 for f in small]
-    samples = run("ffmpeg", "-v", "error", "-i", movie, "-map", "0:a:0", "-ac", "1", "-f", "s16le", "-")
-    audio_start = float(audio[0]["start_time"]) if audio else 0.0
-    clicks, last = [], -10**9
-    for i in range(0, len(samples) // 2):
-        value = int.from_bytes(samples[2 * i:2 * i + 2], "little", signed=True)
-        if abs(value) > 20000:
-            if i - last > 4800:
-                clicks.append(audio_start + i / 48000)
-            last = i
-    onsets = [k for k in range(1, len(flash)) if flash[k] and not flash[k - 1]]
-    expected = [c for c in clicks if frame_times[0] < c < frame_times[-1] - 0.5]
-    longest_gap = max(b - a for a, b in zip(frame_times, frame_times[1:]))
-    # A flash lasts half a second: while no gap between written frames is longer, none is lost.
-    check(len(onsets) == len(expected) or longest_gap >= 0.5,
-          f"a flash for every click inside the picture ({len(onsets)} flashes, {len(expected)} clicks, "
-          f"longest gap between frames {longest_gap * 1000:.0f} ms)")
-    # A flash's first written frame shows the mark no earlier than the click and no later than
-    # the interval since the frame before it.
-    sound_gaps = "Ton-Bl\u00f6cke verworfen" in log
-    for k in onsets:
-        near = [c for c in clicks if frame_times[k - 1] - 0.1 <= c <= frame_times[k] + 0.1]
-        if not near:
-            check(sound_gaps, f"a click before the flash at {frame_times[k]:.3f} s "
-                              f"(missing only where the log reports sound gaps)")
-            continue
-        offset = frame_times[k] - near[-1]
-        gap = frame_times[k] - frame_times[k - 1]
-        check(-0.05 <= offset <= gap + 0.05,
-              f"flash at {frame_times[k]:.3f} s, click at {near[-1]:.3f} s: picture {offset * 1000:+.0f} ms "
-              f"after the sound, within the {gap * 1000:.0f} ms since the last written frame")
+    check("Ton-Bl\u00f6cke verworfen" not in log, "no sound block dropped")
+    rows, summary = marks(movie, written)
+    print(summary)
+    for ok, text in rows:
+        check(ok, text)
 
     # ---- The first frame: turned, with the Macro box and the watermark ----
     first = picture(movie, 480, 270, ("-frames:v", "1"))
@@ -205,4 +272,11 @@ def main():
         sys.exit(1)
 
 
+if len(sys.argv) == 3 and sys.argv[1] == "--marks":
+    # The marks of one recording only (scripts/record-bench.sh).
+    rows, summary = marks(sys.argv[2])
+    for ok, text in rows:
+        print(("ok   " if ok else "FAIL ") + text)
+    print(summary)
+    sys.exit(0 if all(ok for ok, _ in rows) else 1)
 main()

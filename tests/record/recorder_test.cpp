@@ -1,12 +1,14 @@
 // The recorder under Wine against a scripted sink writer behind the media seam: the state
-// machine, the queues and their drain, sound tracks, write failures, the encoder backlog and
-// the finalisation with its names. Messages go to a window of this test standing in for the
-// main window.
+// machine, the queues and their drain, sound tracks, write failures, the encoder backlog, the
+// stop of a recording that records nothing and the finalisation with its names and folder.
+// Messages go to a window of this test standing in for the main window.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <mfapi.h>
 #include <mferror.h>
 
+#include <algorithm>
+#include <ctime>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -71,8 +73,15 @@ TEST_F(RecorderTest, RefusedStartsAndAStartTheMomentTheLastOneEnded)
     ASSERT_TRUE(WaitUntil([] { return Ended() != nullptr; }));
     EXPECT_EQ(Ended()->wParam, 1u);
     EXPECT_EQ(RecordingStart(64, 36, false, nullptr, 0, 0), nullptr);
+    // The end arrives even when its text cannot be copied: the window must leave "stopping".
     posted.clear();
-    StopAndWait();
+    AppMessageTextCopiesFailForTest(true);
+    RecordingRequestStop();
+    const bool arrived = WaitUntil([] { return Ended() != nullptr; });
+    AppMessageTextCopiesFailForTest(false);
+    ASSERT_TRUE(arrived);
+    EXPECT_EQ(Ended()->wParam, 0u);
+    EXPECT_EQ(Ended()->text, L"");
 }
 
 TEST_F(RecorderTest, SoundTrackFollowsTheMicrophoneAndARefusedInputRecordsWithoutSound)
@@ -83,7 +92,7 @@ TEST_F(RecorderTest, SoundTrackFollowsTheMicrophoneAndARefusedInputRecordsWithou
         UINT32 wantRate, wantChannels;
         size_t wantStreams;
     };
-    const Case cases[] = {{48000, 2, false, 48000, 2, 2}, {44100, 1, false, 44100, 1, 2},
+    const Case cases[] = {{48000, 2, false, 48000, 2, 2}, {96000, 6, false, 44100, 2, 2},
                           {32000, 1, false, 44100, 1, 2}, {0, 0, false, 0, 0, 1},
                           {48000, 2, true, 48000, 2, 1}};
     for (const Case& c : cases) {
@@ -123,7 +132,8 @@ TEST_F(RecorderTest, TimesQueuesOverrunsAndAStopThatDrainsEverything)
     SubmitSound(t0 - 1);  // before the time base: served (and dropped) before the next frame
     SubmitFrame(t0 + 400'000);
     ASSERT_TRUE(WaitUntil([] { return Blocked() == 1; }));  // the writer sits in WriteSample
-    for (int i = 0; i < 33; i++) SubmitSound(t0 + i * 100'000);  // the 33rd displaces the oldest
+    // 10.1 s of sound while the writer is busy: the oldest 0.1 s goes, the rest waits for it.
+    for (int i = 0; i < 1010; i++) SubmitSound(t0 + i * 100'000);
     SubmitFrame(t0 + 500'000);  // waits in the mailbox...
     SubmitFrame(t0 + 400'000);  // ...and is displaced by this one (not later than the last written)
     RecordingRequestStop();
@@ -135,18 +145,18 @@ TEST_F(RecorderTest, TimesQueuesOverrunsAndAStopThatDrainsEverything)
     ASSERT_NE(ended, nullptr);
     EXPECT_EQ(ended->wParam, 1u);
 
-    // The first frame at 0 with the nominal duration, the next with the camera's spacing, the 32
-    // queued sound samples, and last the frame waiting in the mailbox.
+    // The first frame at 0 with the nominal duration, the next with the camera's spacing, the
+    // 10 s of queued sound, and last the frame waiting in the mailbox.
     std::vector<Write> expected = {{0, 0, 333333}, {0, 400'000, 400'000}};
-    for (int i = 1; i <= 32; i++) expected.push_back({1, i * 100'000, 100'000});
+    for (int i = 10; i < 1010; i++) expected.push_back({1, i * 100'000, 100'000});
     expected.push_back({0, 400'000, 333333});
     const std::vector<Write> writes = Writes();
     ASSERT_EQ(writes.size(), expected.size());
     for (size_t i = 0; i < writes.size(); i++)
         EXPECT_TRUE(writes[i].stream == expected[i].stream && writes[i].time == expected[i].time &&
                     writes[i].duration == expected[i].duration) << i << ": " << writes[i].time << " " << writes[i].duration;
-    // The displaced sample is a gap in the sound: said so.
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Aufnahme: 1 Ton-Bl\u00f6cke verworfen (Schreiben zu langsam) \u2014 der Ton hat L\u00fccken"), 1u);
+    // The dropped samples are a gap in the sound: said so.
+    EXPECT_EQ(CountLogged(LOG_WARN, L"Aufnahme: 10 Ton-Bl\u00f6cke verworfen (Schreiben zu langsam) \u2014 der Ton hat L\u00fccken"), 1u);
     EXPECT_NE(EndLine().find(L"verworfen: 1 (Compositing), 0 (Encoder)"), std::wstring::npos);
     EXPECT_EQ(EndLine().rfind(L"Aufnahme beendet: 3 Frames", 0), 0u);
 }
@@ -180,52 +190,92 @@ TEST_F(RecorderTest, HardWriteFailuresWarnAndStopOnceWhileBusyEncodersOnlyCountD
     EXPECT_NE(EndLine().find(L", 2 (Encoder)"), std::wstring::npos);
 }
 
-TEST_F(RecorderTest, AnEncoderMoreThanASecondBehindGetsNoMoreFrames)
+// An encoder more than a second behind gets no more frames; when for 5 s no picture gets
+// through, the recording stops, saying why, and keeps what it has.
+TEST_F(RecorderTest, AnEncoderThatStaysBehindForFiveSecondsStopsTheRecording)
 {
     Start();
     {
         std::lock_guard<std::mutex> hold(sink.mutex);
         sink.processedTime = 0;  // the encoder never finishes a frame
     }
+    auto handled = [](int count) {
+        return WaitUntil([count] {
+            std::lock_guard<std::mutex> hold(sink.mutex);
+            return sink.statisticsQueries >= count;
+        });
+    };
     for (int i = 0; i < 4; i++) {
         SubmitFrame(10'000'000 + i * 5'000'000LL);
         WaitForWrites(static_cast<size_t>(i + 1));
     }
-    SubmitFrame(30'000'000);  // the writer now holds 1.5 s
-    StopAndWait();
-    EXPECT_EQ(Writes().size(), 4u);
-    EXPECT_EQ(EndLine().rfind(L"Aufnahme beendet: 4 Frames", 0), 0u);
-    EXPECT_NE(EndLine().find(L"0 (Compositing), 1 (Encoder)"), std::wstring::npos);
-}
-
-TEST_F(RecorderTest, FilesAreNeverReplacedAndWithoutAFolderTheFileStaysInTheTemporaryFolder)
-{
-    // Earlier files under every name this recording could pick in the next seconds.
-    const time_t now = time(nullptr);
-    std::vector<std::wstring> earlier;
-    for (time_t t = now; t < now + 4; t++) {
-        earlier.push_back(TempFolder() + L"\\miru-" + std::to_wstring(static_cast<long long>(t)) + L".mp4");
-        tm local = *localtime(&t);
-        wchar_t name[64];
-        wcsftime(name, 64, L"\\MI-RU-%Y-%m-%d_%H-%M-%S.mp4", &local);
-        earlier.push_back(recordings + name);
+    // The writer now holds 1.5 s: every later picture is dropped.
+    const int64_t late[] = {30'000'000, 50'000'000, 79'999'999, 80'000'000};
+    for (int i = 0; i < 4; i++) {
+        SubmitFrame(late[i]);
+        ASSERT_TRUE(handled(5 + i));
     }
-    CreateDirectoryW(TempFolder().c_str(), nullptr);
-    for (const std::wstring& path : earlier) WriteFileBytes(path, "earlier");
-
-    Start();
-    SubmitFrame(1'000);
-    WaitForWrites(1);
+    ASSERT_TRUE(WaitUntil([] { return CountPosted(WM_APP_STOP_RECORDING) == 1; }));
+    ASSERT_EQ(CountPosted(WM_APP_WARNING), 1);
+    EXPECT_EQ(std::find_if(posted.begin(), posted.end(), [](const Posted& p) { return p.message == WM_APP_WARNING; })->text,
+              L"Recording stopped \u2014 for 5 seconds no picture could be recorded because the "
+              L"encoder failed or could not keep up. What was recorded so far is being saved.");
+    EXPECT_EQ(CountLogged(LOG_ERROR, L"Aufnahme: seit 5 s kein Bild aufgenommen (Encoder ausgefallen)"), 1u);
     const Posted* ended = StopAndWait();
     ASSERT_NE(ended, nullptr);
     EXPECT_EQ(ended->wParam, 1u);
-    EXPECT_EQ(ended->text.substr(0, recordings.size()), recordings);
+    EXPECT_EQ(Writes().size(), 4u);
+    EXPECT_EQ(EndLine().rfind(L"Aufnahme beendet: 4 Frames", 0), 0u);
+    EXPECT_NE(EndLine().find(L"0 (Compositing), 4 (Encoder)"), std::wstring::npos);
+}
+
+// The names are those of the start (temporary) and of the move (final); every one the recording
+// could pick from before its start until after its move is taken: nothing is replaced. The folder
+// is the one of the start; without one the file stays in the temporary folder.
+TEST_F(RecorderTest, FilesAreNeverReplacedAndTheFolderIsTheOneOfTheStart)
+{
+    std::vector<std::wstring> earlier;
+    auto leave = [&earlier](const std::wstring& path) {
+        WriteFileBytes(path, "earlier");
+        earlier.push_back(path);
+    };
+    const time_t begin = time(nullptr);
+    CreateDirectoryW(TempFolder().c_str(), nullptr);
+    for (time_t t = begin; t <= begin + 60; t++) leave(TempFolder() + L"\\miru-" + std::to_wstring(static_cast<long long>(t)) + L".mp4");
+    Start();
+    SubmitFrame(1'000);
+    WaitForWrites(1);
+    // A folder chosen during the recording applies to the next one.
+    const std::wstring chosenLater = recordings + L"\\Neu";
+    CreateDirectoryW(chosenLater.c_str(), nullptr);
+    wcscpy(Settings.recordingFolder, chosenLater.c_str());
+    ResetEvent(sink.gate);
+    RecordingRequestStop();
+    ASSERT_TRUE(WaitUntil([] {
+        std::lock_guard<std::mutex> hold(sink.mutex);
+        return sink.finalizing == 1;
+    }));
+    // Held in Finalize: the dated names from the start until a minute after the release.
+    for (time_t t = begin, until = time(nullptr) + 60; t <= until; t++) {
+        tm local = *localtime(&t);
+        wchar_t name[64];
+        wcsftime(name, 64, L"\\MI-RU-%Y-%m-%d_%H-%M-%S.mp4", &local);
+        leave(recordings + name);
+    }
+    SetEvent(sink.gate);
+    ASSERT_TRUE(WaitUntil([] { return Ended() != nullptr; }));
+    const Posted* ended = Ended();
+    EXPECT_EQ(ended->wParam, 1u);
+    ASSERT_GT(ended->text.size(), 6u);
     EXPECT_EQ(ended->text.substr(ended->text.size() - 6), L"_2.mp4");
+    const std::wstring unsuffixed = ended->text.substr(0, ended->text.size() - 6) + L".mp4";
+    EXPECT_NE(std::find(earlier.begin(), earlier.end(), unsuffixed), earlier.end()) << "a name that was not taken";
     EXPECT_EQ(ReadFileBytes(ended->text), "movie");
     for (const std::wstring& path : earlier) EXPECT_EQ(ReadFileBytes(path), "earlier");
+    EXPECT_TRUE(FilesIn(chosenLater).empty());
+    for (const std::wstring& path : earlier) DeleteFileW(path.c_str());
 
     // No recording folder: saved under the temporary name, reported with its path.
-    for (const std::wstring& path : earlier) DeleteFileW(path.c_str());
     Settings.recordingFolder[0] = L'\0';
     posted.clear();
     Start();

@@ -1,10 +1,12 @@
-// The recorder's pure decisions: sizes, track formats, durations, the dropped-frame check, the
-// storage thresholds and the file names with their suffixes. (The two queues are proven through
-// the recorder, which releases every Frame they displace.)
+// The recorder's pure decisions: sizes, track formats, durations, the sound queue's bound, the
+// dropped-frame check, the stop of a recording that records nothing, the storage thresholds and
+// the file names with their suffixes. (The video mailbox is proven through the recorder, which
+// releases every Frame it displaces.)
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "capture/stream_clock.h"
 #include "record/file_names.h"
@@ -24,15 +26,9 @@ TEST(RecordingRules, SizesFormatsDurationsAndBacklog)
     EXPECT_EQ(RecordingVideoBitrate(1920), 12'000'000u);
     EXPECT_EQ(RecordingVideoBitrate(2560), 20'000'000u);
 
-    const AudioTrackFormat stereo48 = RecordingAudioTrackFormat(true, 48000, true, 2);
-    EXPECT_EQ(stereo48.samplesPerSecond, 48000u);
-    EXPECT_EQ(stereo48.channels, 2u);
-    const AudioTrackFormat many = RecordingAudioTrackFormat(true, 96000, true, 6);
-    EXPECT_EQ(many.samplesPerSecond, 44100u);
-    EXPECT_EQ(many.channels, 2u);
+    // The sound track (the recorder's test has the usual microphones): unknown values count as absent.
     const AudioTrackFormat unknown = RecordingAudioTrackFormat(false, 48000, false, 2);
-    EXPECT_EQ(unknown.samplesPerSecond, 44100u);
-    EXPECT_EQ(unknown.channels, 1u);
+    EXPECT_TRUE(unknown.samplesPerSecond == 44100u && unknown.channels == 1u);
 
     EXPECT_EQ(RecordingFrameDuration(-1, 5'000'000), 333333);        // the first frame
     EXPECT_EQ(RecordingFrameDuration(5'000'000, 5'400'000), 400000);  // the camera's own spacing
@@ -44,6 +40,78 @@ TEST(RecordingRules, SizesFormatsDurationsAndBacklog)
     EXPECT_FALSE(EncoderBacklogFull(50'000'000, 45'000'000));
     EXPECT_DOUBLE_EQ(RecordingFramesPerSecond(30, 0.5), 0.0);
     EXPECT_DOUBLE_EQ(RecordingFramesPerSecond(30, 2.0), 15.0);
+}
+
+void* Item(int64_t i)
+{
+    return reinterpret_cast<void*>(static_cast<intptr_t>(i + 1));
+}
+
+// Sound waits while a picture is composed, up to 10 s of it; then the oldest goes, one for one.
+TEST(RecordingRules, TheSoundQueueHoldsTenSecondsWhateverTheirCount)
+{
+    static AudioQueue queue = {};  // static: the ring is large
+    const int64_t block = 100'000;  // 10 ms, as capture endpoints deliver
+    for (int64_t i = 0; i < 1000; i++) {
+        EXPECT_EQ(AudioQueuePush(queue, Item(i), 7'000'000 + i * block, block), nullptr);
+        ASSERT_EQ(AudioQueueTakeExcess(queue), nullptr) << i;
+    }
+    EXPECT_EQ(AudioQueuePush(queue, Item(1000), 7'000'000 + 1000 * block, block), nullptr);
+    EXPECT_EQ(AudioQueueTakeExcess(queue), Item(0));  // 10.01 s queued: the oldest goes
+    EXPECT_EQ(AudioQueueTakeExcess(queue), nullptr);
+    // Without durations the spacing of the times counts, a jump in them at most a second.
+    AudioQueueClear(queue);
+    EXPECT_EQ(AudioQueuePush(queue, Item(0), 0, 0), nullptr);
+    EXPECT_EQ(AudioQueuePush(queue, Item(1), 95'000'000, -1), nullptr);  // 9.5 s later: counts 1 s
+    for (int64_t i = 2; i < 902; i++) AudioQueuePush(queue, Item(i), 95'000'000 + (i - 1) * block, 0);
+    EXPECT_EQ(AudioQueueTakeExcess(queue), nullptr);  // 1 s + 900 x 10 ms: exactly 10 s
+    AudioQueuePush(queue, Item(902), 95'000'000 + 901 * block, 0);
+    EXPECT_EQ(AudioQueueTakeExcess(queue), Item(0));
+    EXPECT_EQ(AudioQueueTakeExcess(queue), Item(1));  // the long one
+    EXPECT_EQ(AudioQueueTakeExcess(queue), nullptr);
+    // Drained oldest first.
+    for (int64_t i = 2; i <= 902; i++) ASSERT_EQ(AudioQueuePop(queue), Item(i));
+    EXPECT_EQ(AudioQueuePop(queue), nullptr);
+
+    // A single sample longer than the bound stays (the newest always does).
+    AudioQueuePush(queue, Item(0), 0, 120'000'000);
+    EXPECT_EQ(AudioQueueTakeExcess(queue), nullptr);
+    EXPECT_EQ(AudioQueuePop(queue), Item(0));
+    // Tiny samples fill the slots long before 10 s: then each new one displaces the oldest.
+    for (int64_t i = 0; i < RECORDING_AUDIO_QUEUE_CAPACITY; i++) ASSERT_EQ(AudioQueuePush(queue, Item(i), i * 10, 10), nullptr);
+    EXPECT_EQ(AudioQueuePush(queue, Item(-7), 0, 10), Item(0));
+    EXPECT_EQ(AudioQueuePop(queue), Item(1));
+}
+
+// A recording stops when for 5 s (by the pictures' times) every picture failed; a written
+// picture ends the streak, and pictures that were not tried count neither way.
+TEST(RecordingRules, FiveSecondsOfFailedPicturesStopTheRecordingOnce)
+{
+    using O = PictureOutcome;
+    struct Case {
+        const char* name;
+        std::vector<std::pair<double, O>> pictures;  // seconds, outcome
+        int fires;                                   // index of the picture that stops, -1: none
+    };
+    const Case cases[] = {
+        {"graphics", {{10, O::GraphicsFailed}, {12, O::GraphicsFailed}, {14.9, O::GraphicsFailed}, {15, O::GraphicsFailed},
+                      {20, O::GraphicsFailed}}, 3},
+        {"encoder after written", {{0, O::Written}, {1, O::EncoderFailed}, {5.9, O::EncoderFailed}, {6, O::EncoderFailed}}, 3},
+        {"mixed causes", {{1, O::EncoderFailed}, {3, O::GraphicsFailed}, {6, O::EncoderFailed}}, 2},
+        {"a written picture restarts", {{0, O::GraphicsFailed}, {4.9, O::Written}, {5, O::GraphicsFailed},
+                                        {9.9, O::GraphicsFailed}, {10, O::GraphicsFailed}}, 4},
+        {"slow but written", {{0, O::Written}, {3, O::Written}, {9, O::Written}, {20, O::Written}}, -1},
+        {"not tried", {{0, O::GraphicsFailed}, {3, O::NotTried}, {6, O::NotTried}, {7, O::GraphicsFailed}}, 3},
+    };
+    for (const Case& c : cases) {
+        NothingRecordedWatch watch = {};
+        for (size_t i = 0; i < c.pictures.size(); i++) {
+            const auto& [seconds, outcome] = c.pictures[i];
+            EXPECT_EQ(NothingRecordedCheck(watch, static_cast<int64_t>(seconds * 1e7) + 123, outcome),
+                      static_cast<int>(i) == c.fires)
+                << c.name << " " << i;
+        }
+    }
 }
 
 // Runs a 5-second window with `written` frames and `drops` drops; whether it warned.
@@ -138,6 +206,12 @@ TEST(FileNames, DatedNamesWithSuffixesAndLengthLimits)
         {name(RecordingMarkerTarget(L"C:\\t\\miru-1.mp4.recording", out, 400)), L"C:\\t\\miru-1.mp4"},
         {name(RecordingMarkerTarget(L"C:\\t\\miru-1.mp4", out, 400)), L"(refused) "},
         {name(RecordingMarkerName(L"C:\\t\\miru-1.mp4", out, 20)), L"(refused) "},
+        // A copy to another drive, and back from its name to the file it was copied from.
+        {name(StagingRecordingName(L"N:\\A", L"C:\\t\\miru-5_2.mp4", out, 400)), L"N:\\A\\miru-5_2.mp4.tmp"},
+        {name(StagingRecordingSource(L"C:\\t", L"N:\\A\\miru-5_2.mp4.tmp", out, 400)), L"C:\\t\\miru-5_2.mp4"},
+        {name(StagingRecordingSource(L"C:\\t", L"N:\\A\\MI-RU-x-Wide.jpg.tmp", out, 400)), L"(refused) "},
+        {name(StagingRecordingSource(L"C:\\t", L"N:\\A\\miru-5.mp4", out, 400)), L"(refused) "},
+        {name(StagingRecordingSource(L"C:\\t", L"N:\\A\\miru-5_2.mp4.tmp", out, 17)), L"(refused) "},
         {name(PhotoName(folder.c_str(), stamp, L"Macro", 1, out, 325)), folder + L"\\MI-RU-2026-03-07_09-05-04-Macro.jpg"},
         {name(PhotoName((folder + L"x").c_str(), stamp, L"Macro", 1, out, 325)), L"(refused) "},
     };

@@ -1,15 +1,18 @@
-// Recordings cut off by a crash, under Wine: the marker of a running recording, the container the
-// recorder asks for, and what the next start does with each kind of leftover. Nothing is ever
-// deleted or overwritten.
+// Recordings cut off by a crash or left by a failed finalisation, under Wine: the marker of a
+// running recording, the container the recorder asks for, and what the next start does with each
+// kind of leftover and with a copy that broke off. Nothing is ever deleted or overwritten that
+// is not also whole elsewhere.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <mfapi.h>
 #include <mferror.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "app/texts.h"
+#include "base/app_messages.h"
 #include "capture/media_seam.h"
 #include "record/recorder.h"
 #include "record/recording_recovery.h"
@@ -60,16 +63,40 @@ TEST_F(RecorderFixture, PlainWhenTheSystemCannotFragmentAndMarkedUntilSaved)
     EXPECT_EQ(FilesIn(recordings).size(), 2u);
 }
 
+// A file that could not be finalised stays marked in the temporary folder, and the user learns
+// that the next start brings it into the recording folder, which it then does.
+TEST_F(RecorderFixture, AFileThatCouldNotBeFinalisedStaysMarkedAndTheNextStartMovesIt)
+{
+    const std::string fragment = Box("moof", 60) + Box("mdat", 4000);
+    sink.videoBytes = fragment;
+    sink.finalizeFailure = E_FAIL;
+    Start();
+    SubmitFrame(1'000);
+    ASSERT_TRUE(WaitUntil([] { return Writes().size() == 1; }));
+    const Posted* ended = StopAndWait();
+    ASSERT_NE(ended, nullptr);
+    EXPECT_EQ(ended->wParam, 0u);
+    EXPECT_EQ(ended->text, L"Recording could not be finalized: 0x80004005");
+    ASSERT_EQ(CountPosted(WM_APP_WARNING), 1);
+    const std::wstring told =
+        std::find_if(posted.begin(), posted.end(), [](const Posted& p) { return p.message == WM_APP_WARNING; })->text;
+    const std::wstring heading = L"The recording could not be finalized. The incomplete file is in the temporary "
+                                 L"folder; MI-RU will try to move it into the recording folder at the next start:\n\n";
+    ASSERT_EQ(told.substr(0, heading.size()), heading);
+    const std::wstring file = told.substr(heading.size());
+    EXPECT_NE(GetFileAttributesW((file + L".recording").c_str()), INVALID_FILE_ATTRIBUTES);
+
+    RecoveryOutcome outcome;
+    RecoveryRun(TempFolder().c_str(), recordings.c_str(), &outcome);
+    EXPECT_GE(outcome.recovered, 1);
+    EXPECT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
+    const std::vector<std::wstring> moved = FilesIn(recordings, L"MI-RU-*-wiederhergestellt*.mp4");
+    ASSERT_EQ(moved.size(), 1u);
+    EXPECT_EQ(ReadFileBytes(recordings + L"\\" + moved[0]), fragment);
+}
+
 // ---- The next start ----
 
-std::string Box(const char* type, uint32_t payload)
-{
-    std::string box(8 + payload, '\x11');
-    const uint32_t size = 8 + payload;
-    for (int i = 0; i < 4; i++) box[i] = static_cast<char>(size >> (24 - 8 * i));
-    box.replace(4, 4, type, 4);
-    return box;
-}
 const std::string emptyMovie = Box("ftyp", 24) + Box("moov", 300);
 const std::string playableMovie = emptyMovie + Box("moof", 60) + Box("mdat", 4000) + Box("moof", 60).substr(0, 30);
 
@@ -186,29 +213,25 @@ TEST_F(RecoveryTest, WithoutAFolderOrWhenTheMoveFailsTheLeftoverStaysMarkedAndTh
     EXPECT_TRUE(FilesIn(temp).empty());
 }
 
-TEST_F(RecoveryTest, AFullRecordingDriveKeepsTheLeftoverWholeAndTouchesNothingElseThere)
+// A copy into the recording folder that broke off goes only while its original is whole and
+// marked (the original is then moved again); otherwise it may be all that is left: it stays, and
+// the user learns where.
+TEST_F(RecoveryTest, ABrokenOffCopyGoesOnlyWhileItsOriginalIsWhole)
 {
-    wchar_t drive[8] = {};
-    if (!GetEnvironmentVariableW(L"MIRU_SMALL_DRIVE", drive, 8)) GTEST_SKIP() << "no small drive (needs root)";
-    const std::wstring full = std::wstring(drive) + L"\\Aufnahmen";
-    CreateDirectoryW(full.c_str(), nullptr);
-    const std::wstring other = full + L"\\MI-RU-2026-01-01_00-00-00.mp4";
-    const std::string otherBytes(3 << 20, 'o');
-    WriteFileBytes(other, otherBytes);
-    // Larger than what is left on the 8 MB drive: the copy to the other volume breaks off.
-    const std::string movie = playableMovie + Box("moof", 60) + Box("mdat", 6 << 20);
-    const std::wstring file = Leave(movie);
-
-    const RecoveryOutcome outcome = Run(full);
-    EXPECT_EQ(outcome.keptMarked, 1);
-    EXPECT_EQ(CountLogged(LOG_ERROR, L"Unterbrochene Aufnahme konnte nicht verschoben werden (Fehler 112): " + file), 1u);
-    EXPECT_NE(std::wstring(outcome.message).find(file), std::wstring::npos);
-    EXPECT_EQ(ReadFileBytes(file), movie);
-    EXPECT_EQ(FilesIn(temp).size(), 2u);  // the file and its marker
-    EXPECT_EQ(FilesIn(full), std::vector<std::wstring>{L"MI-RU-2026-01-01_00-00-00.mp4"});
-    EXPECT_EQ(ReadFileBytes(other), otherBytes);
-    DeleteFileW(other.c_str());
-    RemoveDirectoryW(full.c_str());
+    Leave(playableMovie);
+    WriteFileBytes(recordings + L"\\miru-1000.mp4.tmp", playableMovie.substr(0, 100));
+    const std::wstring orphan = recordings + L"\\miru-2000.mp4.tmp";
+    WriteFileBytes(orphan, playableMovie);
+    const RecoveryOutcome outcome = Run(recordings);
+    EXPECT_EQ(outcome.recovered, 1);
+    const std::wstring moved = L"MI-RU-2026-03-04_05-06-07-wiederhergestellt.mp4";
+    EXPECT_EQ(FilesIn(recordings), (std::vector<std::wstring>{moved, L"miru-2000.mp4.tmp"}));
+    EXPECT_EQ(ReadFileBytes(recordings + L"\\" + moved), playableMovie);
+    EXPECT_EQ(ReadFileBytes(orphan), playableMovie);
+    EXPECT_EQ(std::wstring(outcome.message),
+              L"Incomplete copy of a recording in the recording folder (kept because its original in the temporary "
+              L"folder is missing or incomplete):\n" + orphan + L"\n\nInterrupted recording recovered:\n" + recordings +
+                  L"\\" + moved);
 }
 
 }  // namespace

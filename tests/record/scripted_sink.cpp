@@ -76,8 +76,7 @@ struct ScriptedSinkWriter final : IMFSinkWriter {
             if (stream == 0 && result == S_OK) sink.lastVideoReceived = write.time;
         }
         WaitForSingleObject(sink.gate, INFINITE);
-        if (stream == 0 && result == S_OK && sink.bytesPerVideoWrite)
-            result = Append(std::string(sink.bytesPerVideoWrite, 'Z'));
+        if (stream == 0 && result == S_OK && !sink.videoBytes.empty()) result = Append(sink.videoBytes);
         std::lock_guard<std::mutex> hold(sink.mutex);
         sink.blockedWrites--;
         return result;
@@ -104,7 +103,8 @@ struct ScriptedSinkWriter final : IMFSinkWriter {
             sink.finalizing++;
         }
         WaitForSingleObject(sink.gate, INFINITE);
-        const HRESULT result = Append("movie");  // the index at the end of the file
+        // The index at the end of the file.
+        const HRESULT result = FAILED(sink.finalizeFailure) ? sink.finalizeFailure : Append("movie");
         std::lock_guard<std::mutex> hold(sink.mutex);
         if (SUCCEEDED(result)) sink.finalized++;
         return result;
@@ -113,6 +113,7 @@ struct ScriptedSinkWriter final : IMFSinkWriter {
     HRESULT STDMETHODCALLTYPE GetStatistics(DWORD, MF_SINK_WRITER_STATISTICS* stats) override
     {
         std::lock_guard<std::mutex> hold(sink.mutex);
+        sink.statisticsQueries++;
         stats->llLastTimestampReceived = sink.lastVideoReceived;
         stats->llLastTimestampProcessed = sink.processedTime < 0 ? sink.lastVideoReceived : sink.processedTime;
         return S_OK;
@@ -217,6 +218,15 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder, const wchar_t* pat
     FindClose(find);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::string Box(const char* type, uint32_t payload)
+{
+    std::string box(8 + payload, '\x11');
+    const uint32_t size = 8 + payload;
+    for (int i = 0; i < 4; i++) box[i] = static_cast<char>(size >> (24 - 8 * i));
+    box.replace(4, 4, type, 4);
+    return box;
 }
 
 size_t CountLogged(uint32_t level, const std::wstring& start)

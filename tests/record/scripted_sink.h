@@ -32,7 +32,9 @@ struct SinkState {
     HRESULT failure = S_OK;
     LONGLONG processedTime = -1;  // -1: everything received counts as processed
     LONGLONG lastVideoReceived = 0;
-    DWORD bytesPerVideoWrite = 0;  // appended to the file per video sample, as an encoder would
+    int statisticsQueries = 0;
+    std::string videoBytes;  // appended to the file per video sample, as an encoder would
+    HRESULT finalizeFailure = S_OK;
     int blockedWrites = 0;
     int finalizing = 0;
     int finalized = 0;
@@ -69,6 +71,8 @@ IMFMediaType* PcmType(UINT32 rate, UINT32 channels);
 std::wstring TempFolder();
 // Names of the files in `folder` that match `pattern`, sorted.
 std::vector<std::wstring> FilesIn(const std::wstring& folder, const wchar_t* pattern = L"*");
+// An MP4 box of `type` with `payload` filler bytes.
+std::string Box(const char* type, uint32_t payload);
 // Log entries at `level` that start with `start`.
 size_t CountLogged(uint32_t level, const std::wstring& start);
 

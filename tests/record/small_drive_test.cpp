@@ -1,5 +1,6 @@
 // The storage monitor and a full disk on a real small drive: the temporary folder and the
-// recording folder both on an 8 MB tmpfs mapped as drive M: (see small_drive.sh).
+// recording folder both on an 8 MB tmpfs mapped as drive M: (see small_drive.sh); and the move
+// into a recording folder on a second such drive N: that is too full for the recording.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <mfapi.h>
@@ -8,9 +9,12 @@
 #include <string>
 
 #include "base/app_messages.h"
+#include "base/win_owners.h"
 #include "app/texts.h"
 #include "frames/frame_store.h"
+#include "record/file_move.h"
 #include "record/recorder.h"
+#include "record/recording_recovery.h"
 #include "settings/settings_store.h"
 #include "tests/diag/log_probe.h"
 #include "tests/record/scripted_sink.h"
@@ -23,9 +27,11 @@ class SmallDriveTest : public RecorderFixture {
 protected:
     void SetUp() override
     {
-        wchar_t drive[8] = {};
-        if (!GetEnvironmentVariableW(L"MIRU_SMALL_DRIVE", drive, 8)) GTEST_SKIP() << "no small drive (needs root)";
-        root = drive;
+        wchar_t drives[16] = {};
+        ASSERT_EQ(GetEnvironmentVariableW(L"MIRU_SMALL_DRIVES", drives, 16), 5u)
+            << "two small drives expected: run under small_drive.sh with two drive letters";
+        root = std::wstring(drives, 2);
+        second = std::wstring(drives + 3, 2);
         // The local application data folder (home of the temporary folder) moves onto the drive.
         DWORD size = sizeof(savedLocal);
         if (RegGetValueW(HKEY_CURRENT_USER, SHELL_FOLDERS, L"Local AppData", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
@@ -51,6 +57,7 @@ protected:
     }
 
     std::wstring root;
+    std::wstring second;
     wchar_t savedLocal[MAX_PATH] = {};
 };
 
@@ -80,7 +87,7 @@ TEST_F(SmallDriveTest, NothingIsMeasuredInTheFirstFiveSecondsThenTheRecordingSto
 
 TEST_F(SmallDriveTest, AFullDiskEndsTheRecordingCleanlyAndTheUserLearnsWhereTheFileIs)
 {
-    sink.bytesPerVideoWrite = 1 << 20;  // a megabyte per picture fills the drive in a few frames
+    sink.videoBytes = std::string(1 << 20, 'Z');  // a megabyte per picture fills the drive in a few frames
     const std::vector<std::wstring> before = FilesIn(recordings);
     Start();
     for (int i = 0; i < 12 && CountPosted(WM_APP_STOP_RECORDING) == 0; i++) {
@@ -104,6 +111,80 @@ TEST_F(SmallDriveTest, AFullDiskEndsTheRecordingCleanlyAndTheUserLearnsWhereTheF
     EXPECT_NE(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(FilesIn(recordings), before);
     DeleteFileW(file.c_str());
+}
+
+// The temporary folder on M:, the recording folder on N:, too full for the recording: the copy
+// breaks off leaving nothing in the recording folder, the file stays whole and marked; the next
+// start fails the same way, and once there is room it moves the file (again a copy across
+// drives, which a shutdown cancels).
+TEST_F(SmallDriveTest, AMoveToAFullSecondDriveLeavesNoPartialFileAndTheNextStartMovesIt)
+{
+    const std::wstring into = second + L"\\Aufnahmen";
+    CreateDirectoryW(into.c_str(), nullptr);
+    const std::wstring other = into + L"\\MI-RU-2026-01-01_00-00-00.mp4";
+    WriteFileBytes(other, std::string(4 << 20, 'o'));
+    wcscpy(Settings.recordingFolder, into.c_str());
+    const std::string fragment = Box("moof", 60) + Box("mdat", 1 << 20);
+    sink.videoBytes = fragment;
+    Start();
+    for (int i = 0; i < 5; i++) {
+        SubmitFrame(1000 + i * 333'333LL);
+        WaitUntil([&] { return Writes().size() > static_cast<size_t>(i); });
+    }
+    const Posted* ended = StopAndWait();
+    ASSERT_NE(ended, nullptr);
+    EXPECT_EQ(ended->wParam, 0u);
+    EXPECT_EQ(ended->text, L"Move failed \u2014 file remains in the temporary folder");
+    EXPECT_EQ(CountLogged(LOG_ERROR, L"Aufnahme speichern fehlgeschlagen: Fehler 112"), 1u);
+    const std::wstring heading = L"The recording could not be moved into the recording folder (drive full or "
+                                 L"disconnected?). The file is still in the temporary folder; MI-RU will try again "
+                                 L"to move it at the next start.\n\n";
+    const auto told = std::find_if(posted.begin(), posted.end(), [&](const Posted& p) {
+        return p.message == WM_APP_WARNING && p.text.rfind(heading, 0) == 0;
+    });
+    ASSERT_NE(told, posted.end());
+    const std::wstring file = told->text.substr(heading.size());
+    std::string whole;
+    for (int i = 0; i < 5; i++) whole += fragment;
+    whole += "movie";
+    EXPECT_EQ(ReadFileBytes(file), whole);
+    EXPECT_EQ(FilesIn(into), std::vector<std::wstring>{L"MI-RU-2026-01-01_00-00-00.mp4"});
+    {
+        // Marked, and the marker let go: free for the next start.
+        HandleOwner marker{CreateFileW((file + L".recording").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)};
+        EXPECT_TRUE(marker.Valid());
+    }
+
+    // The next start with the drive still full: the same, and nothing else there is touched.
+    RecoveryOutcome outcome;
+    RecoveryRun(TempFolder().c_str(), into.c_str(), &outcome);
+    EXPECT_EQ(outcome.keptMarked, 1);
+    EXPECT_EQ(CountLogged(LOG_ERROR, L"Unterbrochene Aufnahme konnte nicht verschoben werden (Fehler 112): " + file), 1u);
+    EXPECT_NE(std::wstring(outcome.message).find(file), std::wstring::npos);
+    EXPECT_EQ(ReadFileBytes(file), whole);
+    EXPECT_EQ(FilesIn(into), std::vector<std::wstring>{L"MI-RU-2026-01-01_00-00-00.mp4"});
+    EXPECT_EQ(ReadFileBytes(other), std::string(4 << 20, 'o'));
+
+    DeleteFileW(other.c_str());
+    volatile LONG cancel = 1;  // as at a shutdown
+    auto name = [](const void* folder, int32_t n, wchar_t* out, int32_t capacity) {
+        return swprintf(out, static_cast<size_t>(capacity), L"%ls\\moved-%d.mp4", static_cast<const wchar_t*>(folder),
+                        n) > 0;
+    };
+    wchar_t moved[MAX_PATH];
+    DWORD error = 0;
+    EXPECT_FALSE(FileMoveInto(file.c_str(), into.c_str(), name, into.c_str(), moved, MAX_PATH, &cancel, &error));
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_REQUEST_ABORTED));
+    EXPECT_TRUE(FilesIn(into).empty());
+
+    RecoveryRun(TempFolder().c_str(), into.c_str(), &outcome);
+    EXPECT_EQ(outcome.recovered, 1);
+    const std::vector<std::wstring> recovered = FilesIn(into);
+    ASSERT_EQ(recovered.size(), 1u);
+    EXPECT_NE(recovered[0].find(L"-wiederhergestellt.mp4"), std::wstring::npos);
+    EXPECT_EQ(ReadFileBytes(into + L"\\" + recovered[0]), whole);
+    EXPECT_TRUE(FilesIn(TempFolder()).empty());
+    DeleteFileW((into + L"\\" + recovered[0]).c_str());
 }
 
 }  // namespace
