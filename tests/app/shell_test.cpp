@@ -158,23 +158,6 @@ TEST_F(MainWindowTest, RecordingFailuresSetStatusNine)
     EXPECT_FALSE(UiState.recording);
 }
 
-TEST_F(MainWindowTest, CloseDuringARecordingWaitsForItsEnd)
-{
-    GoLive();
-    Key('R');
-    SendMessageW(window, WM_CLOSE, 0, 0);
-    SendMessageW(window, WM_CLOSE, 0, 0);
-    Key('R');
-    EXPECT_TRUE(IsWindow(window));
-    EXPECT_EQ(script.stops, 1);
-    EXPECT_EQ(CountLogged(LOG_EVENT, L"Beenden: Aufnahme wird abgeschlossen und gespeichert\u2026"), 1u);
-
-    EndRecording(true, L"C:\\Videos\\a.mp4");
-    EXPECT_FALSE(IsWindow(window));
-    EXPECT_EQ(AppWindow(), nullptr);
-    EXPECT_FALSE(ReadFileBytes(folder.File(L"settings.ini")).empty());  // saved on WM_DESTROY
-}
-
 TEST_F(MainWindowTest, ApplicationMessagesAndTheirHeapTexts)
 {
     const std::wstring longText = std::wstring(95, L'a') + L"bcdefghij";
@@ -185,14 +168,6 @@ TEST_F(MainWindowTest, ApplicationMessagesAndTheirHeapTexts)
     PumpMessages();
     EXPECT_STREQ(UiState.statusDetail, L"");
 
-    BoxSeen seen;
-    std::thread answer = AnswerBox(&seen);
-    ASSERT_TRUE(PostAppMessageText(WM_APP_WARNING, 0, L"Aufnahme gestoppt: Speicher voll"));
-    EXPECT_TRUE(WaitUntil([] { return AppMessageTextsOutstanding() == 0; }));
-    answer.join();
-    EXPECT_EQ(seen.text, L"Aufnahme gestoppt: Speicher voll");
-    EXPECT_EQ(seen.owner, window);
-
     // Texts still queued when the window goes are freed with it; afterwards nothing is posted.
     ASSERT_TRUE(PostAppMessageText(WM_APP_STATUS_DETAIL, 0, L"queued"));
     ASSERT_TRUE(PostAppMessageText(WM_APP_RECORDING_ENDED, 0, L"queued"));
@@ -201,13 +176,18 @@ TEST_F(MainWindowTest, ApplicationMessagesAndTheirHeapTexts)
     EXPECT_FALSE(PostAppMessageText(WM_APP_WARNING, 0, L"after"));
 }
 
-// Finalisation fails while the window waits to close: its warning comes first, the end arrives
-// while the box runs. The box stays until it is answered; then the window goes.
-TEST_F(MainWindowTest, AWarningBoxKeepsTheClosingWindowUntilItIsAnswered)
+// Closing during a recording waits for its end (a second close and R change nothing). Its
+// finalisation fails: the warning comes first, the end arrives while the box runs. The box
+// stays until it is answered; then the window goes and the shutdown saves the settings.
+TEST_F(MainWindowTest, ClosingWaitsForTheEndAndForTheWarningBoxToBeAnswered)
 {
     GoLive();
     Key('R');
     SendMessageW(window, WM_CLOSE, 0, 0);
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    Key('R');
+    EXPECT_TRUE(IsWindow(window) && script.stops == 1);
+    EXPECT_EQ(CountLogged(LOG_EVENT, L"Beenden: Aufnahme wird abgeschlossen und gespeichert\u2026"), 1u);
     ASSERT_TRUE(PostAppMessageText(WM_APP_WARNING, 0, L"Die Aufnahme liegt im tempor\u00e4ren Ordner"));
     ASSERT_TRUE(PostAppMessageText(WM_APP_RECORDING_ENDED, 0, L"Finalize fehlgeschlagen"));
     bool boxStayed = false;
@@ -221,9 +201,12 @@ TEST_F(MainWindowTest, AWarningBoxKeepsTheClosingWindowUntilItIsAnswered)
     });
     PumpMessages();  // shows the box; returns once it is answered
     answer.join();
+    EXPECT_EQ(seen.text, L"Die Aufnahme liegt im tempor\u00e4ren Ordner");
     EXPECT_EQ(seen.owner, window);
     EXPECT_TRUE(boxStayed);
     EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(AppWindow(), nullptr);
+    EXPECT_FALSE(ReadFileBytes(folder.File(L"settings.ini")).empty());  // saved on WM_DESTROY
 }
 
 // A press confirms a photo only when one is being taken; a refused press says why, and a held
@@ -258,30 +241,14 @@ TEST_F(MainWindowTest, OnlyPhotosBeingTakenFlashAndLogOffWaitsForThem)
     FrameClearPublished();
 }
 
-// The recorder never reports the end of a stop: after the stop watch the user is told, and
-// closing no longer waits. Closing first makes the watch ask whether to close now.
+// The recorder never reports the end of the stop that closing asked for: after the stop watch
+// the user is told, and asked whether to close now. After "No" a close no longer waits.
 TEST_F(MainWindowTest, AStopThatDoesNotEndLetsTheUserCloseOnceTold)
 {
     GoLive();
     Key('R');
-    Key('R');
+    SendMessageW(window, WM_CLOSE, 0, 0);
     ASSERT_TRUE(KillTimer(window, TIMER_STOP_OVERDUE));  // armed with the stop
-    Timer(TIMER_STOP_OVERDUE);
-    EXPECT_EQ(std::wstring(UiState.statusDetail),
-              L"Recording is still being finished \u00b7 If closed now: recovered at the next start");
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Aufnahme endet nicht innerhalb von 15 s \u2014 sie wird weiter abgeschlossen"), 1u);
-    SendMessageW(window, WM_CLOSE, 0, 0);
-    EXPECT_FALSE(IsWindow(window));
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Beenden vor dem Ende der Aufnahme \u2014 sie wird beim n\u00e4chsten Start "
-                                    L"wiederhergestellt"),
-              1u);
-}
-
-TEST_F(MainWindowTest, ClosingWhileTheStopDoesNotEndAsksWhetherToCloseNow)
-{
-    GoLive();
-    Key('R');
-    SendMessageW(window, WM_CLOSE, 0, 0);
     BoxSeen seen;
     std::thread answer = AnswerBox(&seen, IDNO);
     Timer(TIMER_STOP_OVERDUE);  // returns once the box is answered
@@ -289,9 +256,15 @@ TEST_F(MainWindowTest, ClosingWhileTheStopDoesNotEndAsksWhetherToCloseNow)
     EXPECT_EQ(seen.owner, window);
     EXPECT_EQ(seen.text, L"The recording is still being finished. If MI-RU is closed now, the recording will be "
                          L"recovered at the next start.\n\nClose MI-RU now?");
-    EXPECT_TRUE(IsWindow(window));  // "No" waits on
+    EXPECT_EQ(std::wstring(UiState.statusDetail),
+              L"Recording is still being finished \u00b7 If closed now: recovered at the next start");
+    EXPECT_EQ(CountLogged(LOG_WARN, L"Aufnahme endet nicht innerhalb von 15 s \u2014 sie wird weiter abgeschlossen"), 1u);
+    EXPECT_TRUE(IsWindow(window));
     SendMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(CountLogged(LOG_WARN, L"Beenden vor dem Ende der Aufnahme \u2014 sie wird beim n\u00e4chsten Start "
+                                    L"wiederhergestellt"),
+              1u);
 }
 
 // The cockpit through the window's mouse messages, 1280 x 800 at scale 1.
