@@ -382,14 +382,14 @@ protected:
     void TearDown() override { CaptureSetTimeScaleForTest(1); }
     // Once the search has given up: the newest Wide picture, and capture's word that the cameras
     // are live.
-    static void GoLive(HWND window)
+    static void GoLive()
     {
         ASSERT_TRUE(WaitUntil([] { return UiState.status == STATUS_NO_CAMERAS; }));
         Frame* wide = FrameCreate(64, 36);
         FramePublish(SLOT_WIDE, wide);
         FrameRelease(wide);
         CaptureSetLive(true);
-        SendMessageW(window, WM_NULL, 0, 0);  // the live report has arrived
+        ASSERT_TRUE(WaitUntil([] { return UiState.live; }));  // the report, posted, has arrived
     }
 
     LogSandbox folder;
@@ -444,7 +444,7 @@ TEST_F(AppRunTest, UnreachableRecordingFolderIsOfferedForANewChoice)
 TEST_F(AppRunTest, ClosingWaitsForAPhotoAndLeavesAHungWriterBehind)
 {
     EXPECT_EQ(RunApp(NoRenderer, [&](HWND window) {
-        GoLive(window);
+        GoLive();
         SendMessageW(window, WM_KEYDOWN, VK_SPACE, 1);
         EXPECT_FLOAT_EQ(UiState.photoFlash, 0.75f);
         SendMessageW(window, WM_CLOSE, 0, 0);
