@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "base/app_messages.h"
+#include "base/text_copy.h"
 #include "app/main_window.h"
 #include "app/recording_flow.h"
 #include "app/texts.h"
@@ -24,6 +25,7 @@ namespace {
 constexpr UINT RECORD_CLOCK_MS = 1000;
 constexpr UINT CAMERA_RESTART_MS = 300;
 constexpr float PHOTO_FLASH = 0.75f;
+constexpr UINT NOTICE_MS = 4000;
 
 void SyncRecordingFlag()
 {
@@ -54,6 +56,32 @@ void StartRecorder()
     ApplyRecordingEffects(AppWindow(), effects);
 }
 
+// The stop has not ended in time: the writer may be stuck (a drive that does not answer, a
+// graphics driver that hangs). The file in the temporary folder keeps its recovery marker, so
+// the user may close now and loses nothing.
+void TellStopOverdue()
+{
+    LogWrite(LOG_WARN, L"Aufnahme endet nicht innerhalb von %u s \u2014 sie wird weiter abgeschlossen",
+             RECORDING_STOP_PATIENCE_MS / 1000);
+    UiStateSetStatusDetail(PickText(L"Aufnahme wird noch abgeschlossen \u00b7 Beim Beenden jetzt: "
+                                    L"Wiederherstellung beim n\u00e4chsten Start",
+                                    L"Recording is still being finished \u00b7 If closed now: recovered at the "
+                                    L"next start"));
+    CockpitShow();
+}
+
+void AskCloseNow(HWND window)
+{
+    const int answer = MainWindowMessageBox(
+        window,
+        PickText(L"Die Aufnahme wird noch abgeschlossen. Wenn MI-RU jetzt beendet wird, wird sie beim "
+                 L"n\u00e4chsten Start wiederhergestellt.\n\nMI-RU jetzt beenden?",
+                 L"The recording is still being finished. If MI-RU is closed now, the recording will be "
+                 L"recovered at the next start.\n\nClose MI-RU now?"),
+        MB_YESNO | MB_ICONWARNING);
+    if (answer == IDYES) ApplyRecordingEffects(window, RecordingFlowCloseNow(MainWindow.recordingFlow));
+}
+
 }  // namespace
 
 void ApplyRecordingEffects(HWND window, uint32_t effects)
@@ -61,9 +89,33 @@ void ApplyRecordingEffects(HWND window, uint32_t effects)
     SyncRecordingFlag();
     if (effects & FLOW_LOG_CLOSING)
         LogWrite(LOG_EVENT, L"Beenden: Aufnahme wird abgeschlossen und gespeichert\u2026");
-    if (effects & FLOW_REQUEST_STOP) RecorderInUse().requestStop();
+    if (effects & FLOW_REQUEST_STOP) {
+        RecorderInUse().requestStop();
+        if (window) SetTimer(window, TIMER_STOP_OVERDUE, RECORDING_STOP_PATIENCE_MS, nullptr);
+    }
     if (effects & FLOW_SHOW_COCKPIT) CockpitShow();
-    if ((effects & FLOW_DESTROY_WINDOW) && window) DestroyWindow(window);
+    if (effects & FLOW_TELL_STOP_OVERDUE) TellStopOverdue();
+    if (effects & FLOW_LOG_CLOSE_UNFINISHED)
+        LogWrite(LOG_WARN, L"Beenden vor dem Ende der Aufnahme \u2014 sie wird beim n\u00e4chsten Start "
+                           L"wiederhergestellt");
+    // A window destroyed meanwhile (a box answered after the end arrived) is not destroyed twice.
+    if ((effects & FLOW_DESTROY_WINDOW) && window && IsWindow(window)) DestroyWindow(window);
+    if ((effects & FLOW_ASK_CLOSE_NOW) && window) AskCloseNow(window);
+}
+
+int MainWindowMessageBox(HWND window, const wchar_t* text, UINT type)
+{
+    RecordingFlowBoxOpened(MainWindow.recordingFlow);
+    const int answer = MessageBoxW(window, text, L"MI-RU", type);
+    ApplyRecordingEffects(window, RecordingFlowBoxClosed(MainWindow.recordingFlow));
+    return answer;
+}
+
+void ShowNotice(const wchar_t* text)
+{
+    CopyTextCut(UiState.notice, UI_NOTICE_CAPACITY, text);
+    if (HWND window = AppWindow()) SetTimer(window, TIMER_NOTICE, NOTICE_MS, nullptr);
+    CockpitShow();
 }
 
 void ToggleRecording()
@@ -79,8 +131,19 @@ void ToggleRecording()
 void TakePhoto()
 {
     if (!UiState.live) return;
-    SnapshotRequest();
-    UiState.photoFlash = PHOTO_FLASH;
+    // The flash confirms photos only when they are being taken; a refused press says why.
+    switch (SnapshotRequest()) {
+    case SnapshotResult::Started: UiState.photoFlash = PHOTO_FLASH; break;
+    case SnapshotResult::Busy:
+        ShowNotice(PickText(L"Fotos werden noch gespeichert", L"Photos are still being saved"));
+        break;
+    case SnapshotResult::NoPicture:
+        ShowNotice(PickText(L"Kein Foto \u2014 noch kein Live-Bild", L"No photo \u2014 no live picture yet"));
+        break;
+    case SnapshotResult::Failed:
+        ShowNotice(PickText(L"Foto fehlgeschlagen \u2014 siehe Diagnose", L"Photo failed \u2014 see diagnostics"));
+        break;
+    }
     CockpitShow();
 }
 

@@ -24,3 +24,10 @@ void RefreshFreeSpaceText();
 // Carries out the recording effects returned by the decisions in app/recording_flow.h and
 // mirrors the phase into the UI state. `window` is the main window.
 void ApplyRecordingEffects(HWND window, uint32_t effects);
+
+// A message box owned by the main window. The window stays while the box is open, even when the
+// recording it waited for ends meanwhile; it then closes once the user has answered.
+int MainWindowMessageBox(HWND window, const wchar_t* text, UINT type);
+
+// A short notice over the picture for a few seconds (at most 63 characters).
+void ShowNotice(const wchar_t* text);

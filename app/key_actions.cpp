@@ -53,9 +53,7 @@ bool CtrlRuleMet(CtrlRule rule, bool ctrl, bool shift)
     return false;
 }
 
-}  // namespace
-
-KeyCommand KeyCommandFor(uint32_t virtualKey, bool ctrl, bool shift)
+KeyCommand KeyCommandForPress(uint32_t virtualKey, bool ctrl, bool shift)
 {
     // Digits 1 ... 9 on the main keys and on the numeric pad set the Macro size in tenths.
     uint32_t digit = 0;
@@ -71,6 +69,15 @@ KeyCommand KeyCommandFor(uint32_t virtualKey, bool ctrl, bool shift)
         return {row.action, row.value};
     }
     return {KeyAction::None, 0.0f};
+}
+
+}  // namespace
+
+KeyCommand KeyCommandFor(uint32_t virtualKey, bool ctrl, bool shift, bool repeated)
+{
+    const KeyCommand command = KeyCommandForPress(virtualKey, ctrl, shift);
+    const bool repeats = command.action == KeyAction::SetPipSize || command.action == KeyAction::ChangePipSize;
+    return repeated && !repeats ? KeyCommand{KeyAction::None, 0.0f} : command;
 }
 
 float PipSizeRequested(KeyCommand command, float current)

@@ -22,8 +22,10 @@ struct KeyCommand {
     float value;  // SetPipSize: the new size; ChangePipSize: the step (+/- 0.05)
 };
 
-// `ctrl` and `shift`: the key is held (GetKeyState negative). Auto-repeat counts as a press.
-KeyCommand KeyCommandFor(uint32_t virtualKey, bool ctrl, bool shift);
+// `ctrl` and `shift`: the key is held (GetKeyState negative); `repeated`: an auto-repeated
+// key-down of a key held down. A held key repeats only the Macro size keys; every other action
+// (a photo, a toggle, a window) runs once per press.
+KeyCommand KeyCommandFor(uint32_t virtualKey, bool ctrl, bool shift, bool repeated);
 
 // The Macro size a SetPipSize or ChangePipSize command asks for, before the cockpit's
 // clamping to 0 ... 1; other commands keep `current`.

@@ -46,10 +46,11 @@ UINT DpiOrDefault(UINT dpi)
 }
 
 // Returns whether the key was a shortcut; the others go to DefWindowProcW.
-bool HandleKey(HWND window, WPARAM virtualKey)
+bool HandleKey(HWND window, WPARAM virtualKey, LPARAM flags)
 {
+    const bool repeated = (flags & (1L << 30)) != 0;  // the key was already down
     const KeyCommand command =
-        KeyCommandFor(static_cast<uint32_t>(virtualKey), KeyHeld(VK_CONTROL), KeyHeld(VK_SHIFT));
+        KeyCommandFor(static_cast<uint32_t>(virtualKey), KeyHeld(VK_CONTROL), KeyHeld(VK_SHIFT), repeated);
     switch (command.action) {
     case KeyAction::None: return false;
     case KeyAction::ToggleFullScreen: ToggleFullScreen(window); break;
@@ -97,6 +98,14 @@ void HandleTimer(HWND window, WPARAM id)
         KillTimer(window, TIMER_CAMERA_RESTART);
         CaptureStart();
         break;
+    case TIMER_NOTICE:
+        KillTimer(window, TIMER_NOTICE);
+        UiState.notice[0] = L'\0';
+        break;
+    case TIMER_STOP_OVERDUE:
+        KillTimer(window, TIMER_STOP_OVERDUE);
+        ApplyRecordingEffects(window, RecordingFlowStopOverdue(MainWindow.recordingFlow));
+        break;
     default:
         break;
     }
@@ -107,6 +116,7 @@ void HandleRecordingEnded(HWND window, WPARAM success, LPARAM text)
     const uint32_t effects = RecordingFlowEnded(MainWindow.recordingFlow);
     UiState.recording = false;
     KillTimer(window, TIMER_RECORD_CLOCK);
+    KillTimer(window, TIMER_STOP_OVERDUE);
     UiStateSetStatusDetail(nullptr);
     if (!success) {
         UiState.status = STATUS_RECORDING_ERROR;
@@ -123,11 +133,11 @@ void HandleStatusDetail(LPARAM text)
     FreeAppMessageText(text);
 }
 
-void HandleWarning(LPARAM text)
+void HandleWarning(HWND window, LPARAM text)
 {
     if (!text) return;
     // The box runs a modal loop; the text stays ours until it returns.
-    MessageBoxW(AppWindow(), reinterpret_cast<const wchar_t*>(text), L"MI-RU", MB_OK | MB_ICONWARNING);
+    MainWindowMessageBox(window, reinterpret_cast<const wchar_t*>(text), MB_OK | MB_ICONWARNING);
     FreeAppMessageText(text);
 }
 
@@ -189,8 +199,9 @@ void DropQueuedTexts(HWND window)
 // settings are saved.
 void HandleDestroy(HWND window)
 {
-    for (UINT_PTR id : {TIMER_FRAME, TIMER_COCKPIT_HIDE, TIMER_RECORD_CLOCK, TIMER_FREE_SPACE, TIMER_CAMERA_RESTART})
-        KillTimer(window, id);
+    const UINT_PTR timers[] = {TIMER_FRAME,          TIMER_COCKPIT_HIDE, TIMER_RECORD_CLOCK, TIMER_FREE_SPACE,
+                               TIMER_CAMERA_RESTART, TIMER_NOTICE,       TIMER_STOP_OVERDUE};
+    for (UINT_PTR id : timers) KillTimer(window, id);
     if (MainWindow.deviceNotification) {
         UnregisterDeviceNotification(MainWindow.deviceNotification);
         MainWindow.deviceNotification = nullptr;
@@ -280,7 +291,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         HandleMinMaxInfo(window, reinterpret_cast<MINMAXINFO*>(lParam));
         return 0;
     case WM_KEYDOWN:
-        if (HandleKey(window, wParam)) return 0;
+        if (HandleKey(window, wParam, lParam)) return 0;
         break;
     case WM_TIMER:
         HandleTimer(window, wParam);
@@ -328,7 +339,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         HandleRecordingEnded(window, wParam, lParam);
         return 0;
     case WM_APP_WARNING:
-        HandleWarning(lParam);
+        HandleWarning(window, lParam);
         return 0;
     case WM_APP_STATUS_DETAIL:
         HandleStatusDetail(lParam);

@@ -14,6 +14,12 @@ constexpr const wchar_t* MAIN_WINDOW_CLASS = L"MIRU_MAIN";
 constexpr const wchar_t* MAIN_WINDOW_TITLE = L"MI-RU";
 constexpr int MAIN_ICON_ID = IDI_MIRU;
 
+// Timers of the main window alone, beside those of base/app_messages.h.
+enum : UINT_PTR {
+    TIMER_NOTICE = 5,        // one shot: the cockpit notice ends
+    TIMER_STOP_OVERDUE = 6,  // one shot: a requested stop has not ended in time
+};
+
 // Main-window state; UI thread only. Reset when the window is created.
 struct MainWindowState {
     bool rendererReady;              // the renderer was initialised for this window

@@ -6,12 +6,14 @@
 #include "app/texts.h"
 #include "diag/log.h"
 #include "record/recorder.h"
+#include "record/snapshot.h"
 
 namespace {
 
 // After WM_ENDSESSION returns the process may end at any moment: the file must be saved by then.
 // The block reason keeps the system's "programs are still running" page up meanwhile.
 constexpr uint32_t SESSION_END_WAIT_MS = 30000;
+constexpr uint32_t SESSION_END_PHOTO_WAIT_MS = 10000;
 
 // UI thread only: the block of this session end is tried once and released at its end.
 bool tried = false;
@@ -52,6 +54,8 @@ void SessionEndConfirmed(HWND window, bool ending)
         // Also stops a recording the query did not see; the thread posts its end before it ends.
         RecordingWaitForShutdown(SESSION_END_WAIT_MS);
     }
+    // Photos being written are finished as at a normal exit.
+    if (ending) SnapshotWaitForShutdown(SESSION_END_PHOTO_WAIT_MS);
     if (blocked) ShutdownBlockReasonDestroy(window);
     blocked = tried = false;
 }

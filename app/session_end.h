@@ -6,6 +6,6 @@
 // WM_QUERYENDSESSION: never refuses the end. A running recording is asked to stop at once and
 // the shutdown is blocked with a reason while it is finalised.
 LRESULT SessionEndQuery(HWND window);
-// WM_ENDSESSION: when the session really ends, waits (bounded) until the recording is saved;
-// either way the block is released.
+// WM_ENDSESSION: when the session really ends, waits (bounded) until the recording and running
+// photo jobs are saved; either way the block is released.
 void SessionEndConfirmed(HWND window, bool ending);

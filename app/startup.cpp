@@ -46,6 +46,8 @@ constexpr wchar_t SINGLE_INSTANCE_MUTEX[] = L"MIRU-Windows-SingleInstance";
 constexpr UINT FRAME_PERIOD_MS = 33;
 constexpr UINT FREE_SPACE_PERIOD_MS = 15000;
 constexpr uint32_t RECORDING_SHUTDOWN_WAIT_MS = 30000;
+// The user closed without waiting for a stop that did not end: the writer is stuck.
+constexpr uint32_t ABANDONED_RECORDING_WAIT_MS = 2000;
 constexpr uint32_t PHOTO_SHUTDOWN_WAIT_MS = 10000;
 constexpr uint32_t RECOVERY_SHUTDOWN_WAIT_MS = 10000;
 constexpr DWORD COMMON_CONTROL_CLASSES =
@@ -235,8 +237,10 @@ int AppRun(HINSTANCE instance, int showCommand)
 
     const int code = RunApplication(instance, showCommand);
     // Media Foundation and COM end with this function: a recording's writer thread and running
-    // photo jobs finish their files first (bounded, so a hung drive cannot keep the process).
-    RecordingWaitForShutdown(RECORDING_SHUTDOWN_WAIT_MS);
+    // photo jobs finish their files first (bounded, so a hung drive cannot keep the process; a
+    // writer the user chose not to wait for is left behind at once, its file marked for recovery).
+    RecordingWaitForShutdown(MainWindow.recordingFlow.abandoned ? ABANDONED_RECORDING_WAIT_MS
+                                                                : RECORDING_SHUTDOWN_WAIT_MS);
     SnapshotWaitForShutdown(PHOTO_SHUTDOWN_WAIT_MS);
     RecoveryWaitForShutdown(RECOVERY_SHUTDOWN_WAIT_MS);
     return code;

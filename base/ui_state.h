@@ -5,6 +5,7 @@
 
 constexpr int32_t UI_FREE_SPACE_CAPACITY = 64;
 constexpr int32_t UI_STATUS_DETAIL_CAPACITY = 96;
+constexpr int32_t UI_NOTICE_CAPACITY = 64;
 constexpr uint32_t UI_FRAMES_NOT_RECORDING = 0xFFFFFFFFu;
 
 struct UiStateRecord {
@@ -23,6 +24,7 @@ struct UiStateRecord {
     uint32_t framesRecorded;  // UI_FRAMES_NOT_RECORDING while no recording runs
     float dpiScale;           // window DPI / 96
     bool sliderDrag;          // a cockpit slider is being dragged
+    wchar_t notice[UI_NOTICE_CAPACITY];  // a short notice over the picture (a refused photo), or empty
 };
 static_assert(sizeof(bool) == 1, "shared records keep booleans in single bytes");
 

@@ -297,8 +297,8 @@ HRESULT CaptureReaderOpen(int32_t role, const wchar_t* id, const wchar_t* name, 
         return S_OK;
     }
     AbandonOpen(reader, source.Get());
+    // A preview's failure is reported by the preview, which knows whether it is a repetition.
     if (IsCamera(role)) LogWrite(LOG_ERROR, L"Kamera %d (%ls): 0x%08lX", role, label, LogHresult(hr));
-    else LogWrite(LOG_WARN, L"Vorschau: Kamera konnte nicht ge\u00f6ffnet werden (0x%08lX)", LogHresult(hr));
     return hr;
 }
 

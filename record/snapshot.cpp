@@ -22,7 +22,9 @@ namespace {
 
 constexpr int32_t FOLDER_CAPACITY = 260;
 constexpr int32_t PHOTO_PATH_CAPACITY = 325;  // 324 units and the terminator
-constexpr int32_t PHOTO_TEMP_CAPACITY = PHOTO_PATH_CAPACITY + 4;  // and ".tmp"
+// The program is not long-path aware: a file path past MAX_PATH cannot be opened, so a name
+// whose temporary form does not fit is reported as too long before anything is written.
+constexpr int32_t PHOTO_TEMP_CAPACITY = MAX_PATH;
 constexpr int32_t STAMP_CAPACITY = 32;
 constexpr float JPEG_QUALITY = 0.95f;
 
@@ -226,25 +228,25 @@ DWORD WINAPI SnapshotThread(void* parameter)
 
 }  // namespace
 
-void SnapshotRequest()
+SnapshotResult SnapshotRequest()
 {
     Frame* wide = CaptureIsLive() ? FrameAcquireLatest(SLOT_WIDE) : nullptr;
     if (!wide) {
         LogWrite(LOG_WARN, L"Foto nicht m\u00f6glich \u2014 noch kein Live-Bild");
-        return;
+        return SnapshotResult::NoPicture;
     }
-    // Key auto-repeat must not start a device and a composition per repeat.
+    // Every job has a graphics device of its own: presses in quick succession wait their turn.
     if (!ClaimJob()) {
         FrameRelease(wide);
         LogWrite(LOG_WARN, L"Foto ignoriert \u2014 vorherige Fotos werden noch gespeichert");
-        return;
+        return SnapshotResult::Busy;
     }
     SnapshotJob* job = new (std::nothrow) SnapshotJob{};
     if (!job) {
         LogWrite(LOG_ERROR, L"Snapshot: kein Speicher f\u00fcr Auftrag");
         FrameRelease(wide);
         EndJob();
-        return;
+        return SnapshotResult::Failed;
     }
     job->wide = wide;
     job->macro = FrameAcquireLatest(SLOT_MACRO);
@@ -260,9 +262,10 @@ void SnapshotRequest()
         LogWrite(LOG_ERROR, L"Snapshot: Hintergrund-Thread konnte nicht gestartet werden (Fehler %lu)", GetLastError());
         FreeJob(job);
         EndJob();
-        return;
+        return SnapshotResult::Failed;
     }
     CloseHandle(thread);
+    return SnapshotResult::Started;
 }
 
 bool SnapshotWaitForShutdown(uint32_t timeoutMs)

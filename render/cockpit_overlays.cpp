@@ -1,5 +1,5 @@
 // What the cockpit draws over the picture itself: the watermark preview, the recording timer
-// with the storage notice, the two developer panels, and the photo flash.
+// with the storage notice, a short notice, the two developer panels, and the photo flash.
 #include <algorithm>
 #include <cwchar>
 
@@ -68,9 +68,10 @@ void DrawBrandGroup(const CockpitDrawContext& c, const D2D1_RECT_F& v)
     if (layout) DrawOutlined(c, layout.Get(), x0 + 37.25f * s, cy - h / 2);
 }
 
-void DrawRecordingTimer(const CockpitDrawContext& c, const D2D1_RECT_F& v)
+// Returns the bottom of the timer row (the video top while no recording runs).
+float DrawRecordingTimer(const CockpitDrawContext& c, const D2D1_RECT_F& v)
 {
-    if (!UiState.recording) return;
+    if (!UiState.recording) return v.top;
     const float s = c.scale;
     wchar_t time[16];
     CockpitTimerText(time, 16, UiState.recordSeconds);
@@ -94,11 +95,26 @@ void DrawRecordingTimer(const CockpitDrawContext& c, const D2D1_RECT_F& v)
     c.brush->SetColor(RED);
     c.dc->FillEllipse(D2D1::Ellipse(D2D1::Point2F(x + 16 * s, cy), 4 * s, 4 * s), c.brush);
     DrawTextMidLeft(c, time, FONT_TIMER, x + 27 * s, cy, WHITE);
-    if (!notice) return;
+    if (!notice) return top + ph;
     const float x2 = x + pw + 10 * s;
     const float nph = nh + 12 * s;
     FillRoundRect(c, D2D1::RectF(x2, cy - nph / 2, x2 + nw + 24 * s, cy + nph / 2), nph / 2, GOLD);
     DrawTextMidLeft(c, UiState.statusDetail, FONT_NOTICE, x2 + 12 * s, cy, NOTICE_TEXT);
+    return top + std::max(ph, nph);
+}
+
+// A short notice (a refused photo) in a gold pill, centred below the timer row.
+void DrawNotice(const CockpitDrawContext& c, const D2D1_RECT_F& v, float above)
+{
+    float w = 0.0f;
+    float h = 0.0f;
+    ComOwner<IDWriteTextLayout> layout(CockpitTextLayout(UiState.notice, CockpitFormat(FONT_NOTICE), 0.0f, &w, &h));
+    if (!layout) return;
+    const float s = c.scale;
+    const float x = (v.left + v.right) / 2 - (w + 24 * s) / 2;
+    const float top = above + 10 * s;
+    FillRoundRect(c, D2D1::RectF(x, top, x + w + 24 * s, top + h + 12 * s), (h + 12 * s) / 2, GOLD);
+    DrawTextMidLeft(c, UiState.notice, FONT_NOTICE, x + 12 * s, top + (h + 12 * s) / 2, NOTICE_TEXT);
 }
 
 void DrawFrameRatePanel(const CockpitDrawContext& c, const D2D1_RECT_F& v)
@@ -204,7 +220,7 @@ void CockpitDrawOverlays(const CockpitDrawContext& c, const CockpitLayout& layou
     c.dc->PushAxisAlignedClip(v, D2D1_ANTIALIAS_MODE_PER_PRIMITIVE);
     DrawPracticeText(c, v);
     DrawBrandGroup(c, v);
-    DrawRecordingTimer(c, v);
+    DrawNotice(c, v, DrawRecordingTimer(c, v));
     DrawFrameRatePanel(c, v);
     DrawStabilisationPanel(c, v);
     c.dc->PopAxisAlignedClip();

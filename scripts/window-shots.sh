@@ -10,7 +10,7 @@ build=${MIRU_BUILD_DIR:-$root/build}
 cmake -S "$root" -B "$build/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
       -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build/win" -j 2 --target window_shots
-tool="$build/win/tests/tools/window_shots.exe"
+tool="$build/win/scripts/tools/window_shots.exe"
 
 source "$root/scripts/wine-prefix.sh"
 wine_prefix_use "$build/shots-prefix"

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 #include <span>
 
 #include "base/text_copy.h"
@@ -246,14 +247,16 @@ void ClosePreview(OnboardingPreviewSlot& slot)
     PreviewClose(slot.preview);
     slot.preview = nullptr;
     slot.shownId[0] = L'\0';
+    slot.failedAtMs = 0;
     OnboardingDrawDropSlotBitmap(slot);
 }
 
 // Every slot whose device changes closes before any slot opens, so a device that moves from
-// one role to the other is never open twice. A slot without a preview (also one whose open
-// failed) tries again at every update.
+// one role to the other is never open twice. A slot whose open failed tries its device again
+// when the device list changed or a few seconds later.
 void UpdatePreviews(bool forced)
 {
+    const uint64_t now = GetTickCount64();
     const PreviewWanted wanted =
         OnboardingWantedPreviews(Wizard.page, Wizard.cameraCount, Settings.wideDeviceID, Settings.macroDeviceID);
     for (int i = 0; i < 2; ++i) {
@@ -263,8 +266,13 @@ void UpdatePreviews(bool forced)
     for (int i = 0; i < 2; ++i) {
         OnboardingPreviewSlot& slot = Wizard.slots[i];
         if (slot.preview) continue;
+        const bool sameDevice = wcscmp(slot.shownId, wanted.id[i]) == 0;
+        if (sameDevice && !OnboardingPreviewRetryDue(forced, slot.failedAtMs, now)) continue;
         CopyTextCut(slot.shownId, CAPTURE_ID_CAPACITY, wanted.id[i]);
-        if (slot.shownId[0] != L'\0') slot.preview = PreviewOpen(slot.shownId);
+        slot.failedAtMs = 0;
+        if (slot.shownId[0] == L'\0') continue;
+        slot.preview = PreviewOpen(slot.shownId);
+        if (!slot.preview) slot.failedAtMs = now ? now : 1;
     }
 }
 
@@ -313,7 +321,7 @@ void RefreshDevices()
     if (Wizard.page == PAGE_CAMERAS) {
         const int32_t count = CaptureListCameras(fresh, CAPTURE_LIST_CAPACITY);
         if (DeviceListsSame({fresh, static_cast<size_t>(count)}, Cameras())) {
-            UpdatePreviews(false);  // retries a preview that could not be opened
+            UpdatePreviews(false);  // a preview that could not be opened, when its retry is due
             return;
         }
         memcpy(Wizard.cameras, fresh, sizeof(CaptureDevice) * static_cast<size_t>(count));
@@ -370,8 +378,15 @@ void Next()
         ShowPage(Wizard.page + 1);
         return;
     }
+    // The wizard ends only with its choices on disk; otherwise it would come again at the next
+    // start although the user saw it finish.
     Settings.didCompleteOnboarding = true;
-    SettingsSave();
+    if (!SettingsSave()) {
+        Settings.didCompleteOnboarding = false;
+        MessageBoxW(Wizard.window, Pick(OnboardingTexts.saveFailed), Pick(OnboardingTexts.windowTitle),
+                    MB_OK | MB_ICONERROR);
+        return;
+    }
     Wizard.completed = true;
     LogWrite(LOG_EVENT, L"Einrichtung abgeschlossen");
     DestroyWindow(Wizard.window);

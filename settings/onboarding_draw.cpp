@@ -21,6 +21,7 @@
 #include "render/graphics_services.h"
 #include "render/view_geometry.h"
 #include "render/watermark.h"
+#include "settings/onboarding.h"
 #include "settings/onboarding_rules.h"
 #include "settings/onboarding_state.h"
 #include "settings/onboarding_texts.h"
@@ -78,6 +79,12 @@ struct DrawResources {
 };
 DrawResources res;
 
+#ifdef MIRU_TEST_HOOKS
+bool failFormatsForTest = false;
+#else
+constexpr bool failFormatsForTest = false;
+#endif
+
 template <class T>
 void SafeRelease(T*& pointer)
 {
@@ -130,7 +137,7 @@ bool MakeFormats()
     if (res.formatsMade) return true;
     IDWriteFactory* factory = GetDWriteFactory();
     const float scale = WizardScale();
-    bool made = factory != nullptr;
+    bool made = factory != nullptr && !failFormatsForTest;
     for (int i = 0; made && i < FORMAT_COUNT; ++i) {
         const FormatSpec& spec = FORMAT_SPECS[i];
         made = SUCCEEDED(factory->CreateTextFormat(spec.brand ? BrandFontFamily() : spec.family,
@@ -555,22 +562,25 @@ void OnboardingPaint()
     HDC dc = BeginPaint(Wizard.window, &paint);
     RECT client;
     GetClientRect(Wizard.window, &client);
-    HRESULT hr = E_FAIL;
-    if (dc && MakeTarget() && MakeFormats() && SUCCEEDED(hr = res.target->BindDC(dc, &client))) {
-        hr = DrawFrame(client);
-        if (hr == RECREATE_TARGET) {
-            DropTarget();  // made again at the next paint
-        } else if (FAILED(hr) && !res.endDrawFailureLogged) {
-            res.endDrawFailureLogged = true;
-            LogWrite(LOG_ERROR, L"Einrichtung: Zeichnen fehlgeschlagen (0x%08lX)", LogHresult(hr));
-        }
-    } else if (dc) {
-        if (res.target && !res.targetFailureLogged) {
+    // Each step logs its own failure once: the surface (made or bound to the DC), the text
+    // formats, the drawing.
+    bool drawn = false;
+    if (dc && MakeTarget() && MakeFormats()) {
+        HRESULT hr = res.target->BindDC(dc, &client);
+        if (FAILED(hr) && !res.targetFailureLogged) {
             res.targetFailureLogged = true;
             LogWrite(LOG_ERROR, L"Einrichtung: Zeichenfl\u00e4che konnte nicht erstellt werden (0x%08lX)", LogHresult(hr));
         }
-        PaintPlain(dc);
+        drawn = SUCCEEDED(hr);
+        if (drawn) hr = DrawFrame(client);
+        if (hr == RECREATE_TARGET) {
+            DropTarget();  // made again at the next paint
+        } else if (drawn && FAILED(hr) && !res.endDrawFailureLogged) {
+            res.endDrawFailureLogged = true;
+            LogWrite(LOG_ERROR, L"Einrichtung: Zeichnen fehlgeschlagen (0x%08lX)", LogHresult(hr));
+        }
     }
+    if (dc && !drawn) PaintPlain(dc);
     EndPaint(Wizard.window, &paint);
 }
 
@@ -596,6 +606,13 @@ void OnboardingDrawDropSlotBitmap(OnboardingPreviewSlot& slot)
     SafeRelease(slot.bitmap);
     slot.bitmapWidth = slot.bitmapHeight = 0;
 }
+
+#ifdef MIRU_TEST_HOOKS
+void OnboardingFailTextFormatsForTest(bool fail)
+{
+    failFormatsForTest = fail;
+}
+#endif
 
 void OnboardingDrawResetRun()
 {

@@ -106,6 +106,11 @@ bool OnboardingPreviewMustClose(bool forced, const wchar_t* shownId, const wchar
     return forced || !SameText(shownId, wantedId);
 }
 
+bool OnboardingPreviewRetryDue(bool forced, uint64_t failedAtMs, uint64_t nowMs)
+{
+    return forced || failedAtMs == 0 || nowMs - failedAtMs >= ONBOARDING_PREVIEW_RETRY_MS;
+}
+
 const wchar_t* OnboardingFolderLeaf(const wchar_t* folder)
 {
     if (!folder) return L"";

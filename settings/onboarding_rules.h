@@ -67,6 +67,12 @@ PreviewWanted OnboardingWantedPreviews(int32_t page, int32_t cameraCount, const 
 // Whether an open preview must close before any slot opens: forced, or it shows another id.
 bool OnboardingPreviewMustClose(bool forced, const wchar_t* shownId, const wchar_t* wantedId);
 
+// A camera whose preview could not be opened (at `failedAtMs`; 0: it did not fail) is tried
+// again when the device list changed (forced) or after ONBOARDING_PREVIEW_RETRY_MS, not at every
+// device refresh: each try opens the device on the UI thread.
+constexpr uint64_t ONBOARDING_PREVIEW_RETRY_MS = 5000;
+bool OnboardingPreviewRetryDue(bool forced, uint64_t failedAtMs, uint64_t nowMs);
+
 // The summary's folder name: the last component, or the whole path when it has no backslash or
 // ends with one. Points into `folder`.
 const wchar_t* OnboardingFolderLeaf(const wchar_t* folder);

@@ -30,6 +30,7 @@ enum : UINT_PTR {
 struct OnboardingPreviewSlot {
     wchar_t shownId[CAPTURE_ID_CAPACITY];
     CapturePreview* preview;
+    uint64_t failedAtMs;  // when opening shownId failed (GetTickCount64), 0 when it did not
     ID2D1Bitmap* bitmap;  // made by the wizard's render target
     int32_t bitmapWidth;
     int32_t bitmapHeight;

@@ -116,6 +116,10 @@ const OnboardingTextSet OnboardingTexts = {
     {L"Wide-Kamera", L"Wide camera"},
     {L"Macro-Kamera", L"Macro camera"},
     {L"Mikrofon", L"Microphone"},
+    {L"Die Einrichtung konnte nicht gespeichert werden. Details stehen im Diagnose-Protokoll. Bitte erneut "
+     L"\u201eEinrichtung abschlie\u00dfen\u201c w\u00e4hlen.",
+     L"The setup could not be saved. The diagnostics log has the details. Please choose \u201cFinish setup\u201d "
+     L"again."},
 };
 
 const wchar_t* Pick(const TextPair& pair)

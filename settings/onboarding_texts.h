@@ -24,6 +24,7 @@ struct OnboardingTextSet {
     TextPair windowTitle, productName, letsGo, next, finish, back, chooseFolder, useSuggestion, suggestion;
     TextPair wideLabel, macroLabel, sameCamera, noSecondCamera, plugBoth, noSound, microphoneNote;
     TextPair shortcutsHeading, summaryFolder, summaryWide, summaryMacro, summaryMicrophone;
+    TextPair saveFailed;
 };
 extern const OnboardingTextSet OnboardingTexts;
 

@@ -71,6 +71,7 @@ constexpr ControlSpec kSpecs[] = {
      AtWide(14, 104, -28, 18)},
     {1, 126, Kind::Button, 0, L"Ordner \u00e4ndern\u2026", L"Change folder\u2026", 0, 0, false, At(14, 130, 150, 26)},
     {1, 127, Kind::Button, 0, L"Im Explorer \u00f6ffnen", L"Open in Explorer", 0, 0, false, At(172, 130, 170, 26)},
+    {1, SID_FOLDER_NOTE, Kind::Static, NOPREFIX, L"", nullptr, 1, COLOUR_AMBER, false, AtWide(14, 160, -28, 16)},
     // Cameras
     {2, 0, Kind::Group, 0, L"Zuordnung", L"Assignment", 0, 0, false, AtWide(0, 2, 0, 126)},
     {2, 0, Kind::Static, 0, L"Wide (\u00dcbersicht)", L"Wide (overview)", 0, 1, false, At(14, 22, 150, 16)},

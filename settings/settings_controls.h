@@ -34,6 +34,7 @@ enum : int {
     // Controls the window updates but the user does not act on.
     SID_FOLDER_LINE = 200,
     SID_SAME_CAMERA = 201,
+    SID_FOLDER_NOTE = 202,
     SID_SLIDER_VALUE = 210,  // 210..213
 };
 

@@ -15,6 +15,7 @@
 #include "diag/diag_window.h"
 #include "diag/log.h"
 #include "frames/stabilizer.h"
+#include "record/recorder_calls.h"
 #include "record/recording_folder.h"
 #include "settings/praxis_text.h"
 #include "settings/settings_controls.h"
@@ -67,6 +68,21 @@ void UpdateFolderLine()
     SetWindowTextW(Item(SID_FOLDER_LINE),
                    set ? Settings.recordingFolder : PickText(L"\u2014 nicht gesetzt \u2014", L"\u2014 not set \u2014"));
     EnableWindow(Item(SID_OPEN_FOLDER), set);
+}
+
+// A recording keeps the folder it started with: a change made meanwhile is for the next one.
+// The note stays while that recording runs.
+void UpdateFolderNote(bool changed)
+{
+    const bool running = RecorderInUse().isActive();
+    if (changed && running)
+        SetWindowTextW(Item(SID_FOLDER_NOTE),
+                       PickText(L"Gilt ab der n\u00e4chsten Aufnahme \u2014 die laufende wird im bisherigen Ordner "
+                                L"gespeichert.",
+                                L"Applies from the next recording \u2014 the running one is saved in the previous "
+                                L"folder."));
+    else if (!running)
+        SetWindowTextW(Item(SID_FOLDER_NOTE), L"");
 }
 
 void UpdateSlider(int32_t row)
@@ -133,6 +149,7 @@ void CopyValuesIntoControls()
     SetChecked(SID_RES_FULL_HD, !Settings.resolutionHigh);
     SetChecked(SID_RES_HIGH, Settings.resolutionHigh);
     UpdateFolderLine();
+    UpdateFolderNote(false);
     SetChecked(SID_STABILIZE, Settings.stabilizeMacro);
     const bool developer[4] = {Settings.devShowFPS, Settings.devStabSliders, Settings.devStabFrame,
                                Settings.devStabDiag};
@@ -291,9 +308,11 @@ void HandleCommand(int id, int code)
     case SID_PICK_FOLDER: {
         wchar_t folder[SETTINGS_FOLDER_CAPACITY];
         if (PickRecordingFolder(SettingsWindow.window, folder, SETTINGS_FOLDER_CAPACITY)) {
+            const bool changed = wcscmp(folder, Settings.recordingFolder) != 0;
             CopyTextCut(Settings.recordingFolder, SETTINGS_FOLDER_CAPACITY, folder);
             SettingsSave();
             UpdateFolderLine();
+            UpdateFolderNote(changed);
         }
         return;
     }

@@ -35,10 +35,23 @@ TEST(KeyTable, ShortcutsRunOnlyUnderTheirModifiers)
         {'O', false, true, None, 0},               {0xBE, true, false, None, 0},
     };
     for (const Case& c : cases) {
-        const KeyCommand command = KeyCommandFor(c.key, c.ctrl, c.shift);
+        const KeyCommand command = KeyCommandFor(c.key, c.ctrl, c.shift, false);
         EXPECT_EQ(command.action, c.action) << "key 0x" << std::hex << c.key << " ctrl " << c.ctrl << " shift " << c.shift;
         if (c.action != None) {
             EXPECT_FLOAT_EQ(command.value, c.value) << "key 0x" << std::hex << c.key;
         }
     }
+}
+
+// A held key repeats the Macro size steps; a photo, a recording toggle or a camera swap runs
+// once per press however long the key is held.
+TEST(KeyTable, AHeldKeyRepeatsOnlyTheMacroSize)
+{
+    using enum KeyAction;
+    EXPECT_EQ(KeyCommandFor(0x20, false, false, true).action, None);
+    EXPECT_EQ(KeyCommandFor('P', true, false, true).action, None);
+    for (uint32_t key : {0x7Au, uint32_t{'R'}, uint32_t{'M'}, uint32_t{'S'}, uint32_t{'W'}})
+        EXPECT_EQ(KeyCommandFor(key, false, false, true).action, None) << key;
+    EXPECT_EQ(KeyCommandFor(0xBB, true, false, true).action, ChangePipSize);
+    EXPECT_EQ(KeyCommandFor('5', false, false, true).action, SetPipSize);
 }

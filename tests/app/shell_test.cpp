@@ -1,9 +1,11 @@
 // The application shell under Wine: the main window's wiring with real messages to a real
-// MIRU_MAIN window in this process against a scripted recorder, and start-up with failing steps.
+// MIRU_MAIN window in this process against a scripted recorder, and MI-RU run in this process
+// from start-up to its end (failing steps, the folder check, the waits at the exit).
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <mfapi.h>
 
-#include <algorithm>
+#include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
@@ -14,20 +16,17 @@
 #include "app/startup.h"
 #include "app/texts.h"
 #include "base/ui_state.h"
+#include "capture/capture_state.h"
+#include "frames/frame_store.h"
 #include "record/recorder.h"
 #include "record/recorder_calls.h"
 #include "render/cockpit_kit.h"
 #include "settings/settings_store.h"
 #include "tests/diag/log_probe.h"
+#include "tests/record/scripted_sink.h"
 #include "tests/support/ui_wait.h"
 
 namespace {
-
-int CountLogged(uint32_t level, const std::wstring& text)
-{
-    const std::vector<std::wstring> texts = LogTexts(level);
-    return static_cast<int>(std::count(texts.begin(), texts.end(), text));
-}
 
 // `answer` is what the next start returns.
 struct RecorderScript {
@@ -112,7 +111,7 @@ TEST_F(MainWindowTest, RecordTwiceStopsAndAThirdPressOnlyShowsTheCockpit)
     EXPECT_TRUE(script.starts == 1 && script.width == 1920 && script.height == 1080);
     EXPECT_FALSE(script.withSound);  // no microphone chosen
     EXPECT_TRUE(UiState.recording && UiState.cockpitVisible);
-    EXPECT_EQ(CountLogged(LOG_EVENT, L"Aufnahme l\u00e4uft (1920\u00d71080, Audio: aus)"), 1);
+    EXPECT_EQ(CountLogged(LOG_EVENT, L"Aufnahme l\u00e4uft (1920\u00d71080, Audio: aus)"), 1u);
 
     Timer(TIMER_RECORD_CLOCK);
     script.written = 28;
@@ -147,7 +146,7 @@ TEST_F(MainWindowTest, RecordingFailuresSetStatusNine)
     EXPECT_FALSE(script.withSound);  // muted
     EXPECT_FALSE(UiState.recording);
     EXPECT_EQ(UiState.status, 9u);
-    EXPECT_EQ(CountLogged(LOG_ERROR, L"Aufnahme-Start fehlgeschlagen: SinkWriter could not be created"), 1);
+    EXPECT_EQ(CountLogged(LOG_ERROR, L"Aufnahme-Start fehlgeschlagen: SinkWriter could not be created"), 1u);
 
     SendMessageW(window, WM_APP_STATUS, 2, 0);
     script.answer = nullptr;
@@ -155,25 +154,8 @@ TEST_F(MainWindowTest, RecordingFailuresSetStatusNine)
     EXPECT_TRUE(UiState.recording);
     EndRecording(false, nullptr);
     EXPECT_EQ(UiState.status, 9u);
-    EXPECT_EQ(CountLogged(LOG_ERROR, L"Aufnahme fehlgeschlagen: unbekannter Fehler"), 1);
+    EXPECT_EQ(CountLogged(LOG_ERROR, L"Aufnahme fehlgeschlagen: unbekannter Fehler"), 1u);
     EXPECT_FALSE(UiState.recording);
-}
-
-TEST_F(MainWindowTest, CloseDuringARecordingWaitsForItsEnd)
-{
-    GoLive();
-    Key('R');
-    SendMessageW(window, WM_CLOSE, 0, 0);
-    SendMessageW(window, WM_CLOSE, 0, 0);
-    Key('R');
-    EXPECT_TRUE(IsWindow(window));
-    EXPECT_EQ(script.stops, 1);
-    EXPECT_EQ(CountLogged(LOG_EVENT, L"Beenden: Aufnahme wird abgeschlossen und gespeichert\u2026"), 1);
-
-    EndRecording(true, L"C:\\Videos\\a.mp4");
-    EXPECT_FALSE(IsWindow(window));
-    EXPECT_EQ(AppWindow(), nullptr);
-    EXPECT_FALSE(ReadFileBytes(folder.File(L"settings.ini")).empty());  // saved on WM_DESTROY
 }
 
 TEST_F(MainWindowTest, ApplicationMessagesAndTheirHeapTexts)
@@ -186,20 +168,103 @@ TEST_F(MainWindowTest, ApplicationMessagesAndTheirHeapTexts)
     PumpMessages();
     EXPECT_STREQ(UiState.statusDetail, L"");
 
-    BoxSeen seen;
-    std::thread answer = AnswerBox(&seen);
-    ASSERT_TRUE(PostAppMessageText(WM_APP_WARNING, 0, L"Aufnahme gestoppt: Speicher voll"));
-    EXPECT_TRUE(WaitUntil([] { return AppMessageTextsOutstanding() == 0; }));
-    answer.join();
-    EXPECT_EQ(seen.text, L"Aufnahme gestoppt: Speicher voll");
-    EXPECT_EQ(seen.owner, window);
-
     // Texts still queued when the window goes are freed with it; afterwards nothing is posted.
     ASSERT_TRUE(PostAppMessageText(WM_APP_STATUS_DETAIL, 0, L"queued"));
     ASSERT_TRUE(PostAppMessageText(WM_APP_RECORDING_ENDED, 0, L"queued"));
     DestroyWindow(window);
     EXPECT_EQ(AppMessageTextsOutstanding(), 0);
     EXPECT_FALSE(PostAppMessageText(WM_APP_WARNING, 0, L"after"));
+}
+
+// Closing during a recording waits for its end (a second close and R change nothing). Its
+// finalisation fails: the warning comes first, the end arrives while the box runs. The box
+// stays until it is answered; then the window goes and the shutdown saves the settings.
+TEST_F(MainWindowTest, ClosingWaitsForTheEndAndForTheWarningBoxToBeAnswered)
+{
+    GoLive();
+    Key('R');
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    Key('R');
+    EXPECT_TRUE(IsWindow(window) && script.stops == 1);
+    EXPECT_EQ(CountLogged(LOG_EVENT, L"Beenden: Aufnahme wird abgeschlossen und gespeichert\u2026"), 1u);
+    ASSERT_TRUE(PostAppMessageText(WM_APP_WARNING, 0, L"Die Aufnahme liegt im tempor\u00e4ren Ordner"));
+    ASSERT_TRUE(PostAppMessageText(WM_APP_RECORDING_ENDED, 0, L"Finalize fehlgeschlagen"));
+    bool boxStayed = false;
+    BoxSeen seen;
+    std::thread answer = AnswerBox(&seen, IDOK, [&](HWND box) {
+        if (UiState.recording) return false;  // the end has not been handled yet
+        DWORD_PTR ignored = 0;  // a round trip: the handling of the end is over
+        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
+        boxStayed = IsWindow(box) != FALSE;
+        return true;
+    });
+    PumpMessages();  // shows the box; returns once it is answered
+    answer.join();
+    EXPECT_EQ(seen.text, L"Die Aufnahme liegt im tempor\u00e4ren Ordner");
+    EXPECT_EQ(seen.owner, window);
+    EXPECT_TRUE(boxStayed);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(AppWindow(), nullptr);
+    EXPECT_FALSE(ReadFileBytes(folder.File(L"settings.ini")).empty());  // saved on WM_DESTROY
+}
+
+// A press confirms a photo only when one is being taken; a refused press says why, and a held
+// key's repeats take none. Log-off waits for the photos being written.
+TEST_F(MainWindowTest, OnlyPhotosBeingTakenFlashAndLogOffWaitsForThem)
+{
+    const std::wstring photos = std::wstring(folder.Path()) + L"\\Fotos";
+    CreateDirectoryW(photos.c_str(), nullptr);
+    wcscpy(Settings.recordingFolder, photos.c_str());
+    Frame* wide = FrameCreate(64, 36);
+    FramePublish(SLOT_WIDE, wide);
+    FrameRelease(wide);
+    CaptureSetLive(true);
+    PumpMessages();
+    ASSERT_TRUE(UiState.live);
+    Key(VK_SPACE);
+    EXPECT_FLOAT_EQ(UiState.photoFlash, 0.75f);
+    UiState.photoFlash = 0.0f;
+    SendMessageW(window, WM_KEYDOWN, VK_SPACE, (1L << 30) | 1);  // the held key repeats
+    EXPECT_FLOAT_EQ(UiState.photoFlash, 0.0f);
+    Key(VK_SPACE);
+    UiState.photoFlash = 0.0f;
+    Key(VK_SPACE);  // both photos are still being saved
+    EXPECT_FLOAT_EQ(UiState.photoFlash, 0.0f);
+    EXPECT_STREQ(UiState.notice, L"Photos are still being saved");
+    Timer(TIMER_NOTICE);
+    EXPECT_STREQ(UiState.notice, L"");
+
+    SendMessageW(window, WM_ENDSESSION, TRUE, 0);
+    EXPECT_EQ(CountLogged(LOG_EVENT, L"2 Fotos gespeichert (Wide, Macro, Ansicht)"), 2u);
+    CaptureResetStateForTest();
+    FrameClearPublished();
+}
+
+// The recorder never reports the end of the stop that closing asked for: after the stop watch
+// the user is told, and asked whether to close now. After "No" a close no longer waits.
+TEST_F(MainWindowTest, AStopThatDoesNotEndLetsTheUserCloseOnceTold)
+{
+    GoLive();
+    Key('R');
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(KillTimer(window, TIMER_STOP_OVERDUE));  // armed with the stop
+    BoxSeen seen;
+    std::thread answer = AnswerBox(&seen, IDNO);
+    Timer(TIMER_STOP_OVERDUE);  // returns once the box is answered
+    answer.join();
+    EXPECT_EQ(seen.owner, window);
+    EXPECT_EQ(seen.text, L"The recording is still being finished. If MI-RU is closed now, the recording will be "
+                         L"recovered at the next start.\n\nClose MI-RU now?");
+    EXPECT_EQ(std::wstring(UiState.statusDetail),
+              L"Recording is still being finished \u00b7 If closed now: recovered at the next start");
+    EXPECT_EQ(CountLogged(LOG_WARN, L"Aufnahme endet nicht innerhalb von 15 s \u2014 sie wird weiter abgeschlossen"), 1u);
+    EXPECT_TRUE(IsWindow(window));
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(CountLogged(LOG_WARN, L"Beenden vor dem Ende der Aufnahme \u2014 sie wird beim n\u00e4chsten Start "
+                                    L"wiederhergestellt"),
+              1u);
 }
 
 // The cockpit through the window's mouse messages, 1280 x 800 at scale 1.
@@ -256,8 +321,8 @@ TEST_F(MainWindowTest, CockpitButtonsRunTheirActionsOnlyWhenTheyApply)
     Click(rx, 26);
     EXPECT_FALSE(KillTimer(window, TIMER_CAMERA_RESTART));
 
-    Click(598, 758);
-    EXPECT_FLOAT_EQ(UiState.photoFlash, 0.75f);
+    Click(598, 758);  // live, but no picture has arrived: no flash, a notice says why
+    EXPECT_TRUE(UiState.photoFlash == 0.0f && wcscmp(UiState.notice, L"No photo \u2014 no live picture yet") == 0);
 
     // A press on hidden bars only shows them; after a recording the hide timer runs again.
     Timer(TIMER_COCKPIT_HIDE);
@@ -271,27 +336,149 @@ TEST_F(MainWindowTest, CockpitButtonsRunTheirActionsOnlyWhenTheyApply)
     EXPECT_TRUE(WaitUntil([] { return !UiState.cockpitVisible; }, 12));
 }
 
-// Start-up run in this process with a renderer that fails. Without a settings file the first
-// run comes first: here it finishes at once.
-TEST(Startup, RendererFailureShowsTheErrorBoxAndEndsWithOne)
+// ---- MI-RU in this process from start-up to its end ----
+
+// Runs AppRun here with the first run taken as done; `renderer` is the renderer's start-up step
+// (true: none is made, so no graphics device runs on this thread). `drive` works the main window
+// from a second thread, which closes the window when `drive` returns. Returns the exit code.
+int RunApp(bool (*renderer)(HWND), const std::function<void(HWND)>& drive)
 {
-    TextsSetLanguageForTest(0);
+    const AppStartupHooks hooks = {[] { return Settings.didCompleteOnboarding = true; }, renderer};
+    AppSetStartupHooksForTest(&hooks);
+    std::atomic<bool> ended{false};
+    std::thread driver([&] {
+        HWND window = nullptr;
+        WaitUntil([&] { return ended || ((window = FindWindowW(MAIN_WINDOW_CLASS, nullptr)) && IsWindowVisible(window)); });
+        if (ended) return;
+        drive(window);
+        if (IsWindow(window)) PostMessageW(window, WM_CLOSE, 0, 0);
+    });
+    const int code = AppRun(GetModuleHandleW(nullptr), SW_SHOWNORMAL);
+    ended = true;
+    driver.join();
+    AppSetStartupHooksForTest(nullptr);
+    UnregisterClassW(MAIN_WINDOW_CLASS, GetModuleHandleW(nullptr));
+    PumpMessages();
+    return code;
+}
+
+bool NoRenderer(HWND)
+{
+    return true;
+}
+
+class AppRunTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        TextsSetLanguageForTest(0);
+        photos = std::wstring(folder.Path()) + L"\\Aufnahmen";
+        CreateDirectoryW(photos.c_str(), nullptr);
+        wcscpy(Settings.recordingFolder, photos.c_str());
+        Settings.didCompleteOnboarding = true;
+        ASSERT_TRUE(SettingsSave());  // what start-up loads
+        CaptureSetTimeScaleForTest(100);  // the search for cameras (there are none) ends at once
+    }
+    void TearDown() override { CaptureSetTimeScaleForTest(1); }
+    // Once the search has given up: the newest Wide picture, and capture's word that the cameras
+    // are live.
+    static void GoLive()
+    {
+        ASSERT_TRUE(WaitUntil([] { return UiState.status == STATUS_NO_CAMERAS; }));
+        Frame* wide = FrameCreate(64, 36);
+        FramePublish(SLOT_WIDE, wide);
+        FrameRelease(wide);
+        CaptureSetLive(true);
+        ASSERT_TRUE(WaitUntil([] { return UiState.live; }));  // the report, posted, has arrived
+    }
+
     LogSandbox folder;
+    std::wstring photos;
+};
+
+// The renderer fails: the error box without owner, exit code 1, and the shutdown saved.
+TEST_F(AppRunTest, RendererFailureShowsTheErrorBoxAndEndsWithOne)
+{
     BoxSeen seen;
     std::thread answer = AnswerBox(&seen);
-    const AppStartupHooks hooks = {[] { return Settings.didCompleteOnboarding = true; }, [](HWND) { return false; }};
-    AppSetStartupHooksForTest(&hooks);
-    EXPECT_EQ(AppRun(GetModuleHandleW(nullptr), SW_SHOWNORMAL), 1);
-    AppSetStartupHooksForTest(nullptr);
+    ASSERT_TRUE(DeleteFileW(folder.File(L"settings.ini").c_str()));
+    EXPECT_EQ(RunApp([](HWND) { return false; }, [](HWND) {}), 1);
     answer.join();
     EXPECT_EQ(seen.owner, nullptr);
     EXPECT_EQ(seen.text, L"Graphics output could not be initialized. Please update the graphics driver and "
                          L"start the app again.");
-    EXPECT_EQ(CountLogged(LOG_ERROR, L"Renderer konnte nicht initialisiert werden \u2014 App wird beendet"), 1);
+    EXPECT_EQ(CountLogged(LOG_ERROR, L"Renderer konnte nicht initialisiert werden \u2014 App wird beendet"), 1u);
     EXPECT_EQ(FindWindowW(MAIN_WINDOW_CLASS, nullptr), nullptr);
     EXPECT_FALSE(ReadFileBytes(folder.File(L"settings.ini")).empty());  // the shutdown saved
-    UnregisterClassW(MAIN_WINDOW_CLASS, GetModuleHandleW(nullptr));
-    PumpMessages();
+}
+
+// A stored folder on a removed drive is offered for a new choice: "No" keeps it, "Yes" opens
+// the folder picker and keeps what the user picks there.
+TEST_F(AppRunTest, UnreachableRecordingFolderIsOfferedForANewChoice)
+{
+    const std::wstring removed = std::wstring(folder.Path()) + L"\\removed\\Aufnahmen";
+    for (const int button : {IDNO, IDYES}) {
+        wcscpy(Settings.recordingFolder, removed.c_str());
+        ASSERT_TRUE(SettingsSave());
+        DeleteFileW(folder.File(L"miru-diagnose.log").c_str());  // this run's log alone
+        LogResetForTest();
+        BoxSeen seen;
+        HWND main = nullptr;
+        EXPECT_EQ(RunApp(NoRenderer, [&](HWND window) {
+            main = window;
+            AnswerBox(&seen, button).join();
+            if (button == IDYES) PickFolder(photos).join();
+            SendMessageW(window, WM_NULL, 0, 0);  // the check is over
+        }), 0);
+        EXPECT_EQ(seen.caption, L"Recording folder not found");
+        EXPECT_EQ(seen.owner, main);
+        EXPECT_EQ(seen.text.substr(0, 38), L"The chosen recording folder is not rea");
+        SettingsLoad();
+        EXPECT_EQ(std::wstring(Settings.recordingFolder), button == IDYES ? photos : removed);
+        EXPECT_EQ(CountLogged(LOG_WARN, L"Aufnahmeordner nicht erreichbar (externe Platte entfernt?)"), 1u);
+    }
+}
+
+// The exit waits for a photo being written; a recording whose writer hangs (a write that never
+// returns) keeps the window until the user chooses to close, and then the exit waits only briefly.
+TEST_F(AppRunTest, ClosingWaitsForAPhotoAndLeavesAHungWriterBehind)
+{
+    EXPECT_EQ(RunApp(NoRenderer, [&](HWND window) {
+        GoLive();
+        SendMessageW(window, WM_KEYDOWN, VK_SPACE, 1);
+        EXPECT_FLOAT_EQ(UiState.photoFlash, 0.75f);
+        SendMessageW(window, WM_CLOSE, 0, 0);
+    }), 0);
+    EXPECT_EQ(CountLogged(LOG_EVENT, L"2 Fotos gespeichert (Wide, Macro, Ansicht)"), 1u);
+    EXPECT_EQ(FilesIn(photos, L"*.jpg").size(), 2u);
+
+    MFStartup(MF_VERSION, MFSTARTUP_FULL);  // the writer left behind outlives the app's own start
+    ScriptedSinkInstall();
+    ResetEvent(sink.gate);
+    Frame* wide = FrameCreate(32, 18);
+    BoxSeen seen;
+    EXPECT_EQ(RunApp(NoRenderer, [&](HWND window) {
+        SendMessageW(window, WM_APP_LIVE, 1, 0);
+        SendMessageW(window, WM_KEYDOWN, 'R', 1);
+        RecordingSubmitVideo(wide, nullptr, 0.3f, 0);
+        ASSERT_TRUE(WaitUntil([] { return Blocked() == 1; }, 60));  // the writer sits in its write
+        SendMessageW(window, WM_CLOSE, 0, 0);
+        std::thread answer = AnswerBox(&seen, IDYES);
+        SendMessageW(window, WM_TIMER, TIMER_STOP_OVERDUE, 0);
+        answer.join();
+    }), 0);
+    EXPECT_EQ(seen.text.substr(0, 40), L"The recording is still being finished. I");
+    EXPECT_EQ(CountLogged(LOG_WARN, L"Aufnahme-Thread endet nicht rechtzeitig \u2014 Programm wird trotzdem beendet"), 1u);
+
+    // The writer, let go, finishes its file; once a new recording may start, it has ended.
+    SetEvent(sink.gate);
+    EXPECT_TRUE(WaitUntil([] { return RecordingStart(64, 36, false, nullptr, 0, 0) == nullptr; }, 60));
+    RecordingWaitForShutdown(30000);
+    ScriptedSinkUninstall();
+    FrameRelease(wide);
+    MFShutdown();
+    CaptureResetStateForTest();
+    FrameClearPublished();
 }
 
 }  // namespace

@@ -78,10 +78,17 @@ TEST_F(SnapshotTest, WithoutAMacroFrameTwoPhotosAndEarlierPhotosAreNeverReplaced
     EXPECT_EQ(ReadFileBytes(photos + L"\\" + made[0]), ReadFileBytes(photos + L"\\" + made[1]));  // same picture
 }
 
-TEST_F(SnapshotTest, HeldKeyStartsAtMostTwoJobsAndPressesThatCannotSaveSayWhy)
+// Presses in quick succession start at most two jobs; the exit's wait for them is bounded and
+// says when it gives up; presses that cannot save say why.
+TEST_F(SnapshotTest, QuickPressesStartAtMostTwoJobsAndPressesThatCannotSaveSayWhy)
 {
-    for (int i = 0; i < 6; i++) SnapshotRequest();  // auto-repeat
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Foto ignoriert \u2014 vorherige Fotos werden noch gespeichert"), 4u);
+    std::vector<SnapshotResult> results;
+    for (int i = 0; i < 4; i++) results.push_back(SnapshotRequest());
+    EXPECT_EQ(results, (std::vector<SnapshotResult>{SnapshotResult::Started, SnapshotResult::Started,
+                                                     SnapshotResult::Busy, SnapshotResult::Busy}));
+    EXPECT_EQ(CountLogged(LOG_WARN, L"Foto ignoriert \u2014 vorherige Fotos werden noch gespeichert"), 2u);
+    EXPECT_FALSE(SnapshotWaitForShutdown(0));  // both have only just begun
+    EXPECT_EQ(CountLogged(LOG_WARN, L"Foto-Threads enden nicht rechtzeitig \u2014 Programm wird trotzdem beendet"), 1u);
     ASSERT_TRUE(WaitForLog(LOG_EVENT, L"2 Fotos gespeichert (Wide, Macro, Ansicht)", 2));
     EXPECT_EQ(FilesIn(photos, L"*.jpg").size(), 4u);
 
@@ -90,9 +97,25 @@ TEST_F(SnapshotTest, HeldKeyStartsAtMostTwoJobsAndPressesThatCannotSaveSayWhy)
     EXPECT_TRUE(WaitForLog(LOG_WARN, L"Kein Aufnahmeordner gew\u00e4hlt \u2014 Fotos nicht gespeichert"));
 
     CaptureResetStateForTest();  // not live
-    SnapshotRequest();
+    EXPECT_EQ(SnapshotRequest(), SnapshotResult::NoPicture);
     EXPECT_EQ(CountLogged(LOG_WARN, L"Foto nicht m\u00f6glich \u2014 noch kein Live-Bild"), 1u);
     EXPECT_EQ(FilesIn(photos, L"*.jpg").size(), 4u);
+}
+
+// A recording folder so deep that the photos' names pass the system's path limit (MAX_PATH):
+// every kind fails and says so, the press ends, and nothing is left in the folder.
+TEST_F(SnapshotTest, PhotosWhosePathsAreTooLongFailAndLeaveNothing)
+{
+    std::wstring deep = photos;
+    while (deep.size() < 225) {  // the directories themselves stay within their limit of 248
+        deep += L"\\Ordner-10";
+        ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+    }
+    wcscpy(Settings.recordingFolder, deep.c_str());
+    ASSERT_EQ(SnapshotRequest(), SnapshotResult::Started);
+    ASSERT_TRUE(WaitForLog(LOG_ERROR, L"Keine Fotos gespeichert"));
+    EXPECT_EQ(CountLogged(LOG_ERROR, L"Foto speichern fehlgeschlagen: Pfad zu lang ("), 2u);
+    EXPECT_TRUE(FilesIn(deep).empty());
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The cockpit's pure rules: its geometry at two scales, the hit test on it, and the values and
-// texts it shows.
+// The cockpit's pure rules: its geometry at two scales, the hit test on it, and the texts it
+// shows.
 #include <gtest/gtest.h>
 
 #include "app/texts.h"
@@ -94,18 +94,6 @@ TEST(CockpitLayout, HitTestEdgesAndHiddenBars)
     float value = 0.5f;
     EXPECT_FALSE(CockpitSliderValueAt(hidden, 1176, &value));
     EXPECT_FLOAT_EQ(value, 0.5f);
-}
-
-// Meter and morph are checked in the drawn pixels; here the clock's limits.
-TEST(CockpitValues, ClockMorphAndFlashLimits)
-{
-    EXPECT_FLOAT_EQ(CockpitClockStep(0, 5000), 0.0f);
-    EXPECT_FLOAT_EQ(CockpitClockStep(5000, 9000), 0.1f);  // a long gap counts as 0.1 s
-    EXPECT_FLOAT_EQ(CockpitMorphStep(0.95f, true, 0.1f), 1.0f);
-    EXPECT_FLOAT_EQ(CockpitMorphStep(0.3f, false, 0.1f), 0.0f);
-    EXPECT_NEAR(CockpitFlashDecay(0.75f, 0.05f), 0.75f * 0.60653066f, 1e-5);
-    EXPECT_FLOAT_EQ(CockpitFlashDecay(0.021f, 0.01f), 0.0f);
-    EXPECT_EQ(CockpitLitBars(3.0f, false), 8);
 }
 
 TEST(CockpitValues, LabelsAndTimerTexts)

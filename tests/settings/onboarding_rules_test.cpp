@@ -80,26 +80,3 @@ TEST(OnboardingRules, ControlsListsPreviewsAndSummary)
     EXPECT_STREQ(OnboardingFolderLeaf(L"D:\\"), L"D:\\");
     EXPECT_STREQ(OnboardingFolderLeaf(L"Aufnahmen"), L"Aufnahmen");
 }
-
-TEST(OnboardingRules, LayoutFollowsTheDipMeasuresAtEveryScale)
-{
-    for (float scale : {1.0f, 1.5f}) {
-        const float w = 720.0f * scale;
-        const float h = 600.0f * scale;
-        // Short texts give the minimum widths, a long one its width plus 28 DIP.
-        const OnboardingLayout layout = OnboardingLayoutFor(w, h, scale, {10.0f, 10.0f, 400.0f, 10.0f});
-        EXPECT_FLOAT_EQ(layout.content.right - layout.content.left, w - 72.0f * scale);
-        EXPECT_FLOAT_EQ(layout.content.bottom, h - 60.0f * scale);
-        EXPECT_FLOAT_EQ(layout.primary.right, w - 28.0f * scale);
-        EXPECT_FLOAT_EQ(layout.primary.right - layout.primary.left, 90.0f * scale);
-        EXPECT_FLOAT_EQ(layout.primary.left - layout.back.right, 8.0f * scale);
-        EXPECT_FLOAT_EQ(layout.back.right - layout.back.left, 80.0f * scale);
-        EXPECT_FLOAT_EQ(layout.folderButton.right - layout.folderButton.left, 400.0f + 28.0f * scale);
-        EXPECT_TRUE(layout.primary.top == h - 44.0f * scale && layout.primary.bottom == h - 16.0f * scale);
-        EXPECT_FLOAT_EQ(layout.previewBox[1].left - layout.previewBox[0].left, 304.0f * scale);
-        EXPECT_FLOAT_EQ(layout.previewBox[0].right - layout.previewBox[0].left, 280.0f * scale);
-        EXPECT_FLOAT_EQ(layout.previewBox[0].bottom - layout.previewBox[0].top, 158.0f * scale);
-        EXPECT_LE(layout.warning.bottom, layout.content.bottom);
-        EXPECT_TRUE(layout.firstDotX == 28.0f * scale && layout.dotStep == 13.0f * scale && layout.dotY == h - 30.0f * scale);
-    }
-}

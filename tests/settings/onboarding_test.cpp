@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -34,6 +33,13 @@ VirtualDevice Pattern(const wchar_t* id)
 void Plug(const VirtualDevice& device)
 {
     ASSERT_GE(VirtualDeviceAdd(device), 0);
+}
+
+size_t CountLogged(uint32_t level, const std::wstring& start)
+{
+    size_t count = 0;
+    for (const std::wstring& text : LogTexts(level)) count += text.rfind(start, 0) == 0;
+    return count;
 }
 
 std::wstring SelectedText(HWND window, int id)
@@ -201,9 +207,65 @@ TEST_F(WizardTest, EnterAdvancesOncePerPressAndNotWhileAListIsOpen)
     });
     EXPECT_FALSE(finished);
     EXPECT_EQ(Wizard.page, PAGE_CAMERAS);
-    const std::vector<std::wstring> texts = LogTexts();
-    EXPECT_EQ(std::count(texts.begin(), texts.end(), L"Einrichtung abgebrochen"), 1);
+    EXPECT_EQ(CountLogged(LOG_INFO, L"Einrichtung abgebrochen"), 1u);
     EXPECT_EQ(GetFileAttributesW(SettingsFile().c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// A listed camera that cannot be opened: its preview is tried again when the device list
+// changes, not at every refresh, and its failure is logged once.
+TEST_F(WizardTest, APreviewThatCannotOpenIsNotRetriedEverySecondNorLoggedAgain)
+{
+    Plug(Pattern(L"cam-a"));
+    VirtualDevice broken = Pattern(L"cam-b");
+    broken.modeCount = 0;  // no format to deliver
+    const int32_t brokenHandle = VirtualDeviceAdd(broken);
+    const std::wstring failure = L"Vorschau: Kamera konnte nicht ge\u00f6ffnet werden";
+    Run([&](HWND window) {
+        auto refresh = [&] { SendMessageW(window, WM_TIMER, TIMER_DEVICE_REFRESH, 0); };
+        for (int page = 0; page < PAGE_CAMERAS; page++) Command(window, ID_PRIMARY);
+        ASSERT_EQ(PageOf(window), PAGE_CAMERAS);
+        for (int i = 0; i < 5; i++) refresh();
+        const int32_t third = VirtualDeviceAdd(Pattern(L"cam-c"));
+        refresh();  // the list changed: tried again, failing the same way
+        EXPECT_EQ(CountLogged(LOG_WARN, failure), 1u);
+        VirtualDeviceRemove(brokenHandle);  // mended where the list cannot see it
+        Plug(Pattern(L"cam-b"));
+        refresh();
+        EXPECT_EQ(VirtualDevicesCounters().readersLive, 1);
+        VirtualDeviceRemove(third);
+        refresh();
+        EXPECT_EQ(VirtualDevicesCounters().readersLive, 2);
+    });
+}
+
+// Finish with a settings folder that cannot be written: the user is told and the wizard stays
+// on its last page; a second try that saves finishes it. Text formats that cannot be made are
+// reported as such (not as a failed drawing surface), once.
+TEST_F(WizardTest, FinishThatCannotSaveStaysOpenAndEachDrawingFailureIsNamed)
+{
+    OnboardingFailTextFormatsForTest(true);
+    Plug(Pattern(L"cam-a"));
+    Plug(Pattern(L"cam-b"));
+    BoxSeen seen;
+    const bool finished = Run([&](HWND window) {
+        EXPECT_TRUE(WaitUntil([] { return CountLogged(LOG_ERROR, L"Einrichtung: Textformate") == 1; }));
+        for (int page = 0; page < PAGE_DONE; page++) Command(window, ID_PRIMARY);
+        SettingsSetFolderOverride(L"C:\\miru-no-such-folder\\deeper");
+        std::thread answer = AnswerBox(&seen);
+        Command(window, ID_PRIMARY);  // returns once the box is answered
+        answer.join();
+        SettingsSetFolderOverride(folder_.Path());
+        EXPECT_TRUE(IsWindow(window) && PageOf(window) == PAGE_DONE);
+        EXPECT_EQ(seen.owner, window);
+        Command(window, ID_PRIMARY);
+    });
+    OnboardingFailTextFormatsForTest(false);
+    EXPECT_TRUE(finished);
+    EXPECT_EQ(seen.text, L"The setup could not be saved. The diagnostics log has the details. Please choose "
+                         L"\u201cFinish setup\u201d again.");
+    EXPECT_EQ(CountLogged(LOG_EVENT, L"Einrichtung abgeschlossen"), 1u);
+    EXPECT_EQ(CountLogged(LOG_ERROR, L"Einrichtung: Textformate konnten nicht erstellt werden"), 1u);
+    EXPECT_EQ(CountLogged(LOG_ERROR, L"Einrichtung: Zeichenfl\u00e4che"), 0u);
 }
 
 }  // namespace

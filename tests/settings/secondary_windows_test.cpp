@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "app/main_window.h"
 #include "app/texts.h"
 #include "diag/log.h"
+#include "record/recorder_calls.h"
 #include "settings/settings_store.h"
 #include "standins/virtual_devices.h"
 #include "tests/diag/log_probe.h"
@@ -127,6 +129,31 @@ TEST_F(SecondaryWindowTest, EveryChoiceIsSavedAtOnceAndComesBackAtTheNextOpen)
     Click(132);
     EXPECT_EQ(Stored(L"wideDeviceID") + L"|" + Stored(L"macroDeviceID"), L"cam-b|cam-a");
     EXPECT_EQ(Chosen(130), 1);
+}
+
+// A folder chosen while a recording runs is saved at once; the window says that it is for the
+// next recording, until that one has ended.
+TEST_F(SecondaryWindowTest, AFolderChosenDuringARecordingIsForTheNextOne)
+{
+    static bool recording = true;
+    RecorderCalls recorder = RecorderInUse();
+    recorder.isActive = [] { return recording; };
+    RecorderSetForTest(&recorder);
+    const std::wstring next = std::wstring(folder.Path()) + L"\\next";
+    CreateDirectoryW(next.c_str(), nullptr);
+    ASSERT_NE(OpenSettingsByKey(), nullptr);
+    SelectTab(1);
+    EXPECT_EQ(TextOf(Item(202)), L"");
+    std::thread pick = PickFolder(next);
+    Click(126);  // returns once the picker is answered
+    pick.join();
+    EXPECT_EQ(Stored(L"recordingFolder"), next);
+    EXPECT_TRUE(IsWindowVisible(Item(202)));
+    EXPECT_EQ(TextOf(Item(202)), L"Applies from the next recording \u2014 the running one is saved in the previous folder.");
+    recording = false;
+    SendMessageW(settings, WM_ACTIVATE, WA_ACTIVE, 0);
+    EXPECT_EQ(TextOf(Item(202)), L"");
+    RecorderSetForTest(nullptr);
 }
 
 TEST_F(SecondaryWindowTest, SlidersSaveAtTheEndOfADragAndResetRestoresTheDefaults)

@@ -92,10 +92,10 @@ struct BoxSeen {
 };
 
 // A thread that waits up to 30 s for a message box of this process, notes what it shows and
-// presses OK. Join it before reading `seen`.
-inline std::thread AnswerBox(BoxSeen* seen)
+// presses `button` (once `ready`, given the box, holds). Join it before reading `seen`.
+inline std::thread AnswerBox(BoxSeen* seen, int button = IDOK, std::function<bool(HWND)> ready = {})
 {
-    return std::thread([seen] {
+    return std::thread([seen, button, ready] {
         for (int i = 0; i < 1500; i++, Sleep(20)) {
             const std::vector<HWND> boxes = OwnWindows(L"#32770");
             if (boxes.empty()) continue;
@@ -104,8 +104,27 @@ inline std::thread AnswerBox(BoxSeen* seen)
             GetWindowTextW(box, caption, 128);
             GetDlgItemTextW(box, 0xFFFF, text, 1024);  // the box's message text
             *seen = {caption, text, GetWindow(box, GW_OWNER)};
-            PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+            for (int j = 0; ready && j < 1500 && !ready(box); j++) Sleep(20);
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
             return;
+        }
+    });
+}
+
+// A thread that waits up to 30 s for the system folder picker of this process, types `folder`
+// into its name field and confirms it, as a user choosing that folder would.
+inline std::thread PickFolder(const std::wstring& folder)
+{
+    return std::thread([folder] {
+        constexpr int NAME_FIELD = 1152;  // edt1 of the common item dialog
+        for (int i = 0; i < 1500; i++, Sleep(20)) {
+            for (HWND dialog : OwnWindows(L"#32770")) {
+                HWND name = GetDlgItem(dialog, NAME_FIELD);
+                if (!name || !IsWindowVisible(dialog)) continue;
+                SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(folder.c_str()));
+                PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+                return;
+            }
         }
     });
 }
