@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "res/miru_version.h"
 #include "settings/settings_store.h"
 #include "tests/diag/log_probe.h"
 
@@ -110,7 +111,7 @@ TEST(LogFile, LinesInUtf8EntriesWithoutAFileAndTheExport)
     EXPECT_EQ(swscanf(exported.c_str(), L"MI-RU Diagnose-Protokoll\nWindows %lu.%lu (Build %lu)%63l[^\n]", &major,
                       &minor, &build, rest), 4) << exported;
     EXPECT_GE(major, 6u);
-    EXPECT_STREQ(rest, L" \u00B7 MI-RU App v1.1 (2)");
+    EXPECT_STREQ(rest, L" \u00B7 MI-RU App v" MIRU_VERSION_TEXT);
     EXPECT_TRUE(exported.ends_with(L"  INFO    kein Ordner")) << exported;
 }
 
