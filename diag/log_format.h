@@ -11,6 +11,7 @@
 constexpr size_t LOG_MESSAGE_CAPACITY = 1024;
 constexpr size_t LOG_LINE_CAPACITY = 576;
 constexpr size_t LOG_SYSTEM_TEXT_CAPACITY = 256;
+constexpr size_t LOG_FOLDER_CAPACITY = 260;
 
 // Formats `format` with `args` into `dest`. A failed or too long result (1024 characters or
 // more) becomes "(Log-Nachricht nicht formatierbar)".
