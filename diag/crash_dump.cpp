@@ -114,8 +114,9 @@ void WriteDump()
     // The process ends right after: dbghelp stays loaded.
     if (error) {
         DeleteFileW(path);  // a partial dump only misleads
-        LogWrite(LOG_ERROR, L"Absturz (Ausnahme 0x%08lX) \u2014 Speicherabbild konnte nicht geschrieben werden (Fehler %lu)",
-                 code, static_cast<unsigned long>(error));
+        LogWrite(LOG_ERROR,
+                 L"Absturz (Ausnahme 0x%08lX) \u2014 Speicherabbild konnte nicht geschrieben werden (Fehler %lu)", code,
+                 static_cast<unsigned long>(error));
         return;
     }
     PruneDumps(name);

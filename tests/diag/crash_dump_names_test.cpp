@@ -47,7 +47,8 @@ TEST(CrashDumpNames, TheFiveNewestStayWhateverTheFolderOrder)
     // Fewer than five: nothing goes; other files never go.
     EXPECT_TRUE(Deleted(current.c_str(), {Dump(3), current, L"notizen.dmp", Dump(1)}).empty());
 
-    std::vector<std::wstring> found = {Dump(5), Dump(1), current, Dump(9), Dump(3), L"MI-RU-Kopie.dmp", Dump(7), Dump(8)};
+    std::vector<std::wstring> found = {Dump(5), Dump(1), current, Dump(9),
+                                       Dump(3), L"MI-RU-Kopie.dmp", Dump(7), Dump(8)};
     EXPECT_EQ(Deleted(current.c_str(), found), (std::vector<std::wstring>{Dump(1), Dump(3)}));
     std::reverse(found.begin(), found.end());
     EXPECT_EQ(Deleted(current.c_str(), found), (std::vector<std::wstring>{Dump(3), Dump(1)}));
