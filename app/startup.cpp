@@ -13,6 +13,7 @@
 #include "base/ui_state.h"
 #include "base/win_owners.h"
 #include "capture/camera_control.h"
+#include "diag/crash_dump.h"
 #include "diag/log.h"
 #include "frames/stabilizer.h"
 #include "record/recorder.h"
@@ -167,6 +168,12 @@ int RunMessageLoop()
         // the main window keeps every key for its shortcuts.
         HWND root = message.hwnd ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
         if (root && root != AppWindow() && IsDialogMessageW(root, &message)) continue;
+#ifdef MIRU_TEST_HOOKS
+        if (message.message == WM_APP_TEST_CRASH) {
+            CrashDumpCrashForTest(message.wParam == 1);
+            continue;
+        }
+#endif
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
@@ -221,6 +228,7 @@ int AppRun(HINSTANCE instance, int showCommand)
     // Released in reverse order on every path: Media Foundation, COM, then the mutex.
     const HandleOwner singleInstanceMutex{CreateMutexW(nullptr, FALSE, SINGLE_INSTANCE_MUTEX)};
     if (AnotherInstanceRuns(singleInstanceMutex.handle, GetLastError())) return 0;
+    CrashDumpInstall();
 
     SetDpiAwareness();
     const ComScope com{CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)};

@@ -14,6 +14,7 @@
 #include "base/tool_window.h"
 #include "diag/diag_rows.h"
 #include "diag/log.h"
+#include "res/miru_version.h"
 #include "settings/settings_store.h"
 
 namespace {
@@ -347,7 +348,7 @@ bool CreateControls(HWND window)
     }
     wchar_t system[256];
     SystemVersionText(system);
-    SetWindowTextW(Item(DID_SYSTEM), system[0] ? system : L"MI-RU App v1.1 (2)");
+    SetWindowTextW(Item(DID_SYSTEM), system[0] ? system : L"MI-RU App v" MIRU_VERSION_TEXT);
     return true;
 }
 

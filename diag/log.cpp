@@ -116,7 +116,9 @@ wchar_t* LogExportText()
     uint32_t count = LogSnapshot(entries.get(), LOG_RING_CAPACITY);
     wchar_t system[LOG_SYSTEM_TEXT_CAPACITY];
     SystemVersionText(system);
-    return LogBuildExportText({entries.get(), count}, system, LogPlatformNow());
+    wchar_t folder[LOG_FOLDER_CAPACITY];
+    LogPlatformFolder(folder, LOG_FOLDER_CAPACITY);
+    return LogBuildExportText({entries.get(), count}, system, folder, LogPlatformNow());
 }
 
 void SystemVersionText(wchar_t* dest)

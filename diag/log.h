@@ -47,7 +47,7 @@ void LogClear();
 // The whole ring as export text; the caller frees it with free(). Null on allocation failure.
 wchar_t* LogExportText();
 
-// "Windows %lu.%lu (Build %lu) · MI-RU App v1.1 (2)" or the short form; dest holds 256.
+// "Windows %lu.%lu (Build %lu) · MI-RU App v<version>" or the short form; dest holds 256.
 void SystemVersionText(wchar_t* dest);
 
 // Label of a level ("INFO", "EVENT", "WARN", "FEHLER"); levels of 4 and more read as INFO.

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cwchar>
 
+#include "diag/crash_dump_names.h"
+
 namespace {
 
 // Room beyond the system text and the creation line: title and line ends (27), separator (33),
@@ -12,6 +14,8 @@ constexpr size_t fixedRoom = 75;
 constexpr size_t entryRoom = 23;
 constexpr size_t separatorLength = 32;
 constexpr size_t creationCapacity = 64;
+// Tells the support where to look for crash dumps.
+constexpr wchar_t dumpLabel[] = L"Absturz-Speicherabbilder: ";
 
 size_t StoredTextLength(const LogEntry& entry)
 {
@@ -23,7 +27,7 @@ size_t StoredTextLength(const LogEntry& entry)
 }  // namespace
 
 wchar_t* LogBuildExportText(std::span<const LogEntry> entries, const wchar_t* systemText,
-                            const LogTime& now)
+                            const wchar_t* dumpFolder, const LogTime& now)
 {
     wchar_t creation[creationCapacity];
     if (swprintf(creation, creationCapacity, L"Erstellt: %04u-%02u-%02u %02u:%02u:%02u",
@@ -31,7 +35,9 @@ wchar_t* LogBuildExportText(std::span<const LogEntry> entries, const wchar_t* sy
                  unsigned{now.minute}, unsigned{now.second}) < 0)
         creation[0] = 0;
 
+    const bool dumps = dumpFolder && dumpFolder[0];
     size_t capacity = wcslen(systemText) + wcslen(creation) + fixedRoom;
+    if (dumps) capacity += wcslen(dumpLabel) + wcslen(dumpFolder) + wcslen(CRASH_DUMP_PATTERN) + 2;
     for (const LogEntry& entry : entries) capacity += StoredTextLength(entry) + entryRoom;
     auto* text = static_cast<wchar_t*>(malloc(capacity * sizeof(wchar_t)));
     if (!text) return nullptr;
@@ -39,6 +45,10 @@ wchar_t* LogBuildExportText(std::span<const LogEntry> entries, const wchar_t* sy
     int written = swprintf(text, capacity, L"MI-RU Diagnose-Protokoll\n%ls\n%ls\n", systemText,
                            creation);
     size_t used = written < 0 ? 0 : static_cast<size_t>(written);
+    if (dumps) {
+        written = swprintf(text + used, capacity - used, L"%ls%ls\\%ls\n", dumpLabel, dumpFolder, CRASH_DUMP_PATTERN);
+        if (written > 0) used += static_cast<size_t>(written);
+    }
     for (size_t i = 0; i < separatorLength; i++) text[used++] = L'\u2014';
     text[used++] = L'\n';
     text[used] = 0;

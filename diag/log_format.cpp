@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cwchar>
 
+#include "res/miru_version.h"
+
 namespace {
 
 constexpr const wchar_t* levelLabels[] = {L"INFO", L"EVENT", L"WARN", L"FEHLER"};
@@ -70,10 +72,10 @@ void LogFormatSystemText(std::span<wchar_t, LOG_SYSTEM_TEXT_CAPACITY> dest, cons
     int written = -1;
     if (version) {
         written = swprintf(dest.data(), dest.size(),
-                           L"Windows %lu.%lu (Build %lu) \u00B7 MI-RU App v1.1 (2)",
+                           L"Windows %lu.%lu (Build %lu) \u00B7 MI-RU App v" MIRU_VERSION_TEXT,
                            static_cast<unsigned long>(version[0]),
                            static_cast<unsigned long>(version[1]),
                            static_cast<unsigned long>(version[2]));
     }
-    if (written < 0) swprintf(dest.data(), dest.size(), L"Windows \u00B7 MI-RU App v1.1 (2)");
+    if (written < 0) swprintf(dest.data(), dest.size(), L"Windows \u00B7 MI-RU App v" MIRU_VERSION_TEXT);
 }

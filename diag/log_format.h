@@ -11,6 +11,7 @@
 constexpr size_t LOG_MESSAGE_CAPACITY = 1024;
 constexpr size_t LOG_LINE_CAPACITY = 576;
 constexpr size_t LOG_SYSTEM_TEXT_CAPACITY = 256;
+constexpr size_t LOG_FOLDER_CAPACITY = 260;
 
 // Formats `format` with `args` into `dest`. A failed or too long result (1024 characters or
 // more) becomes "(Log-Nachricht nicht formatierbar)".
@@ -28,7 +29,7 @@ LogEntry LogMakeEntry(const LogTime& time, uint32_t level, const wchar_t* messag
 // The file line "YYYY-MM-DD hh:mm:ss  LABEL  text\n" (541 characters at most for a real time).
 void LogFormatFileLine(std::span<wchar_t, LOG_LINE_CAPACITY> dest, const LogEntry& entry);
 
-// "Windows major.minor (Build n) · MI-RU App v1.1 (2)", or without numbers when the version
+// "Windows major.minor (Build n) · MI-RU App v<version>", or without numbers when the version
 // is unknown (`version` null: three numbers major, minor, build otherwise).
 void LogFormatSystemText(std::span<wchar_t, LOG_SYSTEM_TEXT_CAPACITY> dest,
                          const uint32_t* version);

@@ -27,5 +27,9 @@ wchar_t* LogPlatformReadTail(size_t* length, bool* startsInsideFile);
 // Tells the user interface that the log changed; never waits for it.
 void LogPlatformNotifyChanged();
 
+// The folder of the log file (and of the crash dumps); empty when there is none. `dest` holds
+// `capacity` characters.
+void LogPlatformFolder(wchar_t* dest, size_t capacity);
+
 // The running system's version (major, minor, build); false when it cannot be determined.
 bool LogPlatformWindowsVersion(uint32_t version[3]);

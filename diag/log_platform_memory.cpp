@@ -107,6 +107,11 @@ void LogPlatformNotifyChanged()
     state.notifications++;
 }
 
+void LogPlatformFolder(wchar_t* dest, size_t capacity)
+{
+    swprintf(dest, capacity, L"C:\\MI-RU");
+}
+
 bool LogPlatformWindowsVersion(uint32_t*)
 {
     return false;

@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "base/app_messages.h"
+#include "base/text_copy.h"
 #include "base/win_owners.h"
 #include "diag/log_platform.h"
 #include "diag/log_readback.h"
@@ -98,6 +99,13 @@ bool LogPlatformAppendLine(const wchar_t* line)
     DWORD written = 0;
     DWORD size = static_cast<DWORD>(count - 1);
     return WriteFile(file.handle, bytes, size, &written, nullptr) && written == size;
+}
+
+void LogPlatformFolder(wchar_t* dest, size_t capacity)
+{
+    wchar_t folder[SETTINGS_FOLDER_CAPACITY] = {};
+    SettingsFolder(folder);
+    CopyTextCut(dest, static_cast<int32_t>(capacity), folder);
 }
 
 bool LogPlatformDeleteFile()

@@ -5,7 +5,9 @@
 #   install-deps.sh bench  the test set plus the benchmark's comparison libraries
 set -euo pipefail
 # ffmpeg: the tests read the substitute sink writer's files with ffprobe and ffmpeg.
-packages=(cmake make g++ googletest g++-mingw-w64-x86-64-posix wine64 xvfb ffmpeg imagemagick python3 bc)
+# wixl builds the installer (scripts/make-msi.sh); msitools reads it back in the tests.
+packages=(cmake make g++ googletest g++-mingw-w64-x86-64-posix wine64 xvfb ffmpeg imagemagick python3 bc
+          wixl msitools)
 case "${1:-test}" in
     run) ;;  # the test set has what the run needs (imagemagick for the screenshot)
     bench) packages+=(libfftw3-dev libopencv-dev) ;;

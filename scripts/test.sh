@@ -16,7 +16,7 @@ cmake --build "$build/native" -j "$jobs"
 cmake -S "$root" -B "$build/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
       -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build/win" -j "$jobs"
-# The release tree too, before the tests start: its check (wine.release_check) then only
+# The release tree too, before the tests start: wine.release_build, which its checks need, then only
 # confirms that it is up to date.
 MIRU_BUILD_DIR="$build" "$root/scripts/release.sh"
 

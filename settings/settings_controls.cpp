@@ -6,6 +6,7 @@
 
 #include "app/texts.h"
 #include "diag/log.h"
+#include "res/miru_version.h"
 #include "settings/settings_texts.h"
 #include "settings/stab_sliders.h"
 
@@ -116,7 +117,8 @@ constexpr ControlSpec kSpecs[] = {
     {4, 0, Kind::Static, NOPREFIX, L"MI-RU", nullptr, 3, 1, false, At(52, 4, 170, 24)},
     {4, 0, Kind::Static, NOPREFIX, L"Lupenkamera f\u00fcr Wide und Macro", L"Loupe camera for Wide and Macro", 4,
      COLOUR_GRAY, false, At(52, 28, 240, 15)},
-    {4, 0, Kind::Static, SS_RIGHT, L"Version 1.1", nullptr, 1, COLOUR_GRAY, false, AtRight(-130, 6, 130, 15)},
+    {4, 0, Kind::Static, SS_RIGHT, L"Version " MIRU_VERSION_TEXT, nullptr, 1, COLOUR_GRAY, false,
+     AtRight(-130, 6, 130, 15)},
     {4, 0, Kind::Static, NOPREFIX, L"Native Windows-App f\u00fcr die MI-RU USB-Doppel-Kameras (Wide + Macro).",
      L"Native Windows app for the MI-RU USB dual cameras (Wide + Macro).", 0, COLOUR_GRAY, false,
      AtWide(2, 50, -4, 16)},

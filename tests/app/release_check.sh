@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# The release executable: built (incrementally) by scripts/release.sh, it holds none of the
+# The release (built by scripts/release.sh, the test wine.release_build): it holds none of the
 # stand-ins' and test hooks' symbols and strings that the development MI-RU.exe holds, imports
-# only Windows system DLLs, and under Wine - where there are no cameras - it starts with a
-# completed setup, reports that it found no cameras although the environment asks for virtual
-# ones, and ends with exit code 0 when its window is closed.
+# only Windows system DLLs (dbghelp not among them: the crash handler loads it when needed), keeps
+# the executable with its symbol table beside the shipped one, and carries the project's version
+# in its version resource, its installer and its log. Under Wine - where there are no cameras -
+# it starts with a completed setup, reports that it found no cameras although the environment
+# asks for virtual ones, and ends with exit code 0 when its window is closed.
 # Usage: release_check.sh <source root> <release tree> <development MI-RU.exe> <miru_window.exe>
 #                         <objdump> <nm> <prefix folder>
 set -uo pipefail
@@ -11,9 +13,11 @@ root=$1 tree=$2 dev_exe=$3 helper=$4 objdump=$5 nm=$6 prefix=$7
 status=0
 fail() { echo "FAIL: $*"; status=1; }
 
-MIRU_RELEASE_DIR="$tree" "$root/scripts/release.sh" || { echo "FAIL: release build"; exit 1; }
 linked="$tree/app/MI-RU.exe"  # with its symbol table
 shipped="$tree/dist/MI-RU.exe"
+symbols="$tree/dist/symbols/MI-RU.exe"
+version=$(sed -n 's/^project(MIRU VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+msi="$tree/dist/MI-RU-$version-x64.msi"
 (cd "$tree/dist" && sha256sum --quiet -c MI-RU.exe.sha256) || fail "checksum file does not match"
 
 # ---- Symbols and strings ----
@@ -35,6 +39,7 @@ markers=(
     "Virtuelle Kameras aktiv"   # its log line
     "HD USB Camera"             # the virtual cameras' name
     "substitute sink writer"    # the substitute's file comment
+    "Testabsturz"               # the crash on purpose (its log line)
 )
 for marker in "${markers[@]}"; do
     grep -qF -- "$marker" <<<"$dev_texts" || fail "development MI-RU.exe lacks \"$marker\" (stale marker?)"
@@ -43,66 +48,64 @@ for marker in "${markers[@]}"; do
 done
 # Only some development builds have the frame capture; no release has it.
 grep -qF "MIRU_CAPTURE_FRAME" <<<"$release_texts" && fail "release holds MIRU_CAPTURE_FRAME"
+# The crash handler is there, with dbghelp looked up only when it runs.
+grep -qF "MiniDumpWriteDump" <<<"$release_texts" || fail "release lacks the crash handler"
 
 sh "$root/tests/app/check_imports.sh" "$objdump" "$shipped" || fail "imports"
+"$objdump" -p "$shipped" | grep -i 'DLL Name: dbghelp' >/dev/null && fail "the release imports dbghelp.dll"
+
+# The copy for support is the shipped program with its symbol table.
+SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct 2>/dev/null || echo 0) \
+    x86_64-w64-mingw32-strip --strip-all -o "$tree/restripped.exe" "$symbols" 2>/dev/null
+if cmp -s "$tree/restripped.exe" "$shipped" && "$nm" "$symbols" | grep ' T WinMain$' >/dev/null; then
+    echo "dist/symbols/MI-RU.exe: the shipped program with its symbol table"
+else
+    fail "dist/symbols/MI-RU.exe is not the shipped program with its symbol table"
+fi
+rm -f "$tree/restripped.exe"
+
+# ---- One version: the project's, in the resource and the installer (the log: below) ----
+# The resource's fixed numbers (FILEVERSION, PRODUCTVERSION) and its two strings.
+resource=$(python3 - "$shipped" <<'PY'
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+at = data.find(struct.pack("<I", 0xFEEF04BD))  # VS_FIXEDFILEINFO
+ms, ls, pms, pls = struct.unpack_from("<IIII", data, at + 8)
+four = lambda hi, lo: f"{hi >> 16}.{hi & 0xFFFF}.{lo >> 16}.{lo & 0xFFFF}"
+def text(key):  # the value after the key's terminator and padding, up to its terminator
+    i = data.find((key + "\0").encode("utf-16-le"), at) + 2 * len(key) + 2
+    while data[i:i + 2] == b"\0\0":
+        i += 2
+    j = i
+    while data[j:j + 2] != b"\0\0":
+        j += 2
+    return data[i:j].decode("utf-16-le")
+print(four(ms, ls), four(pms, pls), text("FileVersion"), text("ProductVersion"))
+PY
+)
+installer=$(msiinfo export "$msi" Property 2>/dev/null | tr -d '\r' | awk -F'\t' '$1 == "ProductVersion" { print $2 }')
+echo "version $version: resource $resource, installer $installer ($(basename "$msi"))"
+[ -n "$version" ] || fail "no version in CMakeLists.txt"
+[ "$resource" = "$version.0 $version.0 $version.0 $version" ] || fail "version resource: $resource"
+[ "$installer" = "$version" ] || fail "installer version: \"$installer\""
 
 # ---- A start under Wine, in a prefix of its own ----
-export WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree=d;mshtml=d;winedbg.exe=d"
-wine=/usr/lib/wine/wine64
-server=/usr/lib/wine/wineserver
-if [ ! -f "$prefix/.miru-ready" ]; then
-    rm -rf "$prefix" && mkdir -p "$prefix"
-    "$wine" wineboot -i </dev/null >/dev/null 2>&1
-    "$server" -w
-    "$wine" reg import "$root/cmake/wine-prefix.reg" </dev/null >/dev/null 2>&1
-    cp /usr/share/wine/fonts/tahoma.ttf "$prefix/drive_c/windows/Fonts/" 2>/dev/null
-    "$server" -w
-    touch "$prefix/.miru-ready"
-fi
-roaming=$(find "$prefix/drive_c/users" -mindepth 3 -maxdepth 3 -type d -path '*/AppData/Roaming' \
-    ! -path '*/Public/*' | head -1)
-[ -n "$roaming" ] || { echo "FAIL: no roaming folder in $prefix"; exit 1; }
-# A fresh settings folder with the setup completed (the wizard would wait for a user) and a
-# recording folder that exists; no cameras are bound.
-rm -rf "$roaming/MI-RU" "$prefix/drive_c/MI-RU Aufnahmen"
-mkdir -p "$roaming/MI-RU" "$prefix/drive_c/MI-RU Aufnahmen"
-{ printf '\xff\xfe'
-  printf '[MIRU]\r\ndidCompleteOnboarding=1\r\nrecordingFolder=C:\\MI-RU Aufnahmen\r\n' | iconv -f UTF-8 -t UTF-16LE
-} >"$roaming/MI-RU/settings.ini"
-log="$roaming/MI-RU/miru-diagnose.log"
+source "$root/scripts/wine-prefix.sh"
+source "$root/tests/app/wine_app.sh"
+wine_prefix_use "$prefix"
+wine_prefix_ready >/dev/null
+app_user_folders
+app_settings  # no cameras are bound
 shot="$prefix/drive_c/shot.png"
 rm -f "$shot"
-
 # The development build would show virtual cameras and save a frame with these; the release
 # reads no environment switch.
-MIRU_VIRTUAL_DEVICES=default MIRU_CAPTURE_FRAME='C:\shot.png' "$wine" "$shipped" </dev/null >/dev/null 2>&1 &
-app=$!
-if ! "$wine" "$helper" wait 60 </dev/null >/dev/null 2>&1; then
-    fail "the main window did not appear"
-else
-    # The camera search gives up after its 60 attempts 0.8 s apart (cameras that went live
-    # end the wait too: the check below fails on them).
-    for _ in $(seq 1 1200); do
-        grep -qE "Kameras nicht erkannt|Kameras live" "$log" 2>/dev/null && break
-        kill -0 "$app" 2>/dev/null || break
-        sleep 0.1
-    done
-    grep -q "Kameras nicht erkannt" "$log" 2>/dev/null || fail "no \"Kameras nicht erkannt\" in the log"
-    "$wine" "$helper" close </dev/null >/dev/null 2>&1 || fail "the main window could not be closed"
-fi
-code=124
-for _ in $(seq 1 300); do
-    kill -0 "$app" 2>/dev/null || { wait "$app"; code=$?; break; }
-    sleep 0.1
-done
-if [ $code -eq 124 ]; then kill "$app" 2>/dev/null; fi
+MIRU_VIRTUAL_DEVICES=default MIRU_CAPTURE_FRAME='C:\shot.png' app_run_without_cameras "$shipped" "$helper"
 "$server" -k </dev/null >/dev/null 2>&1
-echo "MI-RU.exe (release) ended with exit code $code"
-[ $code -eq 0 ] || fail "exit code $code"
 echo "Log of the run:"
 tr -d '\r' <"$log" 2>/dev/null | sed 's/^/  /'
 grep -qE "Virtuelle Kameras|Kameras live|Kamera [01] konfiguriert" "$log" 2>/dev/null && fail "the release used cameras"
 [ -e "$shot" ] && fail "the release saved a frame for MIRU_CAPTURE_FRAME"
+grep -qF "MI-RU App v$version" "$log" 2>/dev/null || fail "the log's start line does not carry v$version"
 [ $status -eq 0 ] && echo "release check passed"
 exit $status

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "res/miru_version.h"
 #include "settings/settings_store.h"
 #include "tests/diag/log_probe.h"
 
@@ -99,8 +100,8 @@ TEST(LogFile, LinesInUtf8EntriesWithoutAFileAndTheExport)
     EXPECT_EQ(GetFileAttributesW(L"\\miru-diagnose.log"), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(LogTexts().size(), 3u);
 
-    // The export names the running system and ends with the newest entry (clearing is seen
-    // through the diagnostics window's test).
+    // The export names the running system and where crash dumps go, and ends with the newest
+    // entry (clearing is seen through the diagnostics window's test).
     wchar_t* text = LogExportText();
     ASSERT_NE(text, nullptr);
     const std::wstring exported = text;
@@ -110,7 +111,9 @@ TEST(LogFile, LinesInUtf8EntriesWithoutAFileAndTheExport)
     EXPECT_EQ(swscanf(exported.c_str(), L"MI-RU Diagnose-Protokoll\nWindows %lu.%lu (Build %lu)%63l[^\n]", &major,
                       &minor, &build, rest), 4) << exported;
     EXPECT_GE(major, 6u);
-    EXPECT_STREQ(rest, L" \u00B7 MI-RU App v1.1 (2)");
+    EXPECT_STREQ(rest, L" \u00B7 MI-RU App v" MIRU_VERSION_TEXT);
+    EXPECT_NE(exported.find(L"\nAbsturz-Speicherabbilder: " + std::wstring(folder.Path()) + L"\\MI-RU-*.dmp\n"),
+              std::wstring::npos) << exported;
     EXPECT_TRUE(exported.ends_with(L"  INFO    kein Ordner")) << exported;
 }
 

@@ -38,9 +38,9 @@ std::vector<LogEntry> ReadBack(const std::wstring& text, bool startsInsideFile)
     return entries;
 }
 
-std::wstring Export(const std::vector<LogEntry>& entries, const LogTime& now)
+std::wstring Export(const std::vector<LogEntry>& entries, const LogTime& now, const wchar_t* dumpFolder = L"")
 {
-    wchar_t* text = LogBuildExportText({entries.data(), entries.size()}, L"Windows 10.0 (Build 1)", now);
+    wchar_t* text = LogBuildExportText({entries.data(), entries.size()}, L"Windows 10.0 (Build 1)", dumpFolder, now);
     std::wstring result = text ? text : L"(null)";
     free(text);
     return result;
@@ -128,6 +128,11 @@ TEST(LogExport, HeaderThenEntriesOldestFirstWithoutFinalLineFeed)
         L"MI-RU Diagnose-Protokoll\nWindows 10.0 (Build 1)\nErstellt: 2025-01-02 03:04:05\n" + separator + L"\n";
     const LogTime now{2025, 1, 0, 2, 3, 4, 5, 6};
     EXPECT_EQ(Export({}, now), header);
+    // Support learns where crash dumps are.
+    EXPECT_EQ(Export({}, now, L"C:\\Users\\\u00c4rztin\\AppData\\Roaming\\MI-RU"),
+              L"MI-RU Diagnose-Protokoll\nWindows 10.0 (Build 1)\nErstellt: 2025-01-02 03:04:05\n"
+              L"Absturz-Speicherabbilder: C:\\Users\\\u00c4rztin\\AppData\\Roaming\\MI-RU\\MI-RU-*.dmp\n" +
+                  separator + L"\n");
     std::vector<LogEntry> entries = {
         LogMakeEntry(LogTime{2024, 1, 0, 1, 1, 2, 3, 4}, LOG_INFO, L"eins"),
         LogMakeEntry(LogTime{2024, 1, 0, 1, 13, 14, 15, 999}, LOG_ERROR, L"zwei %ls"),
@@ -139,7 +144,9 @@ TEST(LogExport, HeaderThenEntriesOldestFirstWithoutFinalLineFeed)
 
     std::wstring longest(511, L'\u00fc');
     entries.assign(LOG_RING_CAPACITY, LogMakeEntry(someTime, LOG_ERROR, longest.c_str()));
-    std::wstring full = L"MI-RU Diagnose-Protokoll\nWindows 10.0 (Build 1)\nErstellt: 2024-03-05 07:08:09\n" + separator;
+    const std::wstring folder(259, L'\u00e4');
+    std::wstring full = L"MI-RU Diagnose-Protokoll\nWindows 10.0 (Build 1)\nErstellt: 2024-03-05 07:08:09\n"
+                        L"Absturz-Speicherabbilder: " + folder + L"\\MI-RU-*.dmp\n" + separator;
     for (size_t i = 0; i < LOG_RING_CAPACITY; i++) full += L"\n07:08:09.045  FEHLER  " + longest;
-    EXPECT_EQ(Export(entries, someTime), full);
+    EXPECT_EQ(Export(entries, someTime, folder.c_str()), full);
 }
