@@ -314,7 +314,8 @@ TEST_F(VirtualDeviceTest, EnumerationListsEveryDeviceOfItsKindInPlugOrderAndCoun
         const wchar_t* name;
         size_t cameras, microphones;
     };
-    for (const Set& set : {Set{L"default", 2, 1}, Set{L"NONE", 0, 0}, Set{L"wide-only", 1, 1}, Set{L"no-mic", 2, 0}}) {
+    for (const Set& set : {Set{L"default", 2, 1}, Set{L"NONE", 0, 0}, Set{L"wide-only", 1, 1}, Set{L"no-mic", 2, 0},
+                           Set{L"mic-16k-mono", 2, 1}, Set{L"Mic-4ch", 2, 1}}) {
         VirtualDevicesRemoveAll();
         VirtualAddNamedSet(set.name);
         EXPECT_EQ(Enumerate(VirtualKind::Camera).size(), set.cameras) << set.name;
@@ -354,6 +355,19 @@ TEST_F(VirtualDeviceTest, Rgb32FramesHoldTheExactPatternThroughEachBufferInterfa
             VirtualDeviceRemove(handle);
         }
     }
+}
+
+// Sound as the capture code asks for it: `subtype` at `rate` with `channels`.
+HRESULT ChooseSound(IMFSourceReader* reader, const GUID& subtype, UINT32 rate, UINT32 channels)
+{
+    ComOwner<IMFMediaType> type;
+    HRESULT hr = MFCreateMediaType(&type);
+    if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Audio);
+    if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_SUBTYPE, subtype);
+    if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, rate);
+    if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_AUDIO_NUM_CHANNELS, channels);
+    if (SUCCEEDED(hr)) hr = reader->SetCurrentMediaType(0, nullptr, type.Get());
+    return hr;
 }
 
 double NowSeconds()
@@ -409,13 +423,18 @@ struct MarkLog {
     }
 };
 
+// The microphone is a 16 kHz mono one whose sound the reader converts to 48 kHz stereo: the
+// conversion keeps the clicks at their instants.
 TEST_F(VirtualDeviceTest, WideCameraAndMicrophoneStampFromZeroAndMarkTheSameInstants)
 {
     VirtualDevice wide = VirtualCamera(L"wide", L"Wide", SceneKind::Wide);
     wide.modeCount = 1;
     wide.modes[0] = {320, 180, 30, 1, VirtualPixels::Nv12};
     ASSERT_GE(VirtualDeviceAdd(wide), 0);
-    ASSERT_GE(VirtualDeviceAdd(VirtualMicrophone(L"mic", L"Mic", SceneKind::Tone)), 0);
+    VirtualDevice mic = VirtualMicrophone(L"mic", L"Mic", SceneKind::Tone);
+    mic.sampleRate = 16000;
+    mic.channels = 1;
+    ASSERT_GE(VirtualDeviceAdd(mic), 0);
     MarkLog video, audio;
     Session camera, microphone;
     ASSERT_EQ(camera.Open(VirtualKind::Camera, L"wide"), S_OK);
@@ -436,6 +455,8 @@ TEST_F(VirtualDeviceTest, WideCameraAndMicrophoneStampFromZeroAndMarkTheSameInst
         video.Sample(time, (pixel & 0xFFFFFF) == 0xFFFFFF ? 0 : -1, 0);
     };
     ASSERT_EQ(microphone.Open(VirtualKind::Microphone, L"mic"), S_OK);
+    EXPECT_EQ(ChooseSound(microphone.reader.Get(), MFAudioFormat_AAC, 48000, 2), MF_E_INVALIDMEDIATYPE);  // never encodes
+    ASSERT_EQ(ChooseSound(microphone.reader.Get(), MFAudioFormat_PCM, 48000, 2), S_OK);
     microphone.callback->inspect = [&](IMFSample* sample, LONGLONG time) {
         ComOwner<IMFMediaBuffer> buffer;
         BYTE* data = nullptr;
