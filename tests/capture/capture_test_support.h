@@ -52,10 +52,8 @@ struct RecorderProbe {
     std::atomic<bool> holdNextCall{false}, holdNextSubmit{false};
     HANDLE holding = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     HANDLE release = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    std::atomic<bool> keepAudio{false};  // keep the sound samples that come (one reference each)
-    std::mutex mutex;  // guards `videos` and `audio`
+    std::mutex mutex;  // guards `videos`
     std::vector<RecordedVideo> videos;
-    std::vector<IMFSample*> audio;
 
     std::vector<RecordedVideo> Videos()
     {
@@ -66,8 +64,6 @@ struct RecorderProbe {
     {
         std::lock_guard<std::mutex> lock(mutex);
         videos.clear();
-        for (IMFSample* sample : audio) sample->Release();
-        audio.clear();
         audioSamples = 0;
     }
 };
