@@ -74,7 +74,16 @@ HRESULT ReadVideoFormat(CaptureReader& reader, IMFSourceReader* source)
         return E_FAIL;
     reader.frameWidth = static_cast<int32_t>(width);
     reader.frameHeight = static_cast<int32_t>(height);
-    reader.defaultStride = static_cast<int32_t>(MFGetAttributeUINT32(type.Get(), MF_MT_DEFAULT_STRIDE, 0));
+    UINT32 stride = 0;
+    if (SUCCEEDED(type->GetUINT32(MF_MT_DEFAULT_STRIDE, &stride))) {
+        reader.defaultStride = static_cast<int32_t>(stride);
+        return S_OK;
+    }
+    // A type without a stride has its format's default ("Uncompressed Video Buffers"), which
+    // for RGB in system memory is bottom-up ("Image Stride"): a negative stride.
+    LONG computed = 0;
+    const bool known = SUCCEEDED(MFGetStrideForBitmapInfoHeader(MFVideoFormat_RGB32.Data1, width, &computed)) && computed != 0;
+    reader.defaultStride = known ? static_cast<int32_t>(computed) : -reader.frameWidth * 4;
     return S_OK;
 }
 
@@ -121,22 +130,63 @@ void ChooseNativeFormat(IMFSourceReader* source)
                  LogHresult(hr));
 }
 
-// RGB32 at the native size: the source reader's video processor converts.
+// RGB32 in the camera's current (native) format: the source reader's video processor converts,
+// and it matches what the output type states - frame size and rate, pixel aspect, interlacing -
+// so the type states the native format's rather than leaving the processor to pick.
 HRESULT SetRgb32Output(IMFSourceReader* source)
 {
+    ComOwner<IMFMediaType> native;
+    HRESULT hr = source->GetCurrentMediaType(VIDEO_STREAM, &native);
     ComOwner<IMFMediaType> type;
-    HRESULT hr = MFCreateMediaType(&type);
+    if (SUCCEEDED(hr)) hr = MFCreateMediaType(&type);
     if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
     if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_RGB32);
+    for (const GUID* key : {&MF_MT_FRAME_SIZE, &MF_MT_FRAME_RATE, &MF_MT_PIXEL_ASPECT_RATIO, &MF_MT_INTERLACE_MODE}) {
+        PROPVARIANT value;
+        PropVariantInit(&value);
+        if (SUCCEEDED(hr) && SUCCEEDED(native->GetItem(*key, &value))) hr = type->SetItem(*key, value);
+        PropVariantClear(&value);
+    }
     if (SUCCEEDED(hr)) hr = source->SetCurrentMediaType(VIDEO_STREAM, nullptr, type.Get());
     return hr;
 }
 
-// 16-bit PCM where the device takes the request, otherwise PCM of the device's own depth.
-HRESULT SetPcmOutput(IMFSourceReader* source)
+HRESULT PcmType(const MicRequest& request, IMFMediaType** out)
 {
+    const UINT32 blockAlign = request.channels * 2;
     ComOwner<IMFMediaType> type;
     HRESULT hr = MFCreateMediaType(&type);
+    if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Audio);
+    if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_SUBTYPE, MFAudioFormat_PCM);
+    if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, 16);
+    if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, request.sampleRate);
+    if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_AUDIO_NUM_CHANNELS, request.channels);
+    if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_AUDIO_BLOCK_ALIGNMENT, blockAlign);
+    if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_AUDIO_AVG_BYTES_PER_SECOND, blockAlign * request.sampleRate);
+    if (SUCCEEDED(hr)) *out = type.Detach();
+    return hr;
+}
+
+// 16-bit PCM at 48000 or 44100 Hz with one or two channels, converted by the source reader from
+// whatever the microphone delivers. Where the reader refuses both (logged), PCM of the device's
+// own rate and channels: 16-bit where it takes the request, otherwise of its own depth.
+HRESULT SetPcmOutput(IMFSourceReader* source)
+{
+    UINT32 deviceChannels = 0;
+    ComOwner<IMFMediaType> own;
+    if (SUCCEEDED(source->GetCurrentMediaType(AUDIO_STREAM, &own)))
+        deviceChannels = MFGetAttributeUINT32(own.Get(), MF_MT_AUDIO_NUM_CHANNELS, 0);
+    HRESULT hr = S_OK;
+    for (const MicRequest& request : MicRequests(deviceChannels)) {
+        ComOwner<IMFMediaType> type;
+        hr = PcmType(request, &type);
+        if (SUCCEEDED(hr)) hr = source->SetCurrentMediaType(AUDIO_STREAM, nullptr, type.Get());
+        if (SUCCEEDED(hr)) return S_OK;
+    }
+    LogWrite(LOG_WARN, L"Mikrofon: 48000 und 44100 Hz abgelehnt (0x%08lX) \u2014 eigenes Format des Ger\u00e4ts",
+             LogHresult(hr));
+    ComOwner<IMFMediaType> type;
+    hr = MFCreateMediaType(&type);
     if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Audio);
     if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_SUBTYPE, MFAudioFormat_PCM);
     if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, 16);

@@ -38,7 +38,7 @@ struct CaptureReader final : IMFSourceReaderCallback {
     // Output format; written at opening and by the reader's own callbacks (which never overlap).
     int32_t frameWidth = 0;
     int32_t frameHeight = 0;
-    int32_t defaultStride = 0;  // bytes; negative for bottom-up images, 0 when not given
+    int32_t defaultStride = 0;  // bytes; negative for bottom-up images (the format's default when not given)
     bool audioIsFloat = false;
     uint32_t audioBitsPerSample = 0;
     // This reader's sample times on the process clock; used only by its own callbacks.
@@ -60,7 +60,9 @@ struct CaptureReader final : IMFSourceReaderCallback {
 // Opens a camera (role 0, 1 or 3) by symbolic link in the native format closest to 1920 × 1080
 // at about 30 per second, delivering RGB32. `name` names the camera in log lines (null: the id).
 HRESULT CaptureReaderOpen(int32_t role, const wchar_t* id, const wchar_t* name, CaptureReader** out);
-// Opens a microphone by endpoint id, delivering 16-bit PCM where the device allows it.
+// Opens a microphone by endpoint id, delivering 16-bit PCM at 48000 Hz (44100 Hz where the
+// reader refuses that) with one or two channels; PCM of the device's own format when the
+// reader refuses both.
 HRESULT CaptureMicrophoneOpen(const wchar_t* endpointId, const wchar_t* name, CaptureReader** out);
 // Asks for the first sample.
 HRESULT CaptureReaderStart(CaptureReader* reader);

@@ -33,3 +33,9 @@ bool FormatBeats(const FormatScore& candidate, const FormatScore& best)
     if (candidateSlow != bestSlow) return candidateSlow;
     return candidateSlow ? candidate.rate > best.rate : candidate.rate < best.rate;
 }
+
+std::array<MicRequest, 2> MicRequests(uint32_t deviceChannels)
+{
+    const uint32_t channels = deviceChannels == 1 || deviceChannels == 2 ? deviceChannels : 2;
+    return {MicRequest{48000, channels}, MicRequest{44100, channels}};
+}

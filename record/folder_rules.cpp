@@ -2,6 +2,7 @@
 #include "record/folder_rules.h"
 
 #include <cwchar>
+#include <cwctype>
 
 #include "diag/log.h"
 
@@ -10,6 +11,23 @@ namespace {
 bool Usable(KnownFolderResult result)
 {
     return result.hr >= 0 && result.path && result.path[0] != L'\0';
+}
+
+bool IsSeparator(wchar_t c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+// \\server\share..., or \\?\UNC\server\share...; not the other paths of the device namespaces
+// \\?\ and \\.\ (drives, volumes).
+bool IsUncName(std::wstring_view path)
+{
+    const auto separator = [&](size_t i) { return i < path.size() && IsSeparator(path[i]); };
+    if (path.size() < 3 || !separator(0) || !separator(1)) return false;
+    const bool deviceNamespace = (path[2] == L'?' || path[2] == L'.') && (path.size() == 3 || separator(3));
+    if (!deviceNamespace) return !separator(2);
+    return path.size() > 7 && std::towupper(path[4]) == L'U' && std::towupper(path[5]) == L'N' &&
+           std::towupper(path[6]) == L'C' && separator(7);
 }
 
 }  // namespace
@@ -65,4 +83,12 @@ bool AdoptPickedFolder(const wchar_t* path, wchar_t* out, int32_t capacity)
     wmemcpy(out, path, length + 1);
     LogWrite(LOG_EVENT, L"Aufnahmeordner gesetzt: %ls", out);
     return true;
+}
+
+std::wstring FreeSpaceQueryPath(std::wstring_view folder)
+{
+    std::wstring query(folder);
+    // "If this parameter is a UNC name, it must include a trailing backslash" (GetDiskFreeSpaceExW).
+    if (IsUncName(folder) && !IsSeparator(folder.back())) query.push_back(L'\\');
+    return query;
 }

@@ -1,8 +1,11 @@
 #pragma once
 // The decisions behind the recording-folder routines, free of Windows calls so they can be
-// checked on their own: which known folder the suggestion uses, where the picker starts and
-// whether a chosen path fits the caller's buffer.
+// checked on their own: which known folder the suggestion uses, where the picker starts,
+// whether a chosen path fits the caller's buffer and how a folder is named to the free-space
+// query.
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 // One known-folder lookup: its HRESULT and the path it gave (null when none).
 struct KnownFolderResult {
@@ -30,3 +33,8 @@ constexpr int32_t PICKER_CANCELLED_HR = static_cast<int32_t>(0x800704C7u);
 // Stores a chosen path when it is shorter than `capacity` and logs the new folder; otherwise
 // logs the path's length and leaves `out` untouched.
 bool AdoptPickedFolder(const wchar_t* path, wchar_t* out, int32_t capacity);
+
+// The folder as GetDiskFreeSpaceExW takes it: a UNC name (\\server\share..., also
+// \\?\UNC\server\share...) with a trailing backslash, which the function requires; any other
+// path as it is.
+std::wstring FreeSpaceQueryPath(std::wstring_view folder);

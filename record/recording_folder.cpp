@@ -60,7 +60,7 @@ int64_t FreeBytesForCaller(const wchar_t* path)
 {
     if (!path || path[0] == L'\0') return -1;
     ULARGE_INTEGER available{};
-    if (!GetDiskFreeSpaceExW(path, &available, nullptr, nullptr)) return -1;
+    if (!GetDiskFreeSpaceExW(FreeSpaceQueryPath(path).c_str(), &available, nullptr, nullptr)) return -1;
     return available.QuadPart > static_cast<ULONGLONG>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(available.QuadPart);
 }
 

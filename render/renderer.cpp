@@ -60,6 +60,10 @@ struct InjectedFault {
 };
 InjectedFault faults[3]{};
 IUnknown* deviceObserver = nullptr;
+// Swap-chain calls made while the device context still held the old buffers' state and work.
+int32_t unsettledSwapChainCalls = 0;
+bool contextSettled = false;  // since the last swap-chain call
+bool swapChainMade = false;   // a swap chain has existed for the window before
 const GUID OBSERVER_GUID = {0x6d1c2f7a, 0x43b9, 0x4e0e, {0x9a, 0x51, 0x2c, 0x7e, 0x10, 0x44, 0xb3, 0x6f}};
 
 HRESULT Injected(RendererStep step, HRESULT actual)
@@ -74,6 +78,25 @@ void ObserveDevice(ID3D11Device* device)
 {
     if (deviceObserver) device->SetPrivateDataInterface(OBSERVER_GUID, deviceObserver);
 }
+
+void NoteContextSettled()
+{
+    contextSettled = true;
+}
+
+// Before a new swap chain for the window (`replacing` one made before) or ResizeBuffers.
+void NoteSwapChainCall(bool replacing)
+{
+    if (replacing && !contextSettled) ++unsettledSwapChainCalls;
+    contextSettled = false;
+}
+
+bool SwapChainMadeBefore()
+{
+    const bool made = swapChainMade;
+    swapChainMade = true;
+    return made;
+}
 #else
 HRESULT Injected(RendererStep, HRESULT actual)
 {
@@ -81,6 +104,12 @@ HRESULT Injected(RendererStep, HRESULT actual)
 }
 
 void ObserveDevice(ID3D11Device*) {}
+void NoteContextSettled() {}
+void NoteSwapChainCall(bool) {}
+bool SwapChainMadeBefore()
+{
+    return true;
+}
 #endif
 
 template <class T>
@@ -100,6 +129,19 @@ D2D1_COLOR_F ToColor(const RgbaColor& c)
     return D2D1::ColorF(c.r, c.g, c.b, c.a);
 }
 
+// Only one flip-model swap chain may exist per window, and Direct3D destroys what was released
+// only later: before a swap chain is replaced (or its buffers resized), the immediate context
+// drops every binding and hands its queued work over, so that released buffers and swap chains
+// are really gone ("ID3D11DeviceContext::Flush", deferred destruction with flip-model swap
+// chains; "IDXGISwapChain::ResizeBuffers": nothing may still be bound to a context).
+void SettleContext()
+{
+    if (!R.d3dContext) return;
+    R.d3dContext->ClearState();
+    R.d3dContext->Flush();
+    NoteContextSettled();
+}
+
 void RendererTeardown()
 {
     for (int i = 0; i < 2; ++i) {
@@ -112,6 +154,7 @@ void RendererTeardown()
     ReleaseField(R.d2dContext);
     ReleaseField(R.d2dDevice);
     ReleaseField(R.swapChain);
+    SettleContext();
     ReleaseField(R.d3dContext);
     ReleaseField(R.d3dDevice);
     R.backBufferWidth = 0;
@@ -207,6 +250,7 @@ bool RendererCreateDevice(HWND window)
     description.SwapEffect = DXGI_SWAP_EFFECT_FLIP_DISCARD;
     description.AlphaMode = DXGI_ALPHA_MODE_IGNORE;
     description.Flags = 0;
+    NoteSwapChainCall(SwapChainMadeBefore());
     hr = dxgiFactory->CreateSwapChainForHwnd(R.d3dDevice, window, &description, nullptr, nullptr, &R.swapChain);
     if (FAILED(hr)) {
         LogWrite(LOG_WARN, L"Renderer: Swapchain (Scaling NONE) fehlgeschlagen (0x%08lX) \u2014 Fallback auf STRETCH",
@@ -522,8 +566,10 @@ void RendererResize(int32_t width, int32_t height)
     if (!R.d2dContext || !R.swapChain) return;
     R.d2dContext->SetTarget(nullptr);
     ReleaseField(R.targetBitmap);
+    SettleContext();
     int32_t w = width < 1 ? 1 : width;
     int32_t h = height < 1 ? 1 : height;
+    NoteSwapChainCall(true);
     HRESULT hr = R.swapChain->ResizeBuffers(0, static_cast<UINT>(w), static_cast<UINT>(h), DXGI_FORMAT_UNKNOWN, 0);
     if (hr == DEVICE_REMOVED || hr == DEVICE_RESET) {
         LogWrite(LOG_WARN, L"Renderer: Ger\u00e4t beim Skalieren verloren (0x%08lX) \u2014 Neuaufbau", LogHresult(hr));
@@ -576,5 +622,10 @@ void RendererFailForTest(RendererStep step, HRESULT code, int32_t count)
 void RendererObserveDevicesForTest(IUnknown* observer)
 {
     deviceObserver = observer;
+}
+
+int32_t RendererUnsettledSwapChainCallsForTest()
+{
+    return unsettledSwapChainCalls;
 }
 #endif

@@ -31,4 +31,7 @@ void RendererFailForTest(RendererStep step, HRESULT code, int32_t count);
 // Tests only: every D3D device made from now on holds a reference to `observer` until the
 // device is destroyed (null stops it), so a test can see devices that were never released.
 void RendererObserveDevicesForTest(IUnknown* observer);
+// Tests only: how many times a swap chain was replaced or resized while the device context
+// still held the old one's bindings and queued work (never cleared and flushed before).
+int32_t RendererUnsettledSwapChainCallsForTest();
 #endif

@@ -5,7 +5,7 @@
 # frame, see render/frame_capture.h: an X capture of the flip-model window comes out black), closes the app
 # through WM_CLOSE (its normal close path) and checks that it ended with exit code 0. Either way
 # it then prints the log lines of the run. Without /dev/video* the app runs with the virtual
-# headset (MIRU_VIRTUAL_DEVICES=default, see the README).
+# headset (MIRU_VIRTUAL_DEVICES=default unless the caller names another set, see the README).
 # Installs what a fresh Debian 12 machine lacks (needs root or sudo).
 #   MIRU_BUILD_DIR  build root (default: build)
 set -euo pipefail
@@ -41,9 +41,9 @@ fi
 # The desktop mode is read when the prefix's processes start: let those of the set-up end.
 "$server" -w
 
-# Without real cameras the app gets virtual ones.
+# Without real cameras the app gets virtual ones: the set the caller named, or the headset.
 if ! compgen -G "/dev/video*" >/dev/null; then
-    export MIRU_VIRTUAL_DEVICES=default
+    export MIRU_VIRTUAL_DEVICES=${MIRU_VIRTUAL_DEVICES:-default}
 fi
 
 roaming=$(find "$WINEPREFIX/drive_c/users" -mindepth 3 -maxdepth 3 -type d -path '*/AppData/Roaming' \

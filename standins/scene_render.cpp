@@ -290,16 +290,6 @@ float SceneAudioValue(SceneKind kind, uint64_t frame, uint32_t channel, uint32_t
     return static_cast<float>(0.02 * std::sin(phase) + 0.004 * noise);
 }
 
-void SceneFillPcm16(SceneKind kind, uint64_t firstFrame, uint32_t sampleRate, uint32_t channels,
-                    std::span<int16_t> out)
-{
-    if (channels == 0) return;
-    for (size_t i = 0; i < out.size(); ++i) {
-        float v = SceneAudioValue(kind, firstFrame + i / channels, static_cast<uint32_t>(i % channels), sampleRate);
-        out[i] = static_cast<int16_t>(std::lround(std::clamp(v, -1.0f, 1.0f) * 32767.0f));
-    }
-}
-
 void SceneFillFloat(SceneKind kind, uint64_t firstFrame, uint32_t sampleRate, uint32_t channels,
                     std::span<float> out)
 {
@@ -341,28 +331,14 @@ float ClickValue(int64_t frame, uint32_t sampleRate)
     return (phase / half) % 2 == 0 ? 0.9f : -0.9f;
 }
 
-template <class Sample, class Convert>
-void AddClicks(SceneKind kind, int64_t sharedFirstFrame, uint32_t sampleRate, uint32_t channels, std::span<Sample> out,
-               Convert convert)
-{
-    if (kind != SceneKind::Tone || channels == 0 || sampleRate == 0) return;
-    for (size_t i = 0; i < out.size(); ++i) {
-        float v = ClickValue(sharedFirstFrame + static_cast<int64_t>(i / channels), sampleRate);
-        if (v != 0.0f) out[i] = convert(v);
-    }
-}
-
 }  // namespace
-
-void SceneAddClicks(SceneKind kind, int64_t sharedFirstFrame, uint32_t sampleRate, uint32_t channels,
-                    std::span<int16_t> pcm)
-{
-    AddClicks(kind, sharedFirstFrame, sampleRate, channels, pcm,
-              [](float v) { return static_cast<int16_t>(std::lround(v * 32767.0f)); });
-}
 
 void SceneAddClicks(SceneKind kind, int64_t sharedFirstFrame, uint32_t sampleRate, uint32_t channels,
                     std::span<float> samples)
 {
-    AddClicks(kind, sharedFirstFrame, sampleRate, channels, samples, [](float v) { return v; });
+    if (kind != SceneKind::Tone || channels == 0 || sampleRate == 0) return;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        float v = ClickValue(sharedFirstFrame + static_cast<int64_t>(i / channels), sampleRate);
+        if (v != 0.0f) samples[i] = v;
+    }
 }

@@ -69,15 +69,11 @@ void SceneDrawFlash(const SceneCanvas& canvas, uint8_t* row0, ptrdiff_t pitch, i
 // Puts the clicks into interleaved sound whose first frame is frame `sharedFirstFrame` of the
 // shared clock at `sampleRate` (the clock's time × rate / 10^7). Only the Tone scene clicks.
 void SceneAddClicks(SceneKind kind, int64_t sharedFirstFrame, uint32_t sampleRate, uint32_t channels,
-                    std::span<int16_t> pcm);
-void SceneAddClicks(SceneKind kind, int64_t sharedFirstFrame, uint32_t sampleRate, uint32_t channels,
                     std::span<float> samples);
 
 // Value of an audio scene at an absolute sample-frame index and channel, −1 … 1.
 float SceneAudioValue(SceneKind kind, uint64_t frame, uint32_t channel, uint32_t sampleRate);
 
 // Fills interleaved frames starting at `firstFrame`; out.size() is frames × channels.
-void SceneFillPcm16(SceneKind kind, uint64_t firstFrame, uint32_t sampleRate, uint32_t channels,
-                    std::span<int16_t> out);
 void SceneFillFloat(SceneKind kind, uint64_t firstFrame, uint32_t sampleRate, uint32_t channels,
                     std::span<float> out);

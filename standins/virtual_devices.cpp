@@ -8,6 +8,7 @@
 #include "base/app_messages.h"
 #include "base/text_copy.h"
 #include "capture/media_seam.h"
+#include "diag/log.h"
 #include "standins/virtual_seam.h"
 
 namespace {
@@ -91,7 +92,11 @@ int32_t VirtualDeviceAdd(const VirtualDevice& device)
         break;
     }
     ReleaseSRWLockExclusive(&tableLock);
-    if (handle >= 0) PostDeviceChange();
+    if (handle < 0) return handle;
+    if (device.kind == VirtualKind::Microphone)
+        LogWrite(LOG_INFO, L"Virtuelles Mikrofon: %u Hz, %u %ls", device.sampleRate, device.channels,
+                 device.channels == 1 ? L"Kanal" : L"Kan\u00e4le");
+    PostDeviceChange();
     return handle;
 }
 

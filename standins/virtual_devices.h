@@ -56,6 +56,10 @@ struct VirtualDevice {
     // Scripted behaviour
     VirtualBuffer buffer;
     uint8_t bottomUp;             // negative default stride / pitch
+    // The RGB32 output type states no MF_MT_DEFAULT_STRIDE (as some pipelines leave it out);
+    // readers must then take the format's default ("Image Stride": RGB in system memory is
+    // usually bottom-up), so such a device is meant to be scripted bottom-up as well.
+    uint8_t omitDefaultStride;
     uint8_t undersized;           // buffers hold only the upper half of the image
     uint8_t neverDelivers;        // accepts requests but never answers them
     uint8_t flushNeverCompletes;  // Flush succeeds but OnFlush never comes
@@ -75,7 +79,8 @@ VirtualDevice VirtualCamera(const wchar_t* id, const wchar_t* friendlyName, Scen
 VirtualDevice VirtualMicrophone(const wchar_t* id, const wchar_t* friendlyName, SceneKind scene);
 
 // Plugs a device in; returns its handle (≥ 0) or -1 when the table is full. Posts the
-// device-change notice (below).
+// device-change notice (below). A microphone logs its native format ("Virtuelles Mikrofon:
+// 16000 Hz, 1 Kanal").
 int32_t VirtualDeviceAdd(const VirtualDevice& device);
 // Unplugs a device: it leaves the lists, opening it fails and its open readers fail with
 // VIRTUAL_CAMERA_GONE / VIRTUAL_MICROPHONE_GONE at their next sample. Posts the notice.

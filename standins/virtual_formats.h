@@ -3,7 +3,7 @@
 // reader currently delivers, and which requested output types a reader accepts. Cameras convert
 // to RGB32 at the native size and rate (as the source reader's video processor does) or deliver
 // a native type unchanged; microphones deliver 16-bit PCM or 32-bit float at the native rate
-// and channel count.
+// and channel count, or at the rate and channel count asked for (the source reader resamples).
 #include <windows.h>
 #include <mfidl.h>
 
@@ -14,6 +14,8 @@ struct VirtualOutput {
     uint32_t mode;         // cameras: index into device.modes
     VirtualPixels pixels;  // cameras: delivered pixel layout
     uint8_t audioFloat;    // microphones: 32-bit float instead of 16-bit PCM
+    uint32_t audioRate;      // microphones: delivered rate and channel count (converted from
+    uint32_t audioChannels;  // the device's own where they differ)
 };
 
 // Before any type is set: the first native mode that has a frame size, in its own layout;
@@ -29,9 +31,12 @@ HRESULT VirtualCurrentType(const VirtualDevice& device, const VirtualOutput& out
 
 // Decides a requested output type: S_OK with the new output in `next`, or
 // MF_E_INVALIDMEDIATYPE for what the device cannot deliver (another major type, an unknown
-// subtype, a size or rate it does not offer, a sample format other than 16-bit PCM or float).
+// subtype, a size or rate it does not offer, a sample format other than 16-bit PCM or float, a
+// sound rate or channel count the conversion does not serve). `videoProcessor`: the reader was
+// made with MF_SOURCE_READER_ENABLE_ADVANCED_VIDEO_PROCESSING, so a converting video type must
+// state what the processor matches.
 HRESULT VirtualAcceptType(const VirtualDevice& device, const VirtualOutput& current, IMFMediaType* requested,
-                          VirtualOutput* next);
+                          bool videoProcessor, VirtualOutput* next);
 
 // Bytes from one row to the next in a delivered image (negative for a bottom-up RGB32 image),
 // and the bytes of a whole image.

@@ -35,6 +35,7 @@ struct VirtualReader final : IMFSourceReader {
     VirtualSourceInfo info{};         // the device, fixed at creation
     bool camera = true;
     bool shutDownSource = true;
+    bool videoProcessor = false;  // made with MF_SOURCE_READER_ENABLE_ADVANCED_VIDEO_PROCESSING
     IMFMediaSource* source = nullptr;              // owned
     IMFSourceReaderCallback* callback = nullptr;   // owned
     HANDLE thread = nullptr;
@@ -123,7 +124,7 @@ struct VirtualReader final : IMFSourceReader {
         if (!Resolve(index, false)) return MF_E_INVALIDSTREAMNUMBER;
         AcquireSRWLockExclusive(&lock);
         VirtualOutput next{};
-        HRESULT hr = VirtualAcceptType(info.device, output, type, &next);
+        HRESULT hr = VirtualAcceptType(info.device, output, type, videoProcessor, &next);
         if (SUCCEEDED(hr)) output = next;
         ReleaseSRWLockExclusive(&lock);
         return hr;
@@ -243,8 +244,10 @@ HRESULT MakeSample(VirtualReader* reader, const VirtualOutput& output, int64_t i
         // frames the shared marks name.
         int64_t sharedFirst = static_cast<int64_t>(std::llround(static_cast<double>(reader->sharedBase) * device.sampleRate / 1e7)) +
                               index * frames;
-        return VirtualAudioSample(device.scene, static_cast<uint64_t>(index) * frames, frames, device.sampleRate, device.channels,
-                                  output.audioFloat, index * AUDIO_PERIOD, AUDIO_PERIOD, sharedFirst, sample);
+        const VirtualAudioShape native{device.sampleRate, device.channels};
+        const VirtualAudioShape delivered{output.audioRate, output.audioChannels};
+        return VirtualAudioSample(device.scene, static_cast<uint64_t>(index) * frames, native, delivered, output.audioFloat,
+                                  index * AUDIO_PERIOD, AUDIO_PERIOD, sharedFirst, sample);
     }
     const VirtualMode& mode = device.modes[output.mode];
     SceneCanvas& canvas = reader->canvas;
@@ -369,6 +372,7 @@ HRESULT VirtualReaderCreate(IMFMediaSource* source, IMFAttributes* attributes, I
     reader->info = info;
     reader->camera = camera;
     reader->shutDownSource = MFGetAttributeUINT32(attributes, MF_SOURCE_READER_DISCONNECT_MEDIASOURCE_ON_SHUTDOWN, FALSE) == FALSE;
+    reader->videoProcessor = MFGetAttributeUINT32(attributes, MF_SOURCE_READER_ENABLE_ADVANCED_VIDEO_PROCESSING, FALSE) != FALSE;
     reader->output = VirtualDefaultOutput(info.device);
     reader->source = source;
     source->AddRef();

@@ -2,8 +2,11 @@
 
 #include <mfapi.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <span>
+#include <vector>
 
 #include "base/win_owners.h"
 #include "standins/virtual_2d_buffer.h"
@@ -142,27 +145,57 @@ HRESULT VirtualVideoSample(const VirtualVideoShape& shape, const SceneCanvas& ca
     return hr;
 }
 
-HRESULT VirtualAudioSample(SceneKind scene, uint64_t firstFrame, uint32_t frames, uint32_t sampleRate,
-                           uint32_t channels, bool isFloat, int64_t time100ns, int64_t duration100ns,
+HRESULT VirtualAudioSample(SceneKind scene, uint64_t firstFrame, const VirtualAudioShape& native,
+                           const VirtualAudioShape& delivered, bool isFloat, int64_t time100ns, int64_t duration100ns,
                            int64_t sharedFirstFrame, IMFSample** out)
 {
     if (!out) return E_POINTER;
     *out = nullptr;
-    size_t values = static_cast<size_t>(frames) * channels;
-    DWORD length = static_cast<DWORD>(values * (isFloat ? sizeof(float) : sizeof(int16_t)));
+    const auto framesOf = [duration100ns](uint32_t rate) {
+        return static_cast<uint32_t>(static_cast<int64_t>(rate) * duration100ns / 10'000'000);
+    };
+    const uint32_t nativeFrames = framesOf(native.rate);
+    const uint32_t frames = framesOf(delivered.rate);
+    if (nativeFrames == 0 || frames == 0 || native.channels == 0 || delivered.channels == 0) return E_INVALIDARG;
+    // The device's own sound, with the next block's first frame for the interpolation.
+    std::vector<float> source(static_cast<size_t>(nativeFrames + 1) * native.channels);
+    SceneFillFloat(scene, firstFrame, native.rate, native.channels, source);
+    if (sharedFirstFrame >= 0) SceneAddClicks(scene, sharedFirstFrame, native.rate, native.channels, std::span(source));
+    const auto at = [&](uint32_t frame, uint32_t channel) { return source[static_cast<size_t>(frame) * native.channels + channel]; };
+    // Delivered frame j lies at native position j × nativeFrames / frames, between two native
+    // frames (linear interpolation; the same format gives the native frames exactly). A
+    // delivered channel is the mean of the native channels that fold onto it (channel i onto
+    // i mod delivered channels), or a copy of one when more channels are delivered.
+    std::vector<float> values(static_cast<size_t>(frames) * delivered.channels);
+    for (uint32_t j = 0; j < frames; ++j) {
+        const uint64_t position = static_cast<uint64_t>(j) * nativeFrames;
+        const auto i = static_cast<uint32_t>(position / frames);
+        const float weight = static_cast<float>(position % frames) / static_cast<float>(frames);
+        const auto sample = [&](uint32_t channel) { return at(i, channel) * (1.0f - weight) + at(i + 1, channel) * weight; };
+        for (uint32_t c = 0; c < delivered.channels; ++c) {
+            float sum = 0.0f;
+            uint32_t count = 0;
+            if (delivered.channels >= native.channels) {
+                sum = sample(c % native.channels);
+                count = 1;
+            } else {
+                for (uint32_t from = c; from < native.channels; from += delivered.channels, ++count) sum += sample(from);
+            }
+            values[static_cast<size_t>(j) * delivered.channels + c] = sum / static_cast<float>(count);
+        }
+    }
+    const DWORD length = static_cast<DWORD>(values.size() * (isFloat ? sizeof(float) : sizeof(int16_t)));
     ComOwner<IMFMediaBuffer> buffer;
     HRESULT hr = PlainBuffer(
         length,
         [&](BYTE* data) {
             if (isFloat) {
-                std::span samples(reinterpret_cast<float*>(data), values);
-                SceneFillFloat(scene, firstFrame, sampleRate, channels, samples);
-                if (sharedFirstFrame >= 0) SceneAddClicks(scene, sharedFirstFrame, sampleRate, channels, samples);
-            } else {
-                std::span pcm(reinterpret_cast<int16_t*>(data), values);
-                SceneFillPcm16(scene, firstFrame, sampleRate, channels, pcm);
-                if (sharedFirstFrame >= 0) SceneAddClicks(scene, sharedFirstFrame, sampleRate, channels, pcm);
+                std::memcpy(data, values.data(), length);
+                return;
             }
+            auto* pcm = reinterpret_cast<int16_t*>(data);
+            for (size_t k = 0; k < values.size(); ++k)
+                pcm[k] = static_cast<int16_t>(std::lround(std::clamp(values[k], -1.0f, 1.0f) * 32767.0f));
         },
         &buffer);
     if (SUCCEEDED(hr)) hr = WrapInSample(buffer.Get(), time100ns, duration100ns, out);

@@ -37,9 +37,17 @@ HRESULT VirtualPoolNextSample(VirtualSamplePool& pool, const VirtualVideoShape& 
                               int64_t frameIndex, int64_t time100ns, int64_t duration100ns, bool flash, IMFSample** out);
 void VirtualPoolClear(VirtualSamplePool& pool);
 
-// `frames` sample frames of an audio scene from `firstFrame` on, interleaved 16-bit PCM or
-// 32-bit float, in one plain buffer; with the marks' clicks when `sharedFirstFrame` (the first
-// frame on the shared mark clock) is not negative.
-HRESULT VirtualAudioSample(SceneKind scene, uint64_t firstFrame, uint32_t frames, uint32_t sampleRate,
-                           uint32_t channels, bool isFloat, int64_t time100ns, int64_t duration100ns,
+// A sound format: frames per second and interleaved channels.
+struct VirtualAudioShape {
+    uint32_t rate;
+    uint32_t channels;
+};
+
+// One block of an audio scene lasting `duration100ns`, whose first frame is `firstFrame` of
+// the device's own `native` format, delivered in the `delivered` format as interleaved 16-bit
+// PCM or 32-bit float in one plain buffer; with the marks' clicks when `sharedFirstFrame` (the
+// block's first native frame on the shared mark clock) is not negative. Rates must fill the
+// block with whole frames.
+HRESULT VirtualAudioSample(SceneKind scene, uint64_t firstFrame, const VirtualAudioShape& native,
+                           const VirtualAudioShape& delivered, bool isFloat, int64_t time100ns, int64_t duration100ns,
                            int64_t sharedFirstFrame, IMFSample** out);

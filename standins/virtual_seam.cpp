@@ -89,13 +89,21 @@ const MediaSeamOverride* VirtualSeamTable()
 
 uint32_t VirtualAddNamedSet(const wchar_t* name)
 {
-    if (name && _wcsicmp(name, L"none") == 0) return 0;
-    bool wideOnly = name && _wcsicmp(name, L"wide-only") == 0;
-    bool withMic = !(name && _wcsicmp(name, L"no-mic") == 0);
+    auto named = [name](const wchar_t* set) { return name && _wcsicmp(name, set) == 0; };
+    if (named(L"none")) return 0;
+    // The headset's microphone, or in its place one of another native format (a headset
+    // microphone of 16 kHz mono, an array microphone of four channels).
+    VirtualDevice microphone = VirtualMicrophone(MIC_ENDPOINT, MIC_NAME, SceneKind::Tone);
+    if (named(L"mic-16k-mono")) {
+        microphone.sampleRate = 16000;
+        microphone.channels = 1;
+    } else if (named(L"mic-4ch")) {
+        microphone.channels = 4;
+    }
     uint32_t added = 0;
     added += VirtualDeviceAdd(VirtualCamera(WIDE_LINK, CAMERA_NAME, SceneKind::Wide)) >= 0;
-    if (!wideOnly) added += VirtualDeviceAdd(VirtualCamera(MACRO_LINK, CAMERA_NAME, SceneKind::Macro)) >= 0;
-    if (withMic) added += VirtualDeviceAdd(VirtualMicrophone(MIC_ENDPOINT, MIC_NAME, SceneKind::Tone)) >= 0;
+    if (!named(L"wide-only")) added += VirtualDeviceAdd(VirtualCamera(MACRO_LINK, CAMERA_NAME, SceneKind::Macro)) >= 0;
+    if (!named(L"no-mic")) added += VirtualDeviceAdd(microphone) >= 0;
     return added;
 }
 

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <thread>
 
+#include "base/win_owners.h"
 #include "capture/preview.h"
+#include "standins/virtual_seam.h"
 #include "diag/perf_clock.h"
 #include "tests/capture/capture_test_support.h"
 
@@ -114,9 +116,13 @@ TEST_F(CaptureReaderTest, EveryBufferPathCopiesExactPixelsAndDropsUndersizedFram
     for (const auto& [buffer, warning] : cases) {
         VirtualDevice camera = PatternCamera(L"cam", L"Cam", 300, 7);  // two 256-pixel blocks and a tail
         camera.buffer = buffer;
-        for (const bool bottomUp : {false, true}) {
-            SCOPED_TRACE(testing::Message() << "buffer " << static_cast<int>(buffer) << " bottom-up " << bottomUp);
+        // The third: a bottom-up image whose type states no stride (RGB in system memory is
+        // bottom-up unless the type says otherwise).
+        for (const auto& [bottomUp, strideless] : {std::pair{false, false}, {true, false}, {true, true}}) {
+            SCOPED_TRACE(testing::Message() << "buffer " << static_cast<int>(buffer) << " bottom-up " << bottomUp
+                                            << " without stride " << strideless);
             camera.bottomUp = bottomUp;
+            camera.omitDefaultStride = strideless;
             const int32_t handle = VirtualDeviceAdd(camera);
             CaptureReader* reader = Start(READER_ROLE_WIDE, L"cam");
             ASSERT_NE(reader, nullptr);
@@ -144,23 +150,44 @@ TEST_F(CaptureReaderTest, EveryBufferPathCopiesExactPixelsAndDropsUndersizedFram
     }
 }
 
-TEST_F(CaptureReaderTest, MicrophoneMeterFollowsTheSoundAndTheFormatFallsBackToTheDevicesDepth)
+// A 16 kHz mono headset microphone and a four-channel array microphone come as the AAC encoder
+// takes them, 48 kHz with at most two channels (the reader converts); where the reader refuses
+// both rates, the device's own format (here 48 kHz stereo) is taken and the refusal logged.
+TEST_F(CaptureReaderTest, MicrophonesComeAt48kHzWithOneOrTwoChannelsAndFeedTheMeterAndTheRecorder)
 {
     VirtualDevice picky = VirtualMicrophone(L"picky", L"Picky", SceneKind::Tone);
-    picky.rejectAudioBits = 1;  // refuses the request for 16 bits
-    VirtualDeviceAdd(picky);
+    picky.rejectAudioBits = 1;  // refuses every request that names 16 bits
+    const struct {
+        const wchar_t* set;
+        UINT32 channels;
+        const wchar_t* logged;
+    } cases[] = {{L"mic-16k-mono", 1, L"Virtuelles Mikrofon: 16000 Hz, 1 Kanal"},
+                 {L"mic-4ch", 2, L"Virtuelles Mikrofon: 48000 Hz, 4 Kan\u00e4le"},
+                 {nullptr, 2, L"Mikrofon: 48000 und 44100 Hz abgelehnt (0xC00D36B4) \u2014 eigenes Format des Ger\u00e4ts"}};
     Recorder().active = true;  // every sample goes to the recorder as it is
-    CaptureReader* reader = Start(READER_ROLE_MICROPHONE, L"picky");
-    ASSERT_NE(reader, nullptr);
-    EXPECT_EQ(reader->audioBitsPerSample, 16u);
-    IMFMediaType* type = CaptureAcquireAudioMediaType();
-    ASSERT_NE(type, nullptr);
-    EXPECT_EQ(MFGetAttributeUINT32(type, MF_MT_AUDIO_SAMPLES_PER_SECOND, 0), 48000u);
-    type->Release();
-    ASSERT_TRUE(PumpUntil([] { return CaptureGetMicLevel() > 0.1f && Recorder().audioSamples > 0; }));
-    CaptureReaderStop(&reader);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.logged);
+        VirtualDevicesRemoveAll();
+        if (c.set) VirtualAddNamedSet(c.set);
+        else VirtualDeviceAdd(picky);
+        CaptureDevice microphones[CAPTURE_LIST_CAPACITY];
+        ASSERT_EQ(CaptureListMicrophones(microphones, CAPTURE_LIST_CAPACITY), 1);
+        CaptureResetMicLevel();
+        Recorder().Clear();
+        CaptureReader* reader = Start(READER_ROLE_MICROPHONE, microphones[0].id);
+        ASSERT_NE(reader, nullptr);
+        EXPECT_EQ(CountLoggedPrefix(c.logged), 1);
+        EXPECT_EQ(reader->audioBitsPerSample, 16u);
+        ComOwner<IMFMediaType> type(CaptureAcquireAudioMediaType());
+        ASSERT_TRUE(type);
+        EXPECT_EQ(MFGetAttributeUINT32(type.Get(), MF_MT_AUDIO_SAMPLES_PER_SECOND, 0), 48000u);
+        EXPECT_EQ(MFGetAttributeUINT32(type.Get(), MF_MT_AUDIO_NUM_CHANNELS, 0), c.channels);
+        ASSERT_TRUE(PumpUntil([] { return CaptureGetMicLevel() > 0.1f && Recorder().audioSamples > 0; }));
+        CaptureReaderStop(&reader);
+    }
 
     // A failed open forgets the type of the microphone before.
+    CaptureReader* reader = nullptr;
     EXPECT_EQ(CaptureMicrophoneOpen(L"absent", L"Absent", &reader), VIRTUAL_DEVICE_MISSING);
     EXPECT_EQ(reader, nullptr);
     EXPECT_EQ(CaptureAcquireAudioMediaType(), nullptr);

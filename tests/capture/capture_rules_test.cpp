@@ -51,6 +51,16 @@ TEST(FormatChoice, SizeComesBeforeRateAndThirtyIsPreferred)
     EXPECT_FALSE(FormatBeats(FormatScoreOf(Mode(1920, 1080, 30)), FormatScoreOf(Mode(1920, 1080, 30))));  // ties keep the first
 }
 
+TEST(FormatChoice, TheMicrophoneIsAskedFor48000Then44100HzWithOneOrTwoChannels)
+{
+    const std::pair<uint32_t, uint32_t> cases[] = {{1, 1}, {2, 2}, {4, 2}, {6, 2}, {0, 2}};  // device's → asked for
+    for (const auto& [device, asked] : cases) {
+        const std::array<MicRequest, 2> requests = MicRequests(device);
+        EXPECT_TRUE(requests[0].sampleRate == 48000 && requests[1].sampleRate == 44100);
+        EXPECT_TRUE(requests[0].channels == asked && requests[1].channels == asked) << device << " channels";
+    }
+}
+
 TEST(FrameCopy, BuffersMustHoldEveryRowOfTheImage)
 {
     // 10 × 4 pixels, rows 48 bytes apart (IMF2DBuffer2 gives the buffer's bounds).

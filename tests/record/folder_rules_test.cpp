@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "record/folder_rules.h"
@@ -45,6 +46,20 @@ TEST_F(FolderRules, ChosenPathMustBeShorterThanTheBuffer)
     EXPECT_FALSE(AdoptPickedFolder((fits + L"b").c_str(), chosen.data(), 260));
     EXPECT_STREQ(chosen.data(), L"");
     EXPECT_EQ(LastLog(), L"FEHLER Ordnerauswahl: Pfad zu lang (260 Zeichen)");
+}
+
+TEST(FreeSpaceQuery, AUncNameGetsTheTrailingBackslashGetDiskFreeSpaceExRequires)
+{
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {L"\\\\server\\share", L"\\\\server\\share\\"},
+        {L"\\\\server\\share\\Aufnahmen", L"\\\\server\\share\\Aufnahmen\\"},
+        {L"\\\\server\\share\\", L"\\\\server\\share\\"},
+        {L"\\\\?\\UNC\\server\\share", L"\\\\?\\UNC\\server\\share\\"},
+        {L"C:\\x", L"C:\\x"},
+        {L"\\\\?\\C:\\x", L"\\\\?\\C:\\x"},
+        {L"", L""},
+    };
+    for (const auto& [folder, query] : cases) EXPECT_EQ(FreeSpaceQueryPath(folder), query) << folder;
 }
 
 }  // namespace

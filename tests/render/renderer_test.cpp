@@ -180,6 +180,12 @@ TEST_F(Renderer, LostTargetOrDeviceIsRebuiltAndThePictureReturns)
     for (int i = 0; i < 3; ++i) RendererDrawFrame();
     EXPECT_EQ(CountLogged(L"Renderer: EndDraw fehlgeschlagen (0x8007000E)"), 1);
     EXPECT_TRUE(RendererIsReady());
+
+    // Both rebuilds replaced the window's one flip-model swap chain, and a resize follows: each
+    // only after the old device context was cleared and flushed.
+    RendererResize(1000, 700);
+    EXPECT_TRUE(RendererIsReady());
+    EXPECT_EQ(RendererUnsettledSwapChainCallsForTest(), 0);
 }
 
 TEST_F(Renderer, DeviceThatCannotBeMadeStaysLostWithoutLeaking)

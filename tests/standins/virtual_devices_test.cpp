@@ -15,6 +15,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -314,7 +315,8 @@ TEST_F(VirtualDeviceTest, EnumerationListsEveryDeviceOfItsKindInPlugOrderAndCoun
         const wchar_t* name;
         size_t cameras, microphones;
     };
-    for (const Set& set : {Set{L"default", 2, 1}, Set{L"NONE", 0, 0}, Set{L"wide-only", 1, 1}, Set{L"no-mic", 2, 0}}) {
+    for (const Set& set : {Set{L"default", 2, 1}, Set{L"NONE", 0, 0}, Set{L"wide-only", 1, 1}, Set{L"no-mic", 2, 0},
+                           Set{L"mic-16k-mono", 2, 1}, Set{L"Mic-4ch", 2, 1}}) {
         VirtualDevicesRemoveAll();
         VirtualAddNamedSet(set.name);
         EXPECT_EQ(Enumerate(VirtualKind::Camera).size(), set.cameras) << set.name;
@@ -354,6 +356,19 @@ TEST_F(VirtualDeviceTest, Rgb32FramesHoldTheExactPatternThroughEachBufferInterfa
             VirtualDeviceRemove(handle);
         }
     }
+}
+
+// Sound as the capture code asks for it: `subtype` at `rate` with `channels`.
+HRESULT ChooseSound(IMFSourceReader* reader, const GUID& subtype, UINT32 rate, UINT32 channels)
+{
+    ComOwner<IMFMediaType> type;
+    HRESULT hr = MFCreateMediaType(&type);
+    if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Audio);
+    if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_SUBTYPE, subtype);
+    if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, rate);
+    if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_AUDIO_NUM_CHANNELS, channels);
+    if (SUCCEEDED(hr)) hr = reader->SetCurrentMediaType(0, nullptr, type.Get());
+    return hr;
 }
 
 double NowSeconds()
@@ -409,64 +424,76 @@ struct MarkLog {
     }
 };
 
+// The microphones are a 16 kHz mono one and a 48 kHz four-channel one whose sound the reader
+// converts to 48 kHz with one or two channels, as the capture code asks: the conversion keeps
+// the clicks at their instants.
 TEST_F(VirtualDeviceTest, WideCameraAndMicrophoneStampFromZeroAndMarkTheSameInstants)
 {
     VirtualDevice wide = VirtualCamera(L"wide", L"Wide", SceneKind::Wide);
     wide.modeCount = 1;
     wide.modes[0] = {320, 180, 30, 1, VirtualPixels::Nv12};
     ASSERT_GE(VirtualDeviceAdd(wide), 0);
-    ASSERT_GE(VirtualDeviceAdd(VirtualMicrophone(L"mic", L"Mic", SceneKind::Tone)), 0);
-    MarkLog video, audio;
-    Session camera, microphone;
-    ASSERT_EQ(camera.Open(VirtualKind::Camera, L"wide"), S_OK);
-    ASSERT_EQ(ChooseRgb32(camera.reader.Get()), S_OK);
-    const SceneRect flash = SceneFlashRect(320, 180);
-    camera.callback->inspect = [&](IMFSample* sample, LONGLONG time) {
-        ComOwner<IMFMediaBuffer> buffer;
-        ComOwner<IMF2DBuffer> planes;
-        BYTE* row0 = nullptr;
-        LONG pitch = 0;
-        uint32_t pixel = 0;
-        if (SUCCEEDED(sample->GetBufferByIndex(0, &buffer)) && SUCCEEDED(buffer->QueryInterface(IID_PPV_ARGS(&planes))) &&
-            SUCCEEDED(planes->Lock2D(&row0, &pitch))) {
-            int32_t x = (flash.left + flash.right) / 2, y = (flash.top + flash.bottom) / 2;
-            std::memcpy(&pixel, row0 + y * pitch + x * 4, 4);
-            planes->Unlock2D();
-        }
-        video.Sample(time, (pixel & 0xFFFFFF) == 0xFFFFFF ? 0 : -1, 0);
-    };
-    ASSERT_EQ(microphone.Open(VirtualKind::Microphone, L"mic"), S_OK);
-    microphone.callback->inspect = [&](IMFSample* sample, LONGLONG time) {
-        ComOwner<IMFMediaBuffer> buffer;
-        BYTE* data = nullptr;
-        DWORD length = 0;
-        int64_t click = -1;
-        if (SUCCEEDED(sample->ConvertToContiguousBuffer(&buffer)) && SUCCEEDED(buffer->Lock(&data, nullptr, &length))) {
-            const auto* pcm = reinterpret_cast<const int16_t*>(data);
-            for (DWORD frame = 0; frame < length / 4 && click < 0; ++frame)
-                if (std::abs(pcm[frame * 2]) > 16000) click = frame;  // the tone stays far below
-            buffer->Unlock();
-        }
-        audio.Sample(time, click, 1.0 / 48000);
-    };
-    ASSERT_EQ(camera.Stream(), S_OK);
-    ASSERT_EQ(microphone.Stream(), S_OK);
-    // Either stream may start first: wait until the sound has come past the picture's first flash,
-    // so that the click of the same mark has been seen whichever stream delivered first.
-    ASSERT_TRUE(Eventually([&] { return audio.NewestAt() > video.FirstOnsetAt() + 0.2; }, 8000));
-    camera.callback->requestFrom = nullptr;
-    microphone.callback->requestFrom = nullptr;
-    ASSERT_TRUE(Eventually([&] { return !camera.callback->answering && !microphone.callback->answering; }));
+    for (const auto& [rate, native, channels] : {std::tuple{16000u, 1u, 1u}, {48000u, 4u, 2u}}) {
+        SCOPED_TRACE(testing::Message() << rate << " Hz, " << native << " channels");
+        VirtualDevice mic = VirtualMicrophone(L"mic", L"Mic", SceneKind::Tone);
+        mic.sampleRate = rate;
+        mic.channels = native;
+        const int32_t micHandle = VirtualDeviceAdd(mic);
+        MarkLog video, audio;
+        Session camera, microphone;
+        ASSERT_EQ(camera.Open(VirtualKind::Camera, L"wide"), S_OK);
+        ASSERT_EQ(ChooseRgb32(camera.reader.Get()), S_OK);
+        const SceneRect flash = SceneFlashRect(320, 180);
+        camera.callback->inspect = [&](IMFSample* sample, LONGLONG time) {
+            ComOwner<IMFMediaBuffer> buffer;
+            ComOwner<IMF2DBuffer> planes;
+            BYTE* row0 = nullptr;
+            LONG pitch = 0;
+            uint32_t pixel = 0;
+            if (SUCCEEDED(sample->GetBufferByIndex(0, &buffer)) &&
+                SUCCEEDED(buffer->QueryInterface(IID_PPV_ARGS(&planes))) && SUCCEEDED(planes->Lock2D(&row0, &pitch))) {
+                int32_t x = (flash.left + flash.right) / 2, y = (flash.top + flash.bottom) / 2;
+                std::memcpy(&pixel, row0 + y * pitch + x * 4, 4);
+                planes->Unlock2D();
+            }
+            video.Sample(time, (pixel & 0xFFFFFF) == 0xFFFFFF ? 0 : -1, 0);
+        };
+        ASSERT_EQ(microphone.Open(VirtualKind::Microphone, L"mic"), S_OK);
+        EXPECT_EQ(ChooseSound(microphone.reader.Get(), MFAudioFormat_AAC, 48000, channels), MF_E_INVALIDMEDIATYPE);
+        ASSERT_EQ(ChooseSound(microphone.reader.Get(), MFAudioFormat_PCM, 48000, channels), S_OK);
+        microphone.callback->inspect = [&, channels = channels](IMFSample* sample, LONGLONG time) {
+            ComOwner<IMFMediaBuffer> buffer;
+            BYTE* data = nullptr;
+            DWORD length = 0;
+            int64_t click = -1;
+            if (SUCCEEDED(sample->ConvertToContiguousBuffer(&buffer)) && SUCCEEDED(buffer->Lock(&data, nullptr, &length))) {
+                const auto* pcm = reinterpret_cast<const int16_t*>(data);
+                for (DWORD frame = 0; frame < length / 2 / channels && click < 0; ++frame)
+                    if (std::abs(pcm[frame * channels]) > 16000) click = frame;  // the tone stays far below
+                buffer->Unlock();
+            }
+            audio.Sample(time, click, 1.0 / 48000);
+        };
+        ASSERT_EQ(camera.Stream(), S_OK);
+        ASSERT_EQ(microphone.Stream(), S_OK);
+        // Either stream may start first: wait until the sound has come past the picture's first
+        // flash, so that the click of the same mark has been seen whichever stream delivered first.
+        ASSERT_TRUE(Eventually([&] { return audio.NewestAt() > video.FirstOnsetAt() + 0.2; }, 8000));
+        camera.callback->requestFrom = nullptr;
+        microphone.callback->requestFrom = nullptr;
+        ASSERT_TRUE(Eventually([&] { return !camera.callback->answering && !microphone.callback->answering; }));
 
-    EXPECT_EQ(video.first, 0);
-    EXPECT_EQ(audio.first, 0);
-    // On one wall clock, the flash begins within a camera frame (plus delivery jitter) of a click.
-    // The jitter allowance is wide enough for a loaded machine and still far below the 2 s
-    // between marks, where a mark of the wrong instant would land.
-    double flashAt = video.offset + video.onsets[0];
-    double nearest = 1e30;
-    for (double onset : audio.onsets) nearest = std::min(nearest, std::abs(audio.offset + onset - flashAt));
-    EXPECT_LT(nearest, 1.0 / 30 + 0.1);
+        EXPECT_EQ(video.first, 0);
+        EXPECT_EQ(audio.first, 0);
+        // On one wall clock, the flash begins within a camera frame (plus delivery jitter) of a
+        // click. The jitter allowance is wide enough for a loaded machine and still far below the
+        // 2 s between marks, where a mark of the wrong instant would land.
+        double flashAt = video.offset + video.onsets[0];
+        double nearest = 1e30;
+        for (double onset : audio.onsets) nearest = std::min(nearest, std::abs(audio.offset + onset - flashAt));
+        EXPECT_LT(nearest, 1.0 / 30 + 0.1);
+        VirtualDeviceRemove(micHandle);
+    }
 }
 
 TEST_F(VirtualDeviceTest, AFlushThatNeverCompletesRefusesRequestsAndSendsNoOnFlush)
