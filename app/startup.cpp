@@ -170,7 +170,8 @@ int RunMessageLoop()
         if (root && root != AppWindow() && IsDialogMessageW(root, &message)) continue;
 #ifdef MIRU_TEST_HOOKS
         if (message.message == WM_APP_TEST_CRASH) {
-            CrashDumpCrashForTest(message.wParam == 1);
+            if (message.wParam <= static_cast<WPARAM>(CrashKind::Terminate))
+                CrashDumpCrashForTest(static_cast<CrashKind>(message.wParam));
             continue;
         }
 #endif

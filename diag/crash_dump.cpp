@@ -8,8 +8,11 @@
 
 #include <dbghelp.h>
 
+#include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <cwchar>
+#include <exception>
 
 #include "base/win_owners.h"
 #include "diag/crash_dump_names.h"
@@ -149,6 +152,21 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers)
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
+// An uncaught C++ exception (std::terminate) or abort() ends a MinGW-built process without
+// passing the unhandled-exception filter; raising an exception of our own instead sends both
+// through the filter above, so they leave a dump as well.
+[[noreturn]] void RaiseTerminate()
+{
+    RaiseException(CRASH_CODE_TERMINATE, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+    // The filter ends the process; this is only for a filter that is not ours any more.
+    std::_Exit(static_cast<int>(CRASH_CODE_TERMINATE));
+}
+
+void OnAbortSignal(int)
+{
+    RaiseTerminate();
+}
+
 #ifdef MIRU_TEST_HOOKS
 DWORD WINAPI CrashNow(void*)
 {
@@ -156,6 +174,11 @@ DWORD WINAPI CrashNow(void*)
     volatile uintptr_t nowhere = 0x10;
     *reinterpret_cast<volatile int*>(nowhere) = 1;
     return 0;
+}
+
+DWORD WINAPI TerminateNow(void*)
+{
+    std::terminate();
 }
 #endif
 
@@ -178,16 +201,20 @@ void CrashDumpInstall()
     }
     CloseHandle(thread);  // it waits for the one crash until the process ends
     SetUnhandledExceptionFilter(OnUnhandledException);
+std::set_terminate(RaiseTerminate);
+std::signal(SIGABRT, OnAbortSignal);
 }
 
 #ifdef MIRU_TEST_HOOKS
-void CrashDumpCrashForTest(bool onNewThread)
+void CrashDumpCrashForTest(CrashKind kind)
 {
-    LogWrite(LOG_INFO, L"Testabsturz ausgel\u00f6st (%ls)", onNewThread ? L"eigener Thread" : L"UI-Thread");
-    if (!onNewThread) {
+    static constexpr const wchar_t* where[] = {L"UI-Thread", L"eigener Thread", L"std::terminate, eigener Thread"};
+    LogWrite(LOG_INFO, L"Testabsturz ausgel\u00f6st (%ls)", where[static_cast<int>(kind)]);
+    if (kind == CrashKind::UiThread) {
         CrashNow(nullptr);
         return;
     }
-    if (HANDLE thread = CreateThread(nullptr, 0, CrashNow, nullptr, 0, nullptr)) CloseHandle(thread);
+    const LPTHREAD_START_ROUTINE body = kind == CrashKind::Terminate ? TerminateNow : CrashNow;
+    if (HANDLE thread = CreateThread(nullptr, 0, body, nullptr, 0, nullptr)) CloseHandle(thread);
 }
 #endif

@@ -6,13 +6,23 @@
 // left as it is: a recording's temporary file and its marker stay for the next start's recovery.
 #include <windows.h>
 
-// Installs the process-wide handler and starts the thread that will write the dump. Called
-// once at start-up; the folder is resolved here, not while the process dies.
+#include <cstdint>
+
+// The exception code of a crash by an uncaught C++ exception (std::terminate) or abort().
+constexpr DWORD CRASH_CODE_TERMINATE = 0xE0000ABD;
+
+// Installs the process-wide handler (also for std::terminate and abort) and starts the thread
+// that will write the dump. Called once at start-up; the folder is resolved here, not while the
+// process dies.
 void CrashDumpInstall();
 
 #ifdef MIRU_TEST_HOOKS
-// Tests only: posted to the main window, it crashes the program with an access violation, on
-// a new thread when wParam is 1, else on the UI thread.
+// Tests only: posted to the main window with a CrashKind in wParam, it crashes the program.
 constexpr UINT WM_APP_TEST_CRASH = WM_APP + 0x3F00;
-void CrashDumpCrashForTest(bool onNewThread);
+enum class CrashKind : uint8_t {
+    UiThread,   // an access violation on the UI thread
+    NewThread,  // an access violation on a thread of its own
+    Terminate,  // std::terminate (an uncaught C++ exception) on a thread of its own
+};
+void CrashDumpCrashForTest(CrashKind kind);
 #endif

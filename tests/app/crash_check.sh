@@ -6,7 +6,8 @@
 # modules, the exception, stacks only - far less than one camera frame); the log has one FEHLER
 # line naming it; of six dumps five stay (the oldest goes, other files stay); the process ended
 # with the exception's code at once: no shutdown step ran (the settings file is not rewritten),
-# so a running recording's file and marker would stay for the next start's recovery.
+# so a running recording's file and marker would stay for the next start's recovery. A second
+# run ends in std::terminate (an uncaught C++ exception) and leaves a dump as well.
 # Usage: crash_check.sh <source root> <development MI-RU.exe> <miru_window.exe> <prefix folder>
 set -uo pipefail
 root=$1 exe=$2 helper=$3 prefix=$4
@@ -55,6 +56,28 @@ else
     [ "$lines" -eq 1 ] || fail "$lines log lines name $new"
 fi
 [ "$(cd "$folder" && ls MI-RU-*.dmp | wc -l)" -eq 5 ] || fail "not five dumps: $dumps"
+
+# An uncaught C++ exception (std::terminate) on a thread of its own leaves a dump too. The dump
+# names carry seconds: the second crash must not reuse the first one's name.
+sleep 1
+"$wine" "$exe" </dev/null >/dev/null 2>&1 &
+app=$!
+if "$wine" "$helper" wait 60 </dev/null >/dev/null 2>&1; then
+    "$wine" "$helper" post $WM_APP_TEST_CRASH 2 </dev/null >/dev/null 2>&1 || fail "the crash message was not posted"
+else
+    fail "the main window did not appear for the terminate case"
+fi
+app_wait_end 90
+"$server" -k </dev/null >/dev/null 2>&1
+echo "MI-RU.exe (std::terminate) ended with exit code $app_code"
+[ "$app_code" -eq $((0xBD)) ] || fail "exit code $app_code, not that of the terminate crash (0xE0000ABD)"
+last=$(cd "$folder" && ls MI-RU-2[0-9][0-9][0-9]-*.dmp 2>/dev/null | grep -v '^MI-RU-2020-' | sort | tail -1)
+if [ -z "$last" ] || [ "$last" = "$new" ]; then
+    fail "no dump of the terminate crash"
+else
+    python3 "$root/tests/app/minidump_check.py" "$folder/$last" 0xE0000ABD || fail "$last is no valid minidump"
+fi
+[ "$(cd "$folder" && ls MI-RU-*.dmp | wc -l)" -eq 5 ] || fail "not five dumps after the second crash"
 [ -e "$folder/MI-RU-2020-01-01_08-00-00.dmp" ] && fail "the oldest dump stayed"
 [ -e "$folder/notizen.dmp" ] || fail "a file that is no dump of ours was deleted"
 [ "$(sha256sum <"$folder/settings.ini")" = "$settings_sum" ] || fail "the settings were saved after the crash"
