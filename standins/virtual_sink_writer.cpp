@@ -72,7 +72,11 @@ struct Item {
     int64_t time;
     int64_t duration;
     uint64_t bytes;
+    IMFMediaBuffer* buffer;  // the sample's first, while it holds it (not a reference of its own)
 };
+
+// Marks a sample this writer took, to see it handed in again.
+const GUID TAKEN = {0x3f6e2a91, 0x7c0d, 0x4b58, {0xa1, 0x26, 0x5d, 0x90, 0xe4, 0x3b, 0x0c, 0x77}};
 
 uint32_t U32(IMFMediaType* type, const GUID& key)
 {
@@ -207,6 +211,7 @@ struct SinkWriter final : IMFSinkWriter {
     uint32_t streamCount = 0;
     std::deque<Item> queue;
     bool working = false;  // the worker holds a sample taken from the queue
+    Item current{};        // that sample
     bool quitting = false;
     HRESULT failure = S_OK;  // sticky: every later call fails with it
 
@@ -283,6 +288,7 @@ DWORD WINAPI Worker(void* parameter)
         Item item = writer->queue.front();
         writer->queue.pop_front();
         writer->working = true;
+        writer->current = item;
         bool skip = FAILED(writer->failure);
         bool audio = writer->streams[item.stream].audio;
         ReleaseSRWLockExclusive(&writer->lock);
@@ -478,8 +484,16 @@ HRESULT SinkWriter::WriteSample(DWORD index, IMFSample* sample)
     HRESULT hr = sample->GetTotalLength(&length);
     if (FAILED(hr)) return hr;
     const bool discontinuity = MFGetAttributeUINT32(sample, MFSampleExtension_Discontinuity, FALSE) != FALSE;
+    // A sample handed in again once this writer let go of it: the caller reuses its samples.
+    const bool again = MFGetAttributeUINT32(sample, TAKEN, FALSE) != FALSE;
+    ComOwner<IMFMediaBuffer> buffer;
+    sample->GetBufferByIndex(0, &buffer);  // none: nothing to compare
 
     AcquireSRWLockExclusive(&lock);
+    // One still held here handed in again: its contents would change under the encoder.
+    bool held = false;
+    for (const Item& item : queue) held = held || item.sample == sample || (buffer && item.buffer == buffer.Get());
+    if (working) held = held || current.sample == sample || (buffer && current.buffer == buffer.Get());
     hr = phase != Phase::Writing ? MF_E_INVALIDREQUEST : index >= streamCount ? MF_E_INVALIDSTREAMNUMBER : failure;
     Stream* stream = SUCCEEDED(hr) ? &streams[index] : nullptr;
     if (stream && !stream->audio &&
@@ -501,8 +515,9 @@ HRESULT SinkWriter::WriteSample(DWORD index, IMFSample* sample)
     if (SUCCEEDED(hr) && FAILED(failure)) hr = failure;
     if (SUCCEEDED(hr)) {
         sample->AddRef();
+        sample->SetUINT32(TAKEN, TRUE);
         try {
-            queue.push_back({index, sample, time, duration, length});
+            queue.push_back({index, sample, time, duration, length, buffer.Get()});
         } catch (const std::bad_alloc&) {
             sample->Release();
             hr = E_OUTOFMEMORY;
@@ -521,6 +536,8 @@ HRESULT SinkWriter::WriteSample(DWORD index, IMFSample* sample)
             s.lastTime = time;
             if (r.writeCount < VIRTUAL_SINK_LOG_CAPACITY) r.writes[r.writeCount++] = {index, time, duration, discontinuity};
             r.queued = queued;
+            r.samplesHandedInAgain += again;
+            r.samplesHandedInWhileHeld += held;
         });
         WakeAllConditionVariable(&wake);
     }

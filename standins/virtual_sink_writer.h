@@ -6,7 +6,8 @@
 // output's rate and channel count, and Finalize fails with MF_E_SINK_NO_SAMPLES_PROCESSED when a
 // stream got no sample. It encodes on its own worker thread and writes a file that any MP4 reader
 // opens: every picture as a JPEG, the sound as 16-bit PCM, sample times exactly as given.
-// WriteSample only queues (holding the sample until it is written): with
+// WriteSample only queues (holding the sample until it is written; the report counts samples
+// handed in again, and any handed in while still held): with
 // MF_SINK_WRITER_DISABLE_THROTTLING the queue is unbounded (watch GetStatistics: samples received
 // minus samples encoded is the backlog), without it a WriteSample waits while a few samples are
 // queued. A write error (a full disk) comes back from the next WriteSample and from Finalize, and
@@ -122,6 +123,8 @@ struct VirtualSinkReport {
     VirtualSinkWrite writes[VIRTUAL_SINK_LOG_CAPACITY];
     uint32_t tickCount;        // entries in `ticks` (the first VIRTUAL_SINK_TICK_CAPACITY)
     VirtualSinkTick ticks[VIRTUAL_SINK_TICK_CAPACITY];
+    uint32_t samplesHandedInAgain;      // accepted samples this writer had taken and let go of before
+    uint32_t samplesHandedInWhileHeld;  // accepted samples (or their buffers) it still held
     uint64_t bytesOnDisk;      // written to the file so far
     uint32_t queued;           // samples accepted but not yet written by the worker
 };
