@@ -239,6 +239,17 @@ HRESULT MakeVideoSample(int64_t time, int64_t duration, IMFSample** out)
     return hr;
 }
 
+// Sound that stays away while pictures go on (a microphone that failed or fell silent) is told
+// to the writer while it lasts, a tick at least every second, as "IMFSinkWriter::SendStreamTick"
+// asks, so that it need not wait for it.
+void TellMissingSound(int64_t pictureTime)
+{
+    int64_t tick = 0;
+    // Why a refused tick is ignored: it only informs the writer.
+    for (int32_t n = 0; R.audioEnabled && n < RECORDING_SOUND_TICKS_MAX && SoundLineTickDue(R.soundLine, pictureTime, &tick); n++)
+        R.sinkWriter->SendStreamTick(R.audioStream, tick);
+}
+
 // Composes and writes one picture.
 PictureOutcome WriteVideo(const VideoPair& pair)
 {
@@ -297,6 +308,7 @@ PictureOutcome WriteVideo(const VideoPair& pair)
         ReleaseSRWLockExclusive(&R.lock);
         R.dropWindow.written++;
         R.lastTimestamp = pair.timestamp;
+        TellMissingSound(pair.timestamp - R.baseTimestamp);
         RunDropCheck();
         return PictureOutcome::Written;
     }
@@ -330,7 +342,7 @@ void WriteSound(IMFSample* sample)
         // Why a refused tick is ignored: it only informs the writer; the sample's own time keeps
         // the sound in place.
         for (int32_t i = 0; i < gap.ticks; i++)
-            R.sinkWriter->SendStreamTick(R.audioStream, gap.start + i * RECORDING_SOUND_TICK_SPACING);
+            R.sinkWriter->SendStreamTick(R.audioStream, gap.firstTick + i * RECORDING_SOUND_TICK_SPACING);
         if (gap.found) sample->SetUINT32(MFSampleExtension_Discontinuity, TRUE);
         sample->SetSampleTime(time);
         const HRESULT hr = R.sinkWriter->WriteSample(R.audioStream, sample);

@@ -31,15 +31,24 @@ int64_t RecordingSoundDuration(uint32_t bytes, const AudioTrackFormat& format)
 
 SoundGap SoundLineGap(const SoundLine& line, int64_t time)
 {
-    if (!line.started || time - line.next <= RECORDING_SOUND_GAP_TOLERANCE) return SoundGap{false, 0, 0};
-    const int64_t ticks = (time - line.next + RECORDING_SOUND_TICK_SPACING - 1) / RECORDING_SOUND_TICK_SPACING;
-    return SoundGap{true, line.next, static_cast<int32_t>(std::min<int64_t>(ticks, RECORDING_SOUND_TICKS_MAX))};
+    const bool told = line.ticked >= 0;
+    if (!told && (!line.started || time - line.next <= RECORDING_SOUND_GAP_TOLERANCE)) return SoundGap{false, 0, 0};
+    const int64_t first = told ? line.ticked + RECORDING_SOUND_TICK_SPACING : line.next;
+    const int64_t ticks = time > first ? (time - first + RECORDING_SOUND_TICK_SPACING - 1) / RECORDING_SOUND_TICK_SPACING : 0;
+    return SoundGap{true, first, static_cast<int32_t>(std::min<int64_t>(ticks, RECORDING_SOUND_TICKS_MAX))};
 }
 
 void SoundLineWritten(SoundLine& line, int64_t time, int64_t duration)
 {
-    line.started = true;
-    line.next = time + std::max<int64_t>(duration, 0);
+    line = SoundLine{true, time + std::max<int64_t>(duration, 0), -1};
+}
+
+bool SoundLineTickDue(SoundLine& line, int64_t pictureTime, int64_t* tick)
+{
+    const int64_t due = line.ticked >= 0 ? line.ticked + RECORDING_SOUND_TICK_SPACING : line.next;
+    if (pictureTime - due <= RECORDING_SOUND_TICK_SPACING) return false;
+    line.ticked = *tick = due;
+    return true;
 }
 
 bool RecordingFailureIsDrive(uint32_t code)

@@ -42,32 +42,36 @@ struct AudioTrackFormat {
     bool usable;
     uint32_t samplesPerSecond;
     uint32_t channels;
-    uint32_t avgBytesPerSecond;  // 96 kbit/s per stereo pair
+    uint32_t avgBytesPerSecond;  // 12000 (96 kbit/s), 72000 for six channels
 };
 AudioTrackFormat RecordingAudioTrackFormat(const MicrophoneFormat& microphone);
 // The time `bytes` of the track's PCM last (100-ns units).
 int64_t RecordingSoundDuration(uint32_t bytes, const AudioTrackFormat& format);
 
-// Where the sound stream's next sample is expected (100-ns units on the recording's time line).
+// The sound stream on the recording's time line (100-ns units from the first picture): where its
+// next sample is expected, and how far a gap in it has been told to the writer. A gap is told by
+// stream ticks at least once a second through it, and the sample after it is marked as the first
+// after a gap.
 struct SoundLine {
-    bool started;
-    int64_t next;
+    bool started = false;  // a sample was written
+    int64_t next = 0;      // the next sample's expected time
+    int64_t ticked = -1;   // the last tick sent in the current gap; -1: none
 };
-// A stretch without sound before a sample: the writer is told of it by a stream tick at its start
-// and one every RECORDING_SOUND_TICK_SPACING after (`ticks` in all), and the sample after it is
-// marked as the first after a gap.
 struct SoundGap {
     bool found;
-    int64_t start;
+    int64_t firstTick;  // ticks still to send: at `firstTick` and every spacing after
     int32_t ticks;
 };
 constexpr int64_t RECORDING_SOUND_GAP_TOLERANCE = 50'000;     // 5 ms of jitter in the times is no gap
 constexpr int64_t RECORDING_SOUND_TICK_SPACING = 10'000'000;  // 1 s
 constexpr int32_t RECORDING_SOUND_TICKS_MAX = 3600;
-// The gap before a sample at `time`, if any (none before the first sample written).
+// The gap before a sample at `time`. Sound that begins late is none, unless it was told already.
 SoundGap SoundLineGap(const SoundLine& line, int64_t time);
 // A sample at `time` lasting `duration` went to the writer.
 void SoundLineWritten(SoundLine& line, int64_t time, int64_t duration);
+// While sound stays away, a tick is due once the newest picture (`pictureTime`) is more than a
+// second past it; true with its time in `*tick`.
+bool SoundLineTickDue(SoundLine& line, int64_t pictureTime, int64_t* tick);
 
 // Whether a failure the sink writer reports (an HRESULT) is the drive's — the system's file and
 // storage errors: disk full, device gone, write fault — rather than the encoder's.

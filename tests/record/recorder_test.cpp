@@ -221,14 +221,16 @@ TEST_F(RecorderTest, HardWriteFailuresWarnAndStopOnceWhileBusyEncodersOnlyCountD
 }
 
 // A sound stream without a single sample would fail the writer's Finalize and lose the pictures:
-// a recording whose microphone delivered nothing is saved, its sound track silent. The video
-// encoder is given its GOP size.
+// a recording whose microphone delivered nothing is saved, its sound track silent; the writer is
+// told of the missing sound while the pictures go on. The video encoder is given its GOP size.
 TEST_F(RecorderTest, AMicrophoneThatDeliversNothingLosesNoPicture)
 {
     UseSubstituteWithMicrophone();
     Start(true);
     SubmitFrame(1'000);
     ASSERT_TRUE(VirtualSinkWaitAccepted(VirtualSinkStream::Video, 1, 30000));
+    SubmitFrame(15'001'000);
+    ASSERT_TRUE(VirtualSinkWaitAccepted(VirtualSinkStream::Video, 2, 30000));
     const Posted* ended = StopAndWait();
     ASSERT_NE(ended, nullptr);
     EXPECT_EQ(ended->wParam, 1u) << ended->text;
@@ -236,6 +238,7 @@ TEST_F(RecorderTest, AMicrophoneThatDeliversNothingLosesNoPicture)
     VirtualSinkLastReport(&report);
     EXPECT_TRUE(report.finalized && report.streamCount == 2 && report.streams[0].gopSize == 60);
     EXPECT_TRUE(report.streams[1].samplesWritten == 1 && report.streams[1].firstTime == 0);
+    EXPECT_TRUE(report.tickCount == 1 && report.ticks[0].stream == 1 && report.ticks[0].time == 0);
     EXPECT_EQ(CountLogged(LOG_WARN, L"Aufnahme: das Mikrofon hat keinen Ton geliefert"), 1u);
 }
 

@@ -53,20 +53,32 @@ TEST(RecordingRules, SizesFormatsDurationsAndBacklog)
     EXPECT_DOUBLE_EQ(RecordingFramesPerSecond(30, 2.0), 15.0);
 }
 
-// A gap in the sound is told by a tick at its start and one every second through it; jitter of a
-// few milliseconds is none. Win32 and storage errors are the drive's, anything else the encoder's.
+// A gap in the sound is told by ticks from its start, one a second through it (while it lasts,
+// once the pictures are a second past it); jitter of a few milliseconds is none. Win32 and
+// storage errors are the drive's, anything else the encoder's.
 TEST(RecordingRules, SoundGapsAndWhoseFailureItIs)
 {
     SoundLine line = {};
-    EXPECT_FALSE(SoundLineGap(line, 50'000'000).found);  // nothing written yet: no gap
+    EXPECT_FALSE(SoundLineGap(line, 5'000'000).found);  // sound that begins late
     SoundLineWritten(line, 1'000'000, 100'000);
     EXPECT_FALSE(SoundLineGap(line, 1'150'000).found);
     const std::pair<int64_t, int32_t> gaps[] = {{1'200'000, 1}, {11'100'000, 1}, {11'100'001, 2},
                                                 {26'100'000, 3}, {50'000'000'000, RECORDING_SOUND_TICKS_MAX}};
     for (const auto& [time, ticks] : gaps) {
         const SoundGap gap = SoundLineGap(line, time);
-        EXPECT_TRUE(gap.found && gap.start == 1'100'000 && gap.ticks == ticks) << time;
+        EXPECT_TRUE(gap.found && gap.firstTick == 1'100'000 && gap.ticks == ticks) << time;
     }
+    // The microphone falls silent after 0.11 s: ticks at 0.11 s and 1.11 s while the pictures go
+    // on, the rest when its sound comes back at 3 s.
+    int64_t tick = 0;
+    EXPECT_FALSE(SoundLineTickDue(line, 11'000'000, &tick));
+    EXPECT_TRUE(SoundLineTickDue(line, 11'100'001, &tick) && tick == 1'100'000);
+    EXPECT_FALSE(SoundLineTickDue(line, 21'000'000, &tick));
+    EXPECT_TRUE(SoundLineTickDue(line, 21'200'000, &tick) && tick == 11'100'000);
+    const SoundGap back = SoundLineGap(line, 30'000'000);
+    EXPECT_TRUE(back.found && back.firstTick == 21'100'000 && back.ticks == 1);
+    SoundLineWritten(line, 30'000'000, 100'000);
+    EXPECT_FALSE(SoundLineGap(line, 30'100'000).found);
 
     for (uint32_t drive : {0x80070070u, 0x80070027u, 0x8007001Du, 0x8007048Fu, 0x80070015u, 0x80030070u})
         EXPECT_TRUE(RecordingFailureIsDrive(drive)) << std::hex << drive;
