@@ -53,13 +53,7 @@ struct ScriptedSinkWriter final : IMFSinkWriter {
         *index = streams++;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE SetInputMediaType(DWORD, IMFMediaType* type, IMFAttributes*) override
-    {
-        GUID major = {};
-        type->GetGUID(MF_MT_MAJOR_TYPE, &major);
-        std::lock_guard<std::mutex> hold(sink.mutex);
-        return major == MFMediaType_Audio && sink.rejectAudioInput ? MF_E_INVALIDMEDIATYPE : S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE SetInputMediaType(DWORD, IMFMediaType*, IMFAttributes*) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE BeginWriting() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE WriteSample(DWORD stream, IMFSample* sample) override
     {

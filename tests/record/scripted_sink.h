@@ -29,7 +29,6 @@ struct SinkState {
     std::vector<GUID> streamTypes;  // of the newest writer
     UINT32 audioRate = 0, audioChannels = 0;
     int writersCreated = 0;
-    bool rejectAudioInput = false;
     int videoWritesBeforeFailure = -1;  // -1: never fail
     HRESULT failure = S_OK;
     LONGLONG processedTime = -1;  // -1: everything received counts as processed
