@@ -15,13 +15,14 @@
 #include "base/text_copy.h"
 #include "base/win_owners.h"
 #include "capture/camera_control.h"
-#include "capture/media_seam.h"
 #include "diag/log.h"
 #include "diag/perf_clock.h"
 #include "frames/frame_store.h"
 #include "record/file_names.h"
 #include "record/recording_recovery.h"
 #include "record/recording_state.h"
+#include "record/video_sample_pool.h"
+#include "record/writer_setup.h"
 #include "render/compositor.h"
 #include "settings/settings_store.h"
 
@@ -31,11 +32,6 @@ namespace {
 
 RecordingState& R = Recording;
 
-constexpr uint32_t FRAME_RATE = 30;
-constexpr uint32_t H264_PROFILE_HIGH = 100;
-constexpr uint32_t KEY_FRAME_SPACING = 60;
-constexpr uint32_t AAC_BITS_PER_SAMPLE = 16;
-constexpr uint32_t AAC_BYTES_PER_SECOND = 12000;
 // Sound samples one submission lets go of at most (released outside the lock).
 constexpr int32_t SOUND_DROP_BATCH = 8;
 
@@ -105,110 +101,6 @@ bool ReserveTempFile()
     return false;
 }
 
-// Fragmented MP4, so that a file cut off by a crash or a power cut still plays up to its last
-// complete fragment; a system that cannot write it gets the plain MP4 (said once per run).
-HRESULT CreateSinkWriter(IMFSinkWriter** writer)
-{
-    ComOwner<IMFAttributes> attributes;
-    if (SUCCEEDED(MFCreateAttributes(&attributes, 3)) && attributes) {
-        attributes->SetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, 1);
-        attributes->SetUINT32(MF_SINK_WRITER_DISABLE_THROTTLING, 1);
-        attributes->SetGUID(MF_TRANSCODE_CONTAINERTYPE, MFTranscodeContainerType_FMPEG4);
-    } else {
-        attributes.Reset();
-        LogWrite(LOG_WARN, L"Aufnahme: SinkWriter-Attribute nicht verf\u00fcgbar \u2014 Standardeinstellungen werden verwendet");
-    }
-    HRESULT hr = SeamCreateSinkWriterFromURL(R.tempFile, nullptr, attributes.Get(), writer);
-    if (FAILED(hr) && attributes) {
-        static bool fallbackLogged = false;  // UI thread only
-        if (!fallbackLogged)
-            LogWrite(LOG_WARN, L"Fragmentiertes MP4 nicht verf\u00fcgbar (0x%08lX) \u2014 Aufnahme als einfaches MP4",
-                     LogHresult(hr));
-        fallbackLogged = true;
-        attributes->SetGUID(MF_TRANSCODE_CONTAINERTYPE, MFTranscodeContainerType_MPEG4);
-        hr = SeamCreateSinkWriterFromURL(R.tempFile, nullptr, attributes.Get(), writer);
-    }
-    return hr;
-}
-
-HRESULT AddVideoStream(IMFSinkWriter* writer, int32_t width, int32_t height, DWORD* index)
-{
-    const UINT32 w = static_cast<UINT32>(width), h = static_cast<UINT32>(height);
-    ComOwner<IMFMediaType> output;
-    HRESULT hr = MFCreateMediaType(&output);
-    if (SUCCEEDED(hr)) hr = output->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
-    if (SUCCEEDED(hr)) hr = output->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_H264);
-    if (SUCCEEDED(hr)) hr = output->SetUINT32(MF_MT_AVG_BITRATE, RecordingVideoBitrate(width));
-    if (SUCCEEDED(hr)) hr = MFSetAttributeSize(output.Get(), MF_MT_FRAME_SIZE, w, h);
-    if (SUCCEEDED(hr)) hr = MFSetAttributeRatio(output.Get(), MF_MT_FRAME_RATE, FRAME_RATE, 1);
-    if (SUCCEEDED(hr)) hr = MFSetAttributeRatio(output.Get(), MF_MT_PIXEL_ASPECT_RATIO, 1, 1);
-    if (SUCCEEDED(hr)) hr = output->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive);
-    if (SUCCEEDED(hr)) hr = output->SetUINT32(MF_MT_MPEG2_PROFILE, H264_PROFILE_HIGH);
-    if (SUCCEEDED(hr)) hr = output->SetUINT32(MF_MT_MAX_KEYFRAME_SPACING, KEY_FRAME_SPACING);
-    if (SUCCEEDED(hr)) hr = writer->AddStream(output.Get(), index);
-
-    ComOwner<IMFMediaType> input;
-    if (SUCCEEDED(hr)) hr = MFCreateMediaType(&input);
-    if (SUCCEEDED(hr)) hr = input->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
-    if (SUCCEEDED(hr)) hr = input->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_RGB32);
-    if (SUCCEEDED(hr)) hr = MFSetAttributeSize(input.Get(), MF_MT_FRAME_SIZE, w, h);
-    if (SUCCEEDED(hr)) hr = MFSetAttributeRatio(input.Get(), MF_MT_FRAME_RATE, FRAME_RATE, 1);
-    if (SUCCEEDED(hr)) hr = MFSetAttributeRatio(input.Get(), MF_MT_PIXEL_ASPECT_RATIO, 1, 1);
-    if (SUCCEEDED(hr)) hr = input->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive);
-    // Bottom-up rows, as the writer thread copies them.
-    if (SUCCEEDED(hr)) hr = input->SetUINT32(MF_MT_DEFAULT_STRIDE, static_cast<UINT32>(-4 * width));
-    if (SUCCEEDED(hr)) hr = writer->SetInputMediaType(*index, input.Get(), nullptr);
-    return hr;
-}
-
-// A writer with the video stream in R.sinkWriter; null text on success, else the start error.
-const wchar_t* OpenWriterWithVideo(int32_t width, int32_t height)
-{
-    HRESULT hr = CreateSinkWriter(&R.sinkWriter);
-    if (FAILED(hr) || !R.sinkWriter) {
-        LogWrite(LOG_ERROR, L"SinkWriter konnte nicht erstellt werden (0x%08lX): %ls", LogHresult(hr), R.tempFile);
-        return PickText(L"SinkWriter konnte nicht erstellt werden", L"SinkWriter could not be created");
-    }
-    hr = AddVideoStream(R.sinkWriter, width, height, &R.videoStream);
-    if (FAILED(hr)) {
-        LogWrite(LOG_ERROR, L"Video-Spur nicht hinzuf\u00fcgbar (0x%08lX)", LogHresult(hr));
-        return PickText(L"Video-Spur nicht hinzuf\u00fcgbar", L"Video track could not be added");
-    }
-    return nullptr;
-}
-
-enum class SoundResult : uint8_t { Added, Skipped, WriterSpoiled };
-
-// The AAC track for the microphone's current type. A stream that was added but then refused
-// its input type cannot be removed again: the writer is then spoiled and must be replaced.
-SoundResult AddSoundStream()
-{
-    ComOwner<IMFMediaType> microphone(CaptureAcquireAudioMediaType());
-    if (!microphone) return SoundResult::Skipped;
-    UINT32 rate = 0, channels = 0;
-    const bool rateKnown = SUCCEEDED(microphone->GetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, &rate));
-    const bool channelsKnown = SUCCEEDED(microphone->GetUINT32(MF_MT_AUDIO_NUM_CHANNELS, &channels));
-    const AudioTrackFormat format = RecordingAudioTrackFormat(rateKnown, rate, channelsKnown, channels);
-
-    ComOwner<IMFMediaType> output;
-    HRESULT hr = MFCreateMediaType(&output);
-    if (SUCCEEDED(hr)) hr = output->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Audio);
-    if (SUCCEEDED(hr)) hr = output->SetGUID(MF_MT_SUBTYPE, MFAudioFormat_AAC);
-    if (SUCCEEDED(hr)) hr = output->SetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, AAC_BITS_PER_SAMPLE);
-    if (SUCCEEDED(hr)) hr = output->SetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, format.samplesPerSecond);
-    if (SUCCEEDED(hr)) hr = output->SetUINT32(MF_MT_AUDIO_NUM_CHANNELS, format.channels);
-    if (SUCCEEDED(hr)) hr = output->SetUINT32(MF_MT_AUDIO_AVG_BYTES_PER_SECOND, AAC_BYTES_PER_SECOND);
-    bool added = false;
-    if (SUCCEEDED(hr)) hr = R.sinkWriter->AddStream(output.Get(), &R.audioStream);
-    if (SUCCEEDED(hr)) {
-        added = true;
-        hr = R.sinkWriter->SetInputMediaType(R.audioStream, microphone.Get(), nullptr);
-    }
-    if (SUCCEEDED(hr)) return SoundResult::Added;
-    LogWrite(LOG_WARN, L"Ton-Spur nicht hinzuf\u00fcgbar (0x%08lX) \u2014 Aufnahme ohne Ton", LogHresult(hr));
-    return added ? SoundResult::WriterSpoiled : SoundResult::Skipped;
-}
-
 DWORD WINAPI WriterThread(void*);
 
 // ---- Writer thread ----
@@ -218,15 +110,22 @@ void PostStopRequest()
     if (HWND window = AppWindow()) PostMessageW(window, WM_APP_STOP_RECORDING, 0, 0);
 }
 
+// A write the sink writer refused for good: the drive's failure or the encoder's, told as such.
+// What was written so far is finalised and kept either way.
 void ReportWriterFailure(HRESULT hr)
 {
     R.writerFailed = true;
     LogWrite(LOG_ERROR, L"Aufnahme-Writer fehlgeschlagen: 0x%08lX", LogHresult(hr));
     PostAppMessageText(WM_APP_WARNING, 0,
-                       PickText(L"Aufnahme fehlgeschlagen \u2014 Laufwerk getrennt oder Schreibfehler. Die Datei ist "
-                                L"voraussichtlich unbrauchbar.",
-                                L"Recording failed \u2014 drive disconnected or write error. The file is most likely "
-                                L"unusable."));
+                       RecordingFailureIsDrive(LogHresult(hr))
+                           ? PickText(L"Aufnahme fehlgeschlagen \u2014 Laufwerk getrennt oder Schreibfehler. Die Datei ist "
+                                      L"voraussichtlich unbrauchbar.",
+                                      L"Recording failed \u2014 drive disconnected or write error. The file is most likely "
+                                      L"unusable.")
+                           : PickText(L"Aufnahme beendet \u2014 der Video-Encoder ist ausgefallen. Das bisher "
+                                      L"Aufgenommene wird aufbewahrt.",
+                                      L"Recording stopped \u2014 the video encoder failed. What was recorded so far is "
+                                      L"kept."));
     PostStopRequest();
 }
 
@@ -312,43 +211,15 @@ bool EncoderBehind()
     return EncoderBacklogFull(stats.llLastTimestampReceived, stats.llLastTimestampProcessed);
 }
 
-// Whether only the pool still holds `buffer` (the sink writer has let go of its sample).
-bool OnlyPoolHolds(IMFMediaBuffer* buffer)
-{
-    buffer->AddRef();
-    return buffer->Release() == 1;
-}
-
-// A frame-sized buffer with a reference for the caller: a free one of the pool, else a new one
-// (kept in the pool while there is room).
-HRESULT TakeFrameBuffer(DWORD size, IMFMediaBuffer** out)
-{
-    IMFMediaBuffer** empty = nullptr;
-    for (IMFMediaBuffer*& slot : R.bufferPool) {
-        if (!slot) {
-            if (!empty) empty = &slot;
-        } else if (OnlyPoolHolds(slot)) {
-            slot->AddRef();
-            *out = slot;
-            return S_OK;
-        }
-    }
-    const HRESULT hr = MFCreateMemoryBuffer(size, out);
-    if (SUCCEEDED(hr) && empty) {
-        (*out)->AddRef();
-        *empty = *out;
-    }
-    return hr;
-}
-
 // The composed frame as a bottom-up RGB32 sample (the negative stride the input type names).
 HRESULT MakeVideoSample(int64_t time, int64_t duration, IMFSample** out)
 {
     const DWORD rowBytes = static_cast<DWORD>(R.width) * 4;
     const DWORD size = rowBytes * static_cast<DWORD>(R.height);
     const double t0 = PerfClockSeconds();
+    ComOwner<IMFSample> sample;
     ComOwner<IMFMediaBuffer> buffer;
-    HRESULT hr = TakeFrameBuffer(size, &buffer);
+    HRESULT hr = VideoSamplePoolTake(size, &sample, &buffer);
     BYTE* data = nullptr;
     if (SUCCEEDED(hr)) hr = buffer->Lock(&data, nullptr, nullptr);
     const double t1 = PerfClockSeconds();
@@ -360,15 +231,23 @@ HRESULT MakeVideoSample(int64_t time, int64_t duration, IMFSample** out)
         hr = buffer->SetCurrentLength(size);
     }
     const double t2 = PerfClockSeconds();
-    ComOwner<IMFSample> sample;
-    if (SUCCEEDED(hr)) hr = MFCreateSample(&sample);
-    if (SUCCEEDED(hr)) hr = sample->AddBuffer(buffer.Get());
     if (SUCCEEDED(hr)) hr = sample->SetSampleTime(time);
     if (SUCCEEDED(hr)) hr = sample->SetSampleDuration(duration);
     R.times.rowCopy += t2 - t1;
     R.times.sampleCreate += (t1 - t0) + (PerfClockSeconds() - t2);
     if (SUCCEEDED(hr)) *out = sample.Detach();
     return hr;
+}
+
+// Sound that stays away while pictures go on (a microphone that failed or fell silent) is told
+// to the writer while it lasts, a tick at least every second, as "IMFSinkWriter::SendStreamTick"
+// asks, so that it need not wait for it.
+void TellMissingSound(int64_t pictureTime)
+{
+    int64_t tick = 0;
+    // Why a refused tick is ignored: it only informs the writer.
+    for (int32_t n = 0; R.audioEnabled && n < RECORDING_SOUND_TICKS_MAX && SoundLineTickDue(R.soundLine, pictureTime, &tick); n++)
+        R.sinkWriter->SendStreamTick(R.audioStream, tick);
 }
 
 // Composes and writes one picture.
@@ -429,6 +308,7 @@ PictureOutcome WriteVideo(const VideoPair& pair)
         ReleaseSRWLockExclusive(&R.lock);
         R.dropWindow.written++;
         R.lastTimestamp = pair.timestamp;
+        TellMissingSound(pair.timestamp - R.baseTimestamp);
         RunDropCheck();
         return PictureOutcome::Written;
     }
@@ -447,14 +327,31 @@ void HandleVideo(const VideoPair& pair)
     if (NothingRecordedCheck(R.nothingRecorded, pair.timestamp, outcome)) ReportNothingRecorded(outcome);
 }
 
+// A sound sample on the recording's time line. A gap before it (dropped blocks, a microphone that
+// paused or failed) is told to the writer as "IMFSinkWriter::SendStreamTick" asks: a tick at the
+// gap's start and at least one a second through it, and the sample after it marked as the first
+// after a discontinuity. The sample keeps its own time, so the sound stays with the picture.
 void WriteSound(IMFSample* sample)
 {
     LONGLONG time = 0;
+    DWORD bytes = 0;
     if (R.sinkWriter && !R.writerFailed && R.audioEnabled && R.baseTimestamp >= 0 &&
-        SUCCEEDED(sample->GetSampleTime(&time)) && time - R.baseTimestamp >= 0) {
-        sample->SetSampleTime(time - R.baseTimestamp);
+        SUCCEEDED(sample->GetSampleTime(&time)) && time - R.baseTimestamp >= 0 && SUCCEEDED(sample->GetTotalLength(&bytes))) {
+        time -= R.baseTimestamp;
+        const SoundGap gap = SoundLineGap(R.soundLine, time);
+        // Why a refused tick is ignored: it only informs the writer; the sample's own time keeps
+        // the sound in place.
+        for (int32_t i = 0; i < gap.ticks; i++)
+            R.sinkWriter->SendStreamTick(R.audioStream, gap.firstTick + i * RECORDING_SOUND_TICK_SPACING);
+        if (gap.found) sample->SetUINT32(MFSampleExtension_Discontinuity, TRUE);
+        sample->SetSampleTime(time);
         const HRESULT hr = R.sinkWriter->WriteSample(R.audioStream, sample);
-        if (FAILED(hr) && hr != MF_E_NOTACCEPTING && !R.writerFailed) ReportWriterFailure(hr);
+        if (SUCCEEDED(hr)) {
+            SoundLineWritten(R.soundLine, time, RecordingSoundDuration(bytes, R.audioFormat));
+            R.soundWritten++;
+        } else if (hr != MF_E_NOTACCEPTING && !R.writerFailed) {
+            ReportWriterFailure(hr);
+        }
     }
     sample->Release();
 }
@@ -541,32 +438,18 @@ const wchar_t* RecordingStart(int32_t width, int32_t height, bool withSound, con
         return PickText(L"Media Foundation konnte nicht gestartet werden", L"Media Foundation could not be started");
     }
     R.mfStarted = true;
-    if (const wchar_t* error = OpenWriterWithVideo(width, height)) {
+    ComOwner<IMFMediaType> microphone(withSound ? CaptureAcquireAudioMediaType() : nullptr);
+    OpenedWriter opened = {};
+    if (const wchar_t* error = WriterSetUp(R.tempFile, width, height, withSound, microphone.Get(), &opened, R.errorText,
+                                           RECORDING_ERROR_CAPACITY)) {
         CleanUpFailedStart();
         return error;
     }
-    R.audioEnabled = false;
-    if (withSound) {
-        const SoundResult sound = AddSoundStream();
-        R.audioEnabled = sound == SoundResult::Added;
-        if (sound == SoundResult::WriterSpoiled) {
-            // Recording without sound through a writer that has no sound stream at all.
-            R.sinkWriter->Release();
-            R.sinkWriter = nullptr;
-            if (const wchar_t* error = OpenWriterWithVideo(width, height)) {
-                CleanUpFailedStart();
-                return error;
-            }
-        }
-    }
-    const HRESULT begun = R.sinkWriter->BeginWriting();
-    if (FAILED(begun)) {
-        LogWrite(LOG_ERROR, L"BeginWriting fehlgeschlagen (0x%08lX)", LogHresult(begun));
-        swprintf(R.errorText, RECORDING_ERROR_CAPACITY, L"%ls: 0x%08lX",
-                 PickText(L"BeginWriting fehlgeschlagen", L"BeginWriting failed"), LogHresult(begun));
-        CleanUpFailedStart();
-        return R.errorText;
-    }
+    R.sinkWriter = opened.writer;
+    R.videoStream = opened.videoStream;
+    R.audioStream = opened.audioStream;
+    R.audioEnabled = opened.sound;
+    R.audioFormat = opened.format;
     if (overlay && overlayWidth >= 1 && overlayHeight >= 1) {
         const size_t bytes = static_cast<size_t>(overlayWidth) * static_cast<size_t>(overlayHeight) * 4;
         R.overlay = static_cast<uint8_t*>(malloc(bytes));
@@ -585,6 +468,8 @@ const wchar_t* RecordingStart(int32_t width, int32_t height, bool withSound, con
     R.startSeconds = 0.0;
     R.dropWindow = DropWindow{};
     R.nothingRecorded = NothingRecordedWatch{};
+    R.soundLine = SoundLine{};
+    R.soundWritten = 0;
     R.times = WriterTimes{};
     // The folder as it is now: a change in the settings applies to the next recording.
     CopyTextCut(R.recordingFolder, SETTINGS_FOLDER_CAPACITY, Settings.recordingFolder);

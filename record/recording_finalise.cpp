@@ -9,6 +9,7 @@
 
 #include "base/app_messages.h"
 #include "app/texts.h"
+#include "base/win_owners.h"
 #include "diag/log.h"
 #include "diag/perf_clock.h"
 #include "frames/frame_store.h"
@@ -16,6 +17,7 @@
 #include "record/file_names.h"
 #include "record/recording_recovery.h"
 #include "record/recording_state.h"
+#include "record/video_sample_pool.h"
 #include "render/compositor.h"
 
 namespace {
@@ -23,6 +25,9 @@ namespace {
 RecordingState& R = Recording;
 
 constexpr DWORD MONITOR_WAIT_MS = 10000;
+// The writer is gone by then; its samples come back through the work queue within moments.
+constexpr DWORD SAMPLE_RETURN_WAIT_MS = 2000;
+constexpr int64_t SILENCE_DURATION = 1'000'000;  // 100 ms: more than one AAC frame at either rate
 constexpr int32_t FINAL_NAME_CAPACITY = 309;  // 308 units and the terminator, without a suffix
 
 void CopyText(wchar_t* out, int32_t capacity, const wchar_t* text)
@@ -78,6 +83,33 @@ bool MoveIntoFolder(const wchar_t* folder, wchar_t* finalPath, int32_t capacity,
     return FileMoveInto(R.tempFile, folder, FinalNameFor, &name, finalPath, capacity, nullptr, error);
 }
 
+// A stream that got no sample makes the writer's Finalize fail (MF_E_SINK_NO_SAMPLES_PROCESSED),
+// and the pictures would be lost with it. When the microphone delivered nothing, the sound stream
+// gets a short silence at the first picture's time instead: the file keeps its pictures, silent.
+void WriteSilence()
+{
+    const uint32_t bytes = R.audioFormat.samplesPerSecond / 10 * R.audioFormat.channels * 2;
+    ComOwner<IMFMediaBuffer> buffer;
+    ComOwner<IMFSample> sample;
+    BYTE* data = nullptr;
+    HRESULT hr = MFCreateMemoryBuffer(bytes, &buffer);
+    if (SUCCEEDED(hr)) hr = buffer->Lock(&data, nullptr, nullptr);
+    if (SUCCEEDED(hr)) {
+        memset(data, 0, bytes);
+        buffer->Unlock();
+        hr = buffer->SetCurrentLength(bytes);
+    }
+    if (SUCCEEDED(hr)) hr = MFCreateSample(&sample);
+    if (SUCCEEDED(hr)) hr = sample->AddBuffer(buffer.Get());
+    if (SUCCEEDED(hr)) hr = sample->SetSampleTime(0);
+    if (SUCCEEDED(hr)) hr = sample->SetSampleDuration(SILENCE_DURATION);
+    if (SUCCEEDED(hr)) hr = R.sinkWriter->WriteSample(R.audioStream, sample.Get());
+    if (SUCCEEDED(hr))
+        LogWrite(LOG_WARN, L"Aufnahme: das Mikrofon hat keinen Ton geliefert \u2014 die Tonspur enth\u00e4lt Stille");
+    else  // Finalize then fails and says so; the file stays recoverable.
+        LogWrite(LOG_WARN, L"Aufnahme: Stille f\u00fcr die leere Tonspur nicht schreibbar (0x%08lX)", LogHresult(hr));
+}
+
 // Tells the user that the recording stays in the temporary folder, with `why` and the file's path.
 void PostTempFileWarning(const wchar_t* why)
 {
@@ -126,10 +158,7 @@ void CleanUp()
     R.compositor = nullptr;
     free(R.composeBuffer);
     R.composeBuffer = nullptr;
-    for (IMFMediaBuffer*& buffer : R.bufferPool) {
-        if (buffer) buffer->Release();
-        buffer = nullptr;
-    }
+    VideoSamplePoolClose(SAMPLE_RETURN_WAIT_MS);
     free(R.overlay);
     R.overlay = nullptr;
     R.overlayWidth = R.overlayHeight = 0;
@@ -180,6 +209,7 @@ bool RecordingFinalise(wchar_t* text, int32_t capacity)
         DeleteFileW(R.tempFile);  // this recording's own, empty file
         CopyText(text, capacity, PickText(L"Keine Bilddaten aufgenommen", L"No image data recorded"));
     } else {
+        if (R.audioEnabled && R.soundWritten == 0 && !R.writerFailed) WriteSilence();
         const HRESULT hr = R.sinkWriter->Finalize();
         R.sinkWriter->Release();
         R.sinkWriter = nullptr;

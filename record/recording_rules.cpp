@@ -12,12 +12,50 @@ uint32_t RecordingVideoBitrate(int32_t width)
     return width < 2560 ? 12'000'000u : 20'000'000u;
 }
 
-AudioTrackFormat RecordingAudioTrackFormat(bool rateKnown, uint32_t rate, bool channelsKnown, uint32_t channels)
+AudioTrackFormat RecordingAudioTrackFormat(const MicrophoneFormat& microphone)
 {
-    AudioTrackFormat format = {44100, 1};
-    if (rateKnown && rate == 48000) format.samplesPerSecond = 48000;
-    if (channelsKnown && channels >= 2) format.channels = 2;
-    return format;
+    const uint32_t rate = microphone.samplesPerSecond, channels = microphone.channels;
+    const bool usable = microphone.pcm && microphone.bitsPerSample == 16 && (rate == 44100 || rate == 48000) &&
+                        (channels == 1 || channels == 2 || channels == 6);
+    if (!usable) return AudioTrackFormat{false, 0, 0, 0};
+    // The encoder's lowest bit rate; six channels take six times the bytes of a mono or stereo stream.
+    return AudioTrackFormat{true, rate, channels, channels == 6 ? 72000u : 12000u};
+}
+
+int64_t RecordingSoundDuration(uint32_t bytes, const AudioTrackFormat& format)
+{
+    const uint64_t frameBytes = static_cast<uint64_t>(format.channels) * 2;
+    if (frameBytes == 0 || format.samplesPerSecond == 0) return 0;
+    return static_cast<int64_t>(bytes / frameBytes * 10'000'000 / format.samplesPerSecond);
+}
+
+SoundGap SoundLineGap(const SoundLine& line, int64_t time)
+{
+    const bool told = line.ticked >= 0;
+    if (!told && (!line.started || time - line.next <= RECORDING_SOUND_GAP_TOLERANCE)) return SoundGap{false, 0, 0};
+    const int64_t first = told ? line.ticked + RECORDING_SOUND_TICK_SPACING : line.next;
+    const int64_t ticks = time > first ? (time - first + RECORDING_SOUND_TICK_SPACING - 1) / RECORDING_SOUND_TICK_SPACING : 0;
+    return SoundGap{true, first, static_cast<int32_t>(std::min<int64_t>(ticks, RECORDING_SOUND_TICKS_MAX))};
+}
+
+void SoundLineWritten(SoundLine& line, int64_t time, int64_t duration)
+{
+    line = SoundLine{true, time + std::max<int64_t>(duration, 0), -1};
+}
+
+bool SoundLineTickDue(SoundLine& line, int64_t pictureTime, int64_t* tick)
+{
+    const int64_t due = line.ticked >= 0 ? line.ticked + RECORDING_SOUND_TICK_SPACING : line.next;
+    if (pictureTime - due <= RECORDING_SOUND_TICK_SPACING) return false;
+    line.ticked = *tick = due;
+    return true;
+}
+
+bool RecordingFailureIsDrive(uint32_t code)
+{
+    constexpr uint32_t FACILITY_STORAGE_ERRORS = 3, FACILITY_SYSTEM_ERRORS = 7;  // STG_E_*, HRESULT_FROM_WIN32
+    const uint32_t facility = (code >> 16) & 0x1FFF;
+    return (code & 0x80000000u) && (facility == FACILITY_SYSTEM_ERRORS || facility == FACILITY_STORAGE_ERRORS);
 }
 
 int64_t RecordingFrameDuration(int64_t lastTimestamp, int64_t timestamp)

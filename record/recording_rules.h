@@ -1,7 +1,7 @@
 #pragma once
 // The recorder's decisions, free of Windows calls: accepted sizes, the track formats, sample
-// durations, the two hand-off queues, the dropped-frame check, the encoder backlog rule and the
-// stop of a recording that records nothing.
+// durations, gaps in the sound, the kind of a writer failure, the two hand-off queues, the
+// dropped-frame check, the encoder backlog rule and the stop of a recording that records nothing.
 #include <cstdint>
 
 struct Frame;
@@ -28,13 +28,54 @@ bool RecordingSizeValid(int32_t width, int32_t height);
 // Video bit rate in bit/s: 12 Mbit/s below 2560 pixels wide, else 20 Mbit/s.
 uint32_t RecordingVideoBitrate(int32_t width);
 
-// The AAC track for a microphone: 48000 Hz only when the microphone delivers 48000 (else
-// 44100), 2 channels when it has 2 or more (else 1). Unknown values count as absent.
-struct AudioTrackFormat {
+// The microphone's sound as its media type states it (0: not stated).
+struct MicrophoneFormat {
+    bool pcm;
+    uint32_t bitsPerSample;
     uint32_t samplesPerSecond;
     uint32_t channels;
 };
-AudioTrackFormat RecordingAudioTrackFormat(bool rateKnown, uint32_t rate, bool channelsKnown, uint32_t channels);
+// The AAC track for a microphone. The sink writer does not convert sound, and the AAC encoder
+// takes only 16-bit PCM at 44100 or 48000 Hz with 1, 2 or 6 channels and encodes it at the same
+// rate and channel count; any other microphone format gets no sound track (usable false).
+struct AudioTrackFormat {
+    bool usable;
+    uint32_t samplesPerSecond;
+    uint32_t channels;
+    uint32_t avgBytesPerSecond;  // 12000 (96 kbit/s), 72000 for six channels
+};
+AudioTrackFormat RecordingAudioTrackFormat(const MicrophoneFormat& microphone);
+// The time `bytes` of the track's PCM last (100-ns units).
+int64_t RecordingSoundDuration(uint32_t bytes, const AudioTrackFormat& format);
+
+// The sound stream on the recording's time line (100-ns units from the first picture): where its
+// next sample is expected, and how far a gap in it has been told to the writer. A gap is told by
+// stream ticks at least once a second through it, and the sample after it is marked as the first
+// after a gap.
+struct SoundLine {
+    bool started = false;  // a sample was written
+    int64_t next = 0;      // the next sample's expected time
+    int64_t ticked = -1;   // the last tick sent in the current gap; -1: none
+};
+struct SoundGap {
+    bool found;
+    int64_t firstTick;  // ticks still to send: at `firstTick` and every spacing after
+    int32_t ticks;
+};
+constexpr int64_t RECORDING_SOUND_GAP_TOLERANCE = 50'000;     // 5 ms of jitter in the times is no gap
+constexpr int64_t RECORDING_SOUND_TICK_SPACING = 10'000'000;  // 1 s
+constexpr int32_t RECORDING_SOUND_TICKS_MAX = 3600;
+// The gap before a sample at `time`. Sound that begins late is none, unless it was told already.
+SoundGap SoundLineGap(const SoundLine& line, int64_t time);
+// A sample at `time` lasting `duration` went to the writer.
+void SoundLineWritten(SoundLine& line, int64_t time, int64_t duration);
+// While sound stays away, a tick is due once the newest picture (`pictureTime`) is more than a
+// second past it; true with its time in `*tick`.
+bool SoundLineTickDue(SoundLine& line, int64_t pictureTime, int64_t* tick);
+
+// Whether a failure the sink writer reports (an HRESULT) is the drive's — the system's file and
+// storage errors: disk full, device gone, write fault — rather than the encoder's.
+bool RecordingFailureIsDrive(uint32_t code);
 
 // Duration of a video sample: the distance to the previous frame, or the default when there is
 // none (last < 0) or the time did not advance.

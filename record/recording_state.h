@@ -15,9 +15,6 @@ struct StorageMonitor;
 
 constexpr int32_t RECORDING_PATH_CAPACITY = 260;
 constexpr int32_t RECORDING_ERROR_CAPACITY = 128;
-// Media buffers kept for reuse by the writer thread: a new frame-sized buffer costs far more
-// than filling one the sink writer has given back.
-constexpr int32_t RECORDING_BUFFER_POOL = 6;
 // A saved file's path or a failure text, as WM_APP_RECORDING_ENDED carries it.
 constexpr int32_t RECORDING_ENDED_TEXT_CAPACITY = 400;
 
@@ -59,12 +56,14 @@ struct RecordingState {
     DWORD videoStream;
     DWORD audioStream;
     bool audioEnabled;
+    AudioTrackFormat audioFormat;  // the sound stream's PCM input
+    SoundLine soundLine;           // where the next sound sample is expected
+    int32_t soundWritten;          // sound samples the writer took
     uint8_t* overlay;
     int32_t overlayWidth;
     int32_t overlayHeight;
     OffscreenCompositor* compositor;
     uint8_t* composeBuffer;
-    IMFMediaBuffer* bufferPool[RECORDING_BUFFER_POOL];  // each with our reference, or null
     bool compositorUnavailable;
     bool composeFailing;  // inside a streak of failed compositions (logged once)
     bool writerFailed;

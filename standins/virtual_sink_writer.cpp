@@ -1,5 +1,6 @@
 #include "standins/virtual_sink_writer.h"
 
+#include <codecapi.h>
 #include <mfapi.h>
 #include <mferror.h>
 
@@ -16,7 +17,7 @@
 namespace {
 
 constexpr uint32_t THROTTLE_QUEUE = 4;          // samples queued before a throttled WriteSample waits
-constexpr int64_t DEFAULT_FRAGMENT = 20'000'000;  // 2 s when the video type names no key-frame spacing
+constexpr int64_t DEFAULT_FRAGMENT = 20'000'000;  // 2 s when the encoder chooses its GOP size
 
 // reportLock guards report, script, latestSerial and nextSerial; never held while a writer's
 // own lock is taken (writers take theirs first, then this one).
@@ -53,8 +54,8 @@ struct Stream {
     GUID output{};
     GUID input{};
     uint32_t width = 0, height = 0, rateNumerator = 0, rateDenominator = 0;
-    uint32_t bitRate = 0, profile = 0, keyFrameSpacing = 0;
-    uint32_t sampleRate = 0, channels = 0;
+    uint32_t bitRate = 0, profile = 0, keyFrameSpacing = 0, gopSize = 0;
+    uint32_t sampleRate = 0, channels = 0, bitsPerSample = 0, bytesPerSecond = 0;
     uint32_t stride = 0;
     bool bottomUp = true;
     uint32_t accepted = 0;
@@ -71,7 +72,11 @@ struct Item {
     int64_t time;
     int64_t duration;
     uint64_t bytes;
+    IMFMediaBuffer* buffer;  // the sample's first, while it holds it (not a reference of its own)
 };
+
+// Marks a sample this writer took, to see it handed in again.
+const GUID TAKEN = {0x3f6e2a91, 0x7c0d, 0x4b58, {0xa1, 0x26, 0x5d, 0x90, 0xe4, 0x3b, 0x0c, 0x77}};
 
 uint32_t U32(IMFMediaType* type, const GUID& key)
 {
@@ -110,16 +115,14 @@ HRESULT ReadOutput(IMFMediaType* type, Stream* stream)
         stream->profile = U32(type, MF_MT_MPEG2_PROFILE);
         stream->keyFrameSpacing = U32(type, MF_MT_MAX_KEYFRAME_SPACING);
     } else if (Major(type, MFMediaType_Audio, &subtype)) {
+        // The MP4 sink takes any AAC stream; whether the encoder can make it is known only once
+        // the input type is set.
         if (subtype != MFAudioFormat_AAC) return MF_E_INVALIDMEDIATYPE;
         stream->audio = true;
         stream->sampleRate = U32(type, MF_MT_AUDIO_SAMPLES_PER_SECOND);
         stream->channels = U32(type, MF_MT_AUDIO_NUM_CHANNELS);
-        uint32_t bits = MFGetAttributeUINT32(type, MF_MT_AUDIO_BITS_PER_SAMPLE, 16);
-        uint32_t bytesPerSecond = MFGetAttributeUINT32(type, MF_MT_AUDIO_AVG_BYTES_PER_SECOND, 12000);
-        bool rateOk = stream->sampleRate == 44100 || stream->sampleRate == 48000;
-        bool channelsOk = stream->channels == 1 || stream->channels == 2 || stream->channels == 6;
-        bool bitRateOk = bytesPerSecond == 12000 || bytesPerSecond == 16000 || bytesPerSecond == 20000 || bytesPerSecond == 24000;
-        if (!rateOk || !channelsOk || bits != 16 || !bitRateOk) return MF_E_INVALIDMEDIATYPE;
+        stream->bitsPerSample = MFGetAttributeUINT32(type, MF_MT_AUDIO_BITS_PER_SAMPLE, 16);
+        stream->bytesPerSecond = MFGetAttributeUINT32(type, MF_MT_AUDIO_AVG_BYTES_PER_SECOND, 12000);
     } else {
         return MF_E_INVALIDMEDIATYPE;
     }
@@ -127,8 +130,27 @@ HRESULT ReadOutput(IMFMediaType* type, Stream* stream)
     return S_OK;
 }
 
+// Whether the AAC encoder takes `type` as input for the stream's AAC output, as Microsoft's
+// "AAC Encoder" page states it: input 16-bit PCM at 44100 or 48000 Hz with 1, 2 or 6 channels;
+// output 16 bits per sample, the input's rate and channel count (the writer does not resample),
+// 12000, 16000, 20000 or 24000 bytes per second (six times that for 6 channels).
+bool AacEncoderTakes(IMFMediaType* type, const Stream& stream)
+{
+    GUID subtype{};
+    const uint32_t rate = U32(type, MF_MT_AUDIO_SAMPLES_PER_SECOND), channels = U32(type, MF_MT_AUDIO_NUM_CHANNELS);
+    const bool input = Major(type, MFMediaType_Audio, &subtype) && subtype == MFAudioFormat_PCM &&
+                       U32(type, MF_MT_AUDIO_BITS_PER_SAMPLE) == 16 && (rate == 44100 || rate == 48000) &&
+                       (channels == 1 || channels == 2 || channels == 6) &&
+                       MFGetAttributeUINT32(type, MF_MT_AUDIO_BLOCK_ALIGNMENT, channels * 2) == channels * 2;
+    const uint32_t perChannels = stream.channels == 6 ? 6 : 1, bytes = stream.bytesPerSecond;
+    const bool output = stream.sampleRate == rate && stream.channels == channels && stream.bitsPerSample == 16 &&
+                        (bytes == 12000 * perChannels || bytes == 16000 * perChannels || bytes == 20000 * perChannels ||
+                         bytes == 24000 * perChannels);
+    return input && output;
+}
+
 // An uncompressed input type that fits the stream's output.
-HRESULT ReadInput(IMFMediaType* type, Stream* stream, bool rejectAudio)
+HRESULT ReadInput(IMFMediaType* type, Stream* stream)
 {
     GUID subtype{};
     if (!stream->audio) {
@@ -149,15 +171,24 @@ HRESULT ReadInput(IMFMediaType* type, Stream* stream, bool rejectAudio)
         stream->stride = magnitude;
         stream->bottomUp = stride < 0;
     } else {
-        if (rejectAudio || !Major(type, MFMediaType_Audio, &subtype) || subtype != MFAudioFormat_PCM) return MF_E_INVALIDMEDIATYPE;
-        if (U32(type, MF_MT_AUDIO_SAMPLES_PER_SECOND) != stream->sampleRate ||
-            U32(type, MF_MT_AUDIO_NUM_CHANNELS) != stream->channels || U32(type, MF_MT_AUDIO_BITS_PER_SAMPLE) != 16)
-            return MF_E_INVALIDMEDIATYPE;
-        uint32_t align = MFGetAttributeUINT32(type, MF_MT_AUDIO_BLOCK_ALIGNMENT, stream->channels * 2);
-        if (align != stream->channels * 2) return MF_E_INVALIDMEDIATYPE;
+        if (!AacEncoderTakes(type, *stream)) return MF_E_INVALIDMEDIATYPE;
+        subtype = MFAudioFormat_PCM;
     }
     stream->input = subtype;
     stream->hasInput = true;
+    return S_OK;
+}
+
+HRESULT ScriptedSetUpFault(VirtualSinkStep step, VirtualSinkStream stream, bool fragmented, bool hardware)
+{
+    const VirtualSinkScript rules = CurrentScript();
+    for (const VirtualSinkSetUpFault& fault : rules.setUpFaults) {
+        const bool streamMatches = fault.stream == VirtualSinkStream::Any || stream == VirtualSinkStream::Any ||
+                                   fault.stream == stream;
+        if (fault.step == step && streamMatches && (!fault.onlyFragmented || fragmented) &&
+            (!fault.onlyHardware || hardware))
+            return fault.code;
+    }
     return S_OK;
 }
 
@@ -166,6 +197,7 @@ struct SinkWriter final : IMFSinkWriter {
     uint32_t serial = 0;
     bool throttled = true;
     bool fragmented = false;
+    bool hardware = false;  // MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS
     SinkFile* file = nullptr;  // owned; worker thread only while it runs
     HANDLE thread = nullptr;
 
@@ -179,6 +211,7 @@ struct SinkWriter final : IMFSinkWriter {
     uint32_t streamCount = 0;
     std::deque<Item> queue;
     bool working = false;  // the worker holds a sample taken from the queue
+    Item current{};        // that sample
     bool quitting = false;
     HRESULT failure = S_OK;  // sticky: every later call fails with it
 
@@ -198,7 +231,7 @@ struct SinkWriter final : IMFSinkWriter {
     HRESULT STDMETHODCALLTYPE SetInputMediaType(DWORD index, IMFMediaType* type, IMFAttributes* parameters) override;
     HRESULT STDMETHODCALLTYPE BeginWriting() override;
     HRESULT STDMETHODCALLTYPE WriteSample(DWORD index, IMFSample* sample) override;
-    HRESULT STDMETHODCALLTYPE SendStreamTick(DWORD index, LONGLONG) override { return InWriting(index); }
+    HRESULT STDMETHODCALLTYPE SendStreamTick(DWORD index, LONGLONG time) override;
     HRESULT STDMETHODCALLTYPE PlaceMarker(DWORD index, void*) override { return InWriting(index); }
     HRESULT STDMETHODCALLTYPE NotifyEndOfSegment(DWORD index) override { return InWriting(index); }
     HRESULT STDMETHODCALLTYPE Flush(DWORD index) override;
@@ -222,6 +255,11 @@ struct SinkWriter final : IMFSinkWriter {
                                              : failure;
         ReleaseSRWLockShared(&lock);
         return hr;
+    }
+    // The scripted fault of set-up `step` on this writer (for `stream`), or S_OK.
+    HRESULT SetUpFault(VirtualSinkStep step, VirtualSinkStream stream = VirtualSinkStream::Any) const
+    {
+        return ScriptedSetUpFault(step, stream, fragmented, hardware);
     }
     // Stops the worker (the queue is dropped) and waits for it. Lock not held.
     void StopWorker();
@@ -250,6 +288,7 @@ DWORD WINAPI Worker(void* parameter)
         Item item = writer->queue.front();
         writer->queue.pop_front();
         writer->working = true;
+        writer->current = item;
         bool skip = FAILED(writer->failure);
         bool audio = writer->streams[item.stream].audio;
         ReleaseSRWLockExclusive(&writer->lock);
@@ -319,6 +358,7 @@ HRESULT SinkWriter::AddStream(IMFMediaType* type, DWORD* index)
     if (!type || !index) return E_POINTER;
     Stream stream;
     HRESULT hr = ReadOutput(type, &stream);
+    if (SUCCEEDED(hr)) hr = SetUpFault(VirtualSinkStep::AddStream, stream.audio ? VirtualSinkStream::Audio : VirtualSinkStream::Video);
     AcquireSRWLockExclusive(&lock);
     if (phase != Phase::Configuring) hr = MF_E_INVALIDREQUEST;
     for (uint32_t i = 0; SUCCEEDED(hr) && i < streamCount; ++i)
@@ -354,9 +394,8 @@ HRESULT SinkWriter::AddStream(IMFMediaType* type, DWORD* index)
     return hr;
 }
 
-HRESULT SinkWriter::SetInputMediaType(DWORD index, IMFMediaType* type, IMFAttributes*)
+HRESULT SinkWriter::SetInputMediaType(DWORD index, IMFMediaType* type, IMFAttributes* parameters)
 {
-    bool rejectAudio = CurrentScript().rejectAudioInput;
     AcquireSRWLockExclusive(&lock);
     HRESULT hr = phase != Phase::Configuring ? MF_E_INVALIDREQUEST
                  : index >= streamCount      ? MF_E_INVALIDSTREAMNUMBER
@@ -364,11 +403,17 @@ HRESULT SinkWriter::SetInputMediaType(DWORD index, IMFMediaType* type, IMFAttrib
                                              : S_OK;
     if (SUCCEEDED(hr)) {
         Stream candidate = streams[index];
-        hr = ReadInput(type, &candidate, rejectAudio);
+        hr = ReadInput(type, &candidate);
+        if (SUCCEEDED(hr))
+            hr = SetUpFault(VirtualSinkStep::SetInput, candidate.audio ? VirtualSinkStream::Audio : VirtualSinkStream::Video);
+        // The encoder's settings: the H.264 encoder's GOP size ("H.264 Video Encoder", codec properties).
+        if (SUCCEEDED(hr) && !candidate.audio && parameters)
+            candidate.gopSize = MFGetAttributeUINT32(parameters, CODECAPI_AVEncMPVGOPSize, 0);
         if (SUCCEEDED(hr)) {
             streams[index] = candidate;
             UpdateReport(serial, [&](VirtualSinkReport& r) {
                 r.streams[index].inputSubtype = candidate.input;
+                r.streams[index].gopSize = candidate.gopSize;
                 r.streams[index].inputStride = candidate.audio ? 0
                                                : candidate.bottomUp ? -static_cast<int32_t>(candidate.stride)
                                                                     : static_cast<int32_t>(candidate.stride);
@@ -389,8 +434,9 @@ std::string Comment(const Stream* streams, uint32_t count)
         if (s.audio)
             snprintf(line, sizeof line, "\naudio=aac rate=%u channels=%u", s.sampleRate, s.channels);
         else
-            snprintf(line, sizeof line, "\nvideo=h264 size=%ux%u rate=%u/%u bitrate=%u profile=%u keyframes=%u", s.width,
-                     s.height, s.rateNumerator, s.rateDenominator, s.bitRate, s.profile, s.keyFrameSpacing);
+            snprintf(line, sizeof line, "\nvideo=h264 size=%ux%u rate=%u/%u bitrate=%u profile=%u keyframes=%u gop=%u",
+                     s.width, s.height, s.rateNumerator, s.rateDenominator, s.bitRate, s.profile, s.keyFrameSpacing,
+                     s.gopSize);
         text += line;
     }
     return text;
@@ -398,7 +444,7 @@ std::string Comment(const Stream* streams, uint32_t count)
 
 HRESULT SinkWriter::BeginWriting()
 {
-    HRESULT scripted = CurrentScript().beginResult;
+    HRESULT scripted = SetUpFault(VirtualSinkStep::Begin);
     AcquireSRWLockExclusive(&lock);
     HRESULT hr = phase != Phase::Configuring || streamCount == 0 ? MF_E_INVALIDREQUEST : scripted;
     // The substitute cannot take encoded input: every stream needs its uncompressed type.
@@ -409,8 +455,9 @@ HRESULT SinkWriter::BeginWriting()
     for (uint32_t i = 0; i < streamCount; ++i) {
         const Stream& s = streams[i];
         tracks[i] = {s.audio, s.width, s.height, s.stride, s.bottomUp, s.sampleRate, s.channels};
-        if (!s.audio && s.keyFrameSpacing)
-            fragment = static_cast<int64_t>(s.keyFrameSpacing) * 10'000'000 * s.rateDenominator / s.rateNumerator;
+        // A fragment starts at a key frame: its length follows the GOP the encoder was given.
+        if (!s.audio && s.gopSize)
+            fragment = static_cast<int64_t>(s.gopSize) * 10'000'000 * s.rateDenominator / s.rateNumerator;
     }
     if (SUCCEEDED(hr)) hr = SinkFileBegin(file, std::span(tracks, streamCount), fragmented, fragment, Comment(streams, streamCount));
     if (SUCCEEDED(hr)) {
@@ -436,8 +483,17 @@ HRESULT SinkWriter::WriteSample(DWORD index, IMFSample* sample)
     DWORD length = 0;
     HRESULT hr = sample->GetTotalLength(&length);
     if (FAILED(hr)) return hr;
+    const bool discontinuity = MFGetAttributeUINT32(sample, MFSampleExtension_Discontinuity, FALSE) != FALSE;
+    // A sample handed in again once this writer let go of it: the caller reuses its samples.
+    const bool again = MFGetAttributeUINT32(sample, TAKEN, FALSE) != FALSE;
+    ComOwner<IMFMediaBuffer> buffer;
+    sample->GetBufferByIndex(0, &buffer);  // none: nothing to compare
 
     AcquireSRWLockExclusive(&lock);
+    // One still held here handed in again: its contents would change under the encoder.
+    bool held = false;
+    for (const Item& item : queue) held = held || item.sample == sample || (buffer && item.buffer == buffer.Get());
+    if (working) held = held || current.sample == sample || (buffer && current.buffer == buffer.Get());
     hr = phase != Phase::Writing ? MF_E_INVALIDREQUEST : index >= streamCount ? MF_E_INVALIDSTREAMNUMBER : failure;
     Stream* stream = SUCCEEDED(hr) ? &streams[index] : nullptr;
     if (stream && !stream->audio &&
@@ -445,6 +501,7 @@ HRESULT SinkWriter::WriteSample(DWORD index, IMFSample* sample)
         hr = MF_E_BUFFERTOOSMALL;
     const VirtualSinkFault& fault = rules.writeFault;
     bool faultStream = fault.stream == VirtualSinkStream::Any || (fault.stream == VirtualSinkStream::Audio) == (stream && stream->audio);
+    if (rules.writeFaultOnlyHardware && !hardware) faultStream = false;
     if (SUCCEEDED(hr) && fault.afterSamples >= 0 && faultStream && stream->accepted >= static_cast<uint32_t>(fault.afterSamples) &&
         (fault.count < 0 || stream->refused < static_cast<uint32_t>(fault.count))) {
         hr = fault.code;
@@ -458,8 +515,9 @@ HRESULT SinkWriter::WriteSample(DWORD index, IMFSample* sample)
     if (SUCCEEDED(hr) && FAILED(failure)) hr = failure;
     if (SUCCEEDED(hr)) {
         sample->AddRef();
+        sample->SetUINT32(TAKEN, TRUE);
         try {
-            queue.push_back({index, sample, time, duration, length});
+            queue.push_back({index, sample, time, duration, length, buffer.Get()});
         } catch (const std::bad_alloc&) {
             sample->Release();
             hr = E_OUTOFMEMORY;
@@ -476,12 +534,28 @@ HRESULT SinkWriter::WriteSample(DWORD index, IMFSample* sample)
             ++s.samplesWritten;
             if (s.firstTime < 0) s.firstTime = time;
             s.lastTime = time;
-            if (r.writeCount < VIRTUAL_SINK_LOG_CAPACITY) r.writes[r.writeCount++] = {index, time, duration};
+            if (r.writeCount < VIRTUAL_SINK_LOG_CAPACITY) r.writes[r.writeCount++] = {index, time, duration, discontinuity};
             r.queued = queued;
+            r.samplesHandedInAgain += again;
+            r.samplesHandedInWhileHeld += held;
         });
         WakeAllConditionVariable(&wake);
     }
     ReleaseSRWLockExclusive(&lock);
+    return hr;
+}
+
+// "IMFSinkWriter::SendStreamTick": a gap in a stream, at `time`; the sample after the gap carries
+// MFSampleExtension_Discontinuity. Both are only reported: the file fills missing sound with
+// silence anyway.
+HRESULT SinkWriter::SendStreamTick(DWORD index, LONGLONG time)
+{
+    HRESULT hr = InWriting(index);
+    if (SUCCEEDED(hr) && index == static_cast<DWORD>(MF_SINK_WRITER_ALL_STREAMS)) hr = MF_E_INVALIDSTREAMNUMBER;
+    if (SUCCEEDED(hr))
+        UpdateReport(serial, [&](VirtualSinkReport& r) {
+            if (r.tickCount < VIRTUAL_SINK_TICK_CAPACITY) r.ticks[r.tickCount++] = {index, time};
+        });
     return hr;
 }
 
@@ -518,6 +592,11 @@ HRESULT SinkWriter::Finalize()
     StopWorker();
     AcquireSRWLockShared(&lock);
     HRESULT hr = FAILED(failure) ? failure : scripted;
+    // The system's writer is reported to fail like this when a stream got no sample at all (the
+    // error exists for that case; the "IMFSinkWriter::Finalize" page lists no codes). The file
+    // then stays unfinished.
+    for (uint32_t i = 0; SUCCEEDED(hr) && i < streamCount; ++i)
+        if (streams[i].accepted == 0) hr = MF_E_SINK_NO_SAMPLES_PROCESSED;
     ReleaseSRWLockShared(&lock);
     if (SUCCEEDED(hr)) hr = SinkFileFinish(file);
     uint64_t bytes = SinkFileBytes(file);
@@ -568,11 +647,13 @@ HRESULT VirtualSinkWriterCreate(const wchar_t* url, IMFByteStream* byteStream, I
 {
     if (!out) return E_POINTER;
     *out = nullptr;
-    VirtualSinkScript rules = CurrentScript();
-    if (FAILED(rules.createResult)) return rules.createResult;
     if (byteStream || !url || !*url) return E_INVALIDARG;  // only files by name
     GUID container = GUID_NULL;
     if (attributes) attributes->GetGUID(MF_TRANSCODE_CONTAINERTYPE, &container);  // absent: by the name
+    bool hardware = attributes && MFGetAttributeUINT32(attributes, MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, FALSE) != FALSE;
+    HRESULT scripted = ScriptedSetUpFault(VirtualSinkStep::Create, VirtualSinkStream::Any,
+                                          container == MFTranscodeContainerType_FMPEG4, hardware);
+    if (FAILED(scripted)) return scripted;
     if (container == GUID_NULL) {
         const wchar_t* dot = wcsrchr(url, L'.');
         if (!dot || (_wcsicmp(dot, L".mp4") != 0 && _wcsicmp(dot, L".m4v") != 0)) return MF_E_UNSUPPORTED_BYTESTREAM_TYPE;
@@ -589,7 +670,7 @@ HRESULT VirtualSinkWriterCreate(const wchar_t* url, IMFByteStream* byteStream, I
     ++writersLive;
     writer->throttled = !attributes || MFGetAttributeUINT32(attributes, MF_SINK_WRITER_DISABLE_THROTTLING, FALSE) == FALSE;
     writer->fragmented = container == MFTranscodeContainerType_FMPEG4;
-    bool hardware = attributes && MFGetAttributeUINT32(attributes, MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, FALSE) != FALSE;
+    writer->hardware = hardware;
     AcquireSRWLockExclusive(&reportLock);
     writer->serial = nextSerial++;
     report = VirtualSinkReport{};

@@ -1,18 +1,23 @@
 #pragma once
 // The substitute sink writer that goes with the virtual devices: our own IMFSinkWriter for
 // machines without an MP4 sink or H.264/AAC encoders. It checks the media types and the call
-// order as Media Foundation's writer does (MF_E_INVALIDMEDIATYPE, MF_E_INVALIDREQUEST,
-// MF_E_INVALIDSTREAMNUMBER), encodes on its own worker thread and writes a file that any MP4
-// reader opens: every picture as a JPEG, the sound as 16-bit PCM, sample times exactly as given.
-// WriteSample only queues: with MF_SINK_WRITER_DISABLE_THROTTLING the queue is unbounded (watch
-// GetStatistics: samples received minus samples encoded is the backlog), without it a
-// WriteSample waits while a few samples are queued. A write error (a full disk) comes back from
-// the next WriteSample and from Finalize, and every later call fails with it, as with the
-// system's writer. MF_TRANSCODE_CONTAINERTYPE = MFTranscodeContainerType_FMPEG4 gives a
-// fragmented file (a fragment per key-frame spacing of video time, 2 s by default).
+// order as Media Foundation's writer and encoders do (MF_E_INVALIDMEDIATYPE, MF_E_INVALIDREQUEST,
+// MF_E_INVALIDSTREAMNUMBER): an AAC stream takes only the PCM the AAC encoder takes, at the
+// output's rate and channel count, and Finalize fails with MF_E_SINK_NO_SAMPLES_PROCESSED when a
+// stream got no sample. It encodes on its own worker thread and writes a file that any MP4 reader
+// opens: every picture as a JPEG, the sound as 16-bit PCM, sample times exactly as given.
+// WriteSample only queues (holding the sample until it is written; the report counts samples
+// handed in again, and any handed in while still held): with
+// MF_SINK_WRITER_DISABLE_THROTTLING the queue is unbounded (watch GetStatistics: samples received
+// minus samples encoded is the backlog), without it a WriteSample waits while a few samples are
+// queued. A write error (a full disk) comes back from the next WriteSample and from Finalize, and
+// every later call fails with it, as with the system's writer. MF_TRANSCODE_CONTAINERTYPE =
+// MFTranscodeContainerType_FMPEG4 gives a fragmented file (a fragment per GOP of video time, as
+// the encoding parameters' CODECAPI_AVEncMPVGOPSize sets it; 2 s without one).
 // The substitute takes no encoded input: every stream needs its input type before BeginWriting.
-// What the caller asked the encoders for (bit rate, profile, key-frame spacing, ...) cannot be
-// honoured without them; it is kept in the report below and in the file's comment tag.
+// What the caller asked the encoders for (bit rate, profile, key-frame spacing, GOP size, ...)
+// cannot be honoured without them; it is kept in the report below and in the file's comment tag,
+// with the stream ticks and the samples marked as the first after a gap.
 //
 // Faults are scripted process-wide and read at every call, so a test can change them while a
 // recording runs.
@@ -39,12 +44,22 @@ struct VirtualSinkFault {
     HRESULT code = S_OK;
 };
 
+// A set-up step that fails, optionally only under the fragmented container or with hardware
+// transforms allowed (a system without the fragmented MP4 sink, a hardware encoder that refuses).
+enum class VirtualSinkStep : uint8_t { None, Create, AddStream, SetInput, Begin };
+struct VirtualSinkSetUpFault {
+    VirtualSinkStep step = VirtualSinkStep::None;
+    VirtualSinkStream stream = VirtualSinkStream::Any;  // AddStream and SetInput: which streams
+    bool onlyFragmented = false;  // MF_TRANSCODE_CONTAINERTYPE = MFTranscodeContainerType_FMPEG4
+    bool onlyHardware = false;    // MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS set
+    HRESULT code = E_FAIL;
+};
+
 struct VirtualSinkScript {
-    HRESULT createResult = S_OK;      // the factory fails with this code
-    HRESULT beginResult = S_OK;       // BeginWriting fails with this code
+    VirtualSinkSetUpFault setUpFaults[2]{};
     HRESULT finalizeResult = S_OK;    // Finalize fails with this code (the file is left unfinished)
-    bool rejectAudioInput = false;    // SetInputMediaType on an audio stream: MF_E_INVALIDMEDIATYPE
     VirtualSinkFault writeFault{};
+    bool writeFaultOnlyHardware = false;  // the write fault hits only writers with hardware transforms
     uint32_t encodeDelayMs = 0;       // the worker spends at least this long on every video sample
 };
 
@@ -67,6 +82,7 @@ struct VirtualSinkStreamReport {
     uint32_t bitRate;            // MF_MT_AVG_BITRATE
     uint32_t profile;            // MF_MT_MPEG2_PROFILE
     uint32_t keyFrameSpacing;    // MF_MT_MAX_KEYFRAME_SPACING
+    uint32_t gopSize;            // CODECAPI_AVEncMPVGOPSize of the encoding parameters
     uint32_t interlaceMode;      // MF_MT_INTERLACE_MODE
     uint32_t aspectNumerator, aspectDenominator;
     int32_t inputStride;         // MF_MT_DEFAULT_STRIDE of the input (bytes; negative: bottom-up)
@@ -81,9 +97,16 @@ struct VirtualSinkStreamReport {
 
 struct VirtualSinkWrite {
     uint32_t stream;
-    int64_t time;      // 100 ns, as given
-    int64_t duration;  // 100 ns, as given (−1: none set)
+    int64_t time;        // 100 ns, as given
+    int64_t duration;    // 100 ns, as given (−1: none set)
+    bool discontinuity;  // MFSampleExtension_Discontinuity: the first sample after a gap
 };
+
+struct VirtualSinkTick {
+    uint32_t stream;
+    int64_t time;  // SendStreamTick's time, 100 ns
+};
+constexpr uint32_t VIRTUAL_SINK_TICK_CAPACITY = 64;
 
 struct VirtualSinkReport {
     uint32_t serial;           // 1 for the first writer of the process, 0: none created yet
@@ -98,6 +121,10 @@ struct VirtualSinkReport {
     VirtualSinkStreamReport streams[2];
     uint32_t writeCount;       // entries in `writes` (the first VIRTUAL_SINK_LOG_CAPACITY)
     VirtualSinkWrite writes[VIRTUAL_SINK_LOG_CAPACITY];
+    uint32_t tickCount;        // entries in `ticks` (the first VIRTUAL_SINK_TICK_CAPACITY)
+    VirtualSinkTick ticks[VIRTUAL_SINK_TICK_CAPACITY];
+    uint32_t samplesHandedInAgain;      // accepted samples this writer had taken and let go of before
+    uint32_t samplesHandedInWhileHeld;  // accepted samples (or their buffers) it still held
     uint64_t bytesOnDisk;      // written to the file so far
     uint32_t queued;           // samples accepted but not yet written by the worker
 };

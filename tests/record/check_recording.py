@@ -224,7 +224,7 @@ def main():
           "one sound track, 48 kHz stereo")
     comment = info["format"].get("tags", {}).get("comment", "")
     rate = 12000000 if width < 2560 else 20000000
-    check(f"video=h264 size={width}x{height} rate=30/1 bitrate={rate} profile=100 keyframes=60" in comment
+    check(f"video=h264 size={width}x{height} rate=30/1 bitrate={rate} profile=100 keyframes=60 gop=60" in comment
           and "audio=aac rate=48000 channels=2" in comment, "H.264/AAC parameters as asked for")
 
     # ---- Sound against picture at the marks (a flash in the picture, a click in the sound) ----

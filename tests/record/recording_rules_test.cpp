@@ -1,11 +1,12 @@
-// The recorder's pure decisions: sizes, track formats, durations, the sound queue's bound, the
-// dropped-frame check, the stop of a recording that records nothing, the storage thresholds and
-// the file names with their suffixes. (The video mailbox is proven through the recorder, which
+// The recorder's pure decisions: sizes, track formats, durations, gaps in the sound, whose a
+// writer failure is, the sound queue's bound, the dropped-frame check, the stop of a recording
+// that records nothing, the storage thresholds and the file names with their suffixes. (The video mailbox is proven through the recorder, which
 // releases every Frame it displaces.)
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture/stream_clock.h"
@@ -26,9 +27,19 @@ TEST(RecordingRules, SizesFormatsDurationsAndBacklog)
     EXPECT_EQ(RecordingVideoBitrate(1920), 12'000'000u);
     EXPECT_EQ(RecordingVideoBitrate(2560), 20'000'000u);
 
-    // The sound track (the recorder's test has the usual microphones): unknown values count as absent.
-    const AudioTrackFormat unknown = RecordingAudioTrackFormat(false, 48000, false, 2);
-    EXPECT_TRUE(unknown.samplesPerSecond == 44100u && unknown.channels == 1u);
+    // The AAC encoder's inputs: 16-bit PCM at 44.1 or 48 kHz, 1, 2 or 6 channels, encoded as they
+    // are; its bit rates are 12000 bytes/s and up, six times that for six channels.
+    const std::pair<MicrophoneFormat, AudioTrackFormat> microphones[] = {
+        {{true, 16, 48000, 2}, {true, 48000, 2, 12000}}, {{true, 16, 44100, 1}, {true, 44100, 1, 12000}},
+        {{true, 16, 48000, 6}, {true, 48000, 6, 72000}}, {{true, 16, 16000, 1}, {}}, {{true, 16, 48000, 4}, {}},
+        {{true, 24, 48000, 2}, {}}, {{false, 16, 48000, 2}, {}}, {{true, 0, 0, 0}, {}}};
+    for (const auto& [microphone, want] : microphones) {
+        const AudioTrackFormat got = RecordingAudioTrackFormat(microphone);
+        EXPECT_TRUE(got.usable == want.usable && got.samplesPerSecond == want.samplesPerSecond &&
+                    got.channels == want.channels && got.avgBytesPerSecond == want.avgBytesPerSecond)
+            << microphone.samplesPerSecond << " Hz " << microphone.channels << " ch " << microphone.bitsPerSample;
+    }
+    EXPECT_EQ(RecordingSoundDuration(480 * 4, {true, 48000, 2, 12000}), 100'000);  // 10 ms
 
     EXPECT_EQ(RecordingFrameDuration(-1, 5'000'000), 333333);        // the first frame
     EXPECT_EQ(RecordingFrameDuration(5'000'000, 5'400'000), 400000);  // the camera's own spacing
@@ -40,6 +51,39 @@ TEST(RecordingRules, SizesFormatsDurationsAndBacklog)
     EXPECT_FALSE(EncoderBacklogFull(50'000'000, 45'000'000));
     EXPECT_DOUBLE_EQ(RecordingFramesPerSecond(30, 0.5), 0.0);
     EXPECT_DOUBLE_EQ(RecordingFramesPerSecond(30, 2.0), 15.0);
+}
+
+// A gap in the sound is told by ticks from its start, one a second through it (while it lasts,
+// once the pictures are a second past it); jitter of a few milliseconds is none. Win32 and
+// storage errors are the drive's, anything else the encoder's.
+TEST(RecordingRules, SoundGapsAndWhoseFailureItIs)
+{
+    SoundLine line = {};
+    EXPECT_FALSE(SoundLineGap(line, 5'000'000).found);  // sound that begins late
+    SoundLineWritten(line, 1'000'000, 100'000);
+    EXPECT_FALSE(SoundLineGap(line, 1'150'000).found);
+    const std::pair<int64_t, int32_t> gaps[] = {{1'200'000, 1}, {11'100'000, 1}, {11'100'001, 2},
+                                                {26'100'000, 3}, {50'000'000'000, RECORDING_SOUND_TICKS_MAX}};
+    for (const auto& [time, ticks] : gaps) {
+        const SoundGap gap = SoundLineGap(line, time);
+        EXPECT_TRUE(gap.found && gap.firstTick == 1'100'000 && gap.ticks == ticks) << time;
+    }
+    // The microphone falls silent after 0.11 s: ticks at 0.11 s and 1.11 s while the pictures go
+    // on, the rest when its sound comes back at 3 s.
+    int64_t tick = 0;
+    EXPECT_FALSE(SoundLineTickDue(line, 11'000'000, &tick));
+    EXPECT_TRUE(SoundLineTickDue(line, 11'100'001, &tick) && tick == 1'100'000);
+    EXPECT_FALSE(SoundLineTickDue(line, 21'000'000, &tick));
+    EXPECT_TRUE(SoundLineTickDue(line, 21'200'000, &tick) && tick == 11'100'000);
+    const SoundGap back = SoundLineGap(line, 30'000'000);
+    EXPECT_TRUE(back.found && back.firstTick == 21'100'000 && back.ticks == 1);
+    SoundLineWritten(line, 30'000'000, 100'000);
+    EXPECT_FALSE(SoundLineGap(line, 30'100'000).found);
+
+    for (uint32_t drive : {0x80070070u, 0x80070027u, 0x8007001Du, 0x8007048Fu, 0x80070015u, 0x80030070u})
+        EXPECT_TRUE(RecordingFailureIsDrive(drive)) << std::hex << drive;
+    for (uint32_t encoder : {0xC00D3704u, 0xC00D36B4u, 0x80004005u, 0x887A0005u, 0x8000FFFFu})
+        EXPECT_FALSE(RecordingFailureIsDrive(encoder)) << std::hex << encoder;
 }
 
 void* Item(int64_t i)

@@ -53,17 +53,11 @@ struct ScriptedSinkWriter final : IMFSinkWriter {
         *index = streams++;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE SetInputMediaType(DWORD, IMFMediaType* type, IMFAttributes*) override
-    {
-        GUID major = {};
-        type->GetGUID(MF_MT_MAJOR_TYPE, &major);
-        std::lock_guard<std::mutex> hold(sink.mutex);
-        return major == MFMediaType_Audio && sink.rejectAudioInput ? MF_E_INVALIDMEDIATYPE : S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE SetInputMediaType(DWORD, IMFMediaType*, IMFAttributes*) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE BeginWriting() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE WriteSample(DWORD stream, IMFSample* sample) override
     {
-        Write write = {stream, -1, -1};
+        Write write = {stream, -1, -1, MFGetAttributeUINT32(sample, MFSampleExtension_Discontinuity, FALSE) != FALSE};
         sample->GetSampleTime(&write.time);
         sample->GetSampleDuration(&write.duration);
         HRESULT result = S_OK;
@@ -92,7 +86,12 @@ struct ScriptedSinkWriter final : IMFSinkWriter {
         CloseHandle(file);
         return ok && written == data.size() ? S_OK : HRESULT_FROM_WIN32(ok ? ERROR_DISK_FULL : error);
     }
-    HRESULT STDMETHODCALLTYPE SendStreamTick(DWORD, LONGLONG) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SendStreamTick(DWORD stream, LONGLONG time) override
+    {
+        std::lock_guard<std::mutex> hold(sink.mutex);
+        sink.ticks.push_back({stream, time, -1, false});
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE PlaceMarker(DWORD, void*) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE NotifyEndOfSegment(DWORD) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE Flush(DWORD) override { return S_OK; }
@@ -180,7 +179,12 @@ int Blocked()
 void SubmitSound(LONGLONG time)
 {
     IMFSample* sample = nullptr;
+    IMFMediaBuffer* buffer = nullptr;
     MFCreateSample(&sample);
+    MFCreateMemoryBuffer(480 * 4, &buffer);
+    buffer->SetCurrentLength(480 * 4);
+    sample->AddBuffer(buffer);
+    buffer->Release();
     sample->SetSampleTime(time);
     sample->SetSampleDuration(100000);
     RecordingSubmitAudio(sample);

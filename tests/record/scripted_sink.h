@@ -19,15 +19,16 @@ struct Write {
     DWORD stream;
     LONGLONG time;
     LONGLONG duration;
+    bool discontinuity;  // the first sample after a gap
 };
 
 // What the writer was given and how it behaves; everything starts from these values at install.
 struct SinkState {
     std::vector<Write> writes;
+    std::vector<Write> ticks;  // SendStreamTick calls
     std::vector<GUID> streamTypes;  // of the newest writer
     UINT32 audioRate = 0, audioChannels = 0;
     int writersCreated = 0;
-    bool rejectAudioInput = false;
     int videoWritesBeforeFailure = -1;  // -1: never fail
     HRESULT failure = S_OK;
     LONGLONG processedTime = -1;  // -1: everything received counts as processed
@@ -65,6 +66,7 @@ const Posted* StopAndWait();
 std::vector<Write> Writes();
 int Blocked();
 
+// 10 ms of 48 kHz stereo sound at `time`.
 void SubmitSound(LONGLONG time);
 IMFMediaType* PcmType(UINT32 rate, UINT32 channels);
 // "<local application data>\MI-RU\tmp"

@@ -100,11 +100,13 @@ TEST_F(SmallDriveTest, AFullDiskEndsTheRecordingCleanlyAndTheUserLearnsWhereTheF
     ASSERT_NE(ended, nullptr);
     EXPECT_EQ(ended->wParam, 0u);
     EXPECT_EQ(ended->text, L"Recording could not be finalized: 0x80070070");
-    // Two warnings: the failure, and where the unfinished file lies.
-    std::wstring where;
+    // Two warnings: the drive's failure, and where the unfinished file lies.
+    std::vector<std::wstring> warnings;
     for (const Posted& p : posted)
-        if (p.message == WM_APP_WARNING) where = p.text;
-    EXPECT_EQ(CountPosted(WM_APP_WARNING), 2);
+        if (p.message == WM_APP_WARNING) warnings.push_back(p.text);
+    ASSERT_EQ(warnings.size(), 2u);
+    EXPECT_EQ(warnings[0], L"Recording failed \u2014 drive disconnected or write error. The file is most likely unusable.");
+    const std::wstring& where = warnings[1];
     const size_t at = where.find(TempFolder() + L"\\miru-");
     ASSERT_NE(at, std::wstring::npos) << std::string(where.begin(), where.end());
     const std::wstring file = where.substr(at);

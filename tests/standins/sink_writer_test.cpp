@@ -3,6 +3,7 @@
 // samples come, failing cleanly on a full disk.
 #include <windows.h>
 #include <gtest/gtest.h>
+#include <codecapi.h>
 #include <mfapi.h>
 #include <mferror.h>
 #include <mfidl.h>
@@ -48,11 +49,12 @@ protected:
     TestSettingsFolder folder_;
 };
 
-HRESULT Create(const std::wstring& path, IMFSinkWriter** writer, bool fragmented = false, bool throttlingOff = true)
+HRESULT Create(const std::wstring& path, IMFSinkWriter** writer, bool fragmented = false, bool throttlingOff = true,
+               bool hardware = true)
 {
     ComOwner<IMFAttributes> attributes;
     MFCreateAttributes(&attributes, 3);
-    attributes->SetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, 1);
+    if (hardware) attributes->SetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, 1);
     if (throttlingOff) attributes->SetUINT32(MF_SINK_WRITER_DISABLE_THROTTLING, 1);
     if (fragmented) attributes->SetGUID(MF_TRANSCODE_CONTAINERTYPE, MFTranscodeContainerType_FMPEG4);
     return SeamCreateSinkWriterFromURL(path.c_str(), nullptr, attributes.Get(), writer);
@@ -78,25 +80,37 @@ ComOwner<IMFMediaType> VideoType(const GUID& subtype, uint32_t width, uint32_t h
     return ComOwner<IMFMediaType>(type.Detach());
 }
 
-ComOwner<IMFMediaType> AudioType(const GUID& subtype, uint32_t rate, uint32_t channels)
+// An AAC output type (`extra`: its bytes per second) or a PCM/float input type (`extra`: bits).
+ComOwner<IMFMediaType> AudioType(const GUID& subtype, uint32_t rate, uint32_t channels, uint32_t extra = 0)
 {
     ComOwner<IMFMediaType> type;
     MFCreateMediaType(&type);
     type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Audio);
     type->SetGUID(MF_MT_SUBTYPE, subtype);
-    type->SetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, 16);
     type->SetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, rate);
     type->SetUINT32(MF_MT_AUDIO_NUM_CHANNELS, channels);
-    if (subtype == MFAudioFormat_AAC) type->SetUINT32(MF_MT_AUDIO_AVG_BYTES_PER_SECOND, 12000);
-    else type->SetUINT32(MF_MT_AUDIO_BLOCK_ALIGNMENT, channels * 2);
+    const bool aac = subtype == MFAudioFormat_AAC;
+    type->SetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, aac || !extra ? 16 : extra);
+    if (aac) type->SetUINT32(MF_MT_AUDIO_AVG_BYTES_PER_SECOND, extra ? extra : 12000);
+    else type->SetUINT32(MF_MT_AUDIO_BLOCK_ALIGNMENT, channels * (extra ? extra : 16) / 8);
     return ComOwner<IMFMediaType>(type.Detach());
 }
 
-// A writer set up as the recorder sets it up: video (and sound at 48 kHz stereo), begun.
-void SetUpStreams(IMFSinkWriter* writer, bool withSound, DWORD* video, DWORD* audio)
+// The encoding parameters the recorder gives the video encoder: its GOP size.
+ComOwner<IMFAttributes> Gop(uint32_t frames)
+{
+    ComOwner<IMFAttributes> parameters;
+    MFCreateAttributes(&parameters, 1);
+    parameters->SetUINT32(CODECAPI_AVEncMPVGOPSize, frames);
+    return ComOwner<IMFAttributes>(parameters.Detach());
+}
+
+// A writer set up as the recorder sets it up: video with a GOP of `gop` frames (and sound at 48 kHz
+// stereo), begun.
+void SetUpStreams(IMFSinkWriter* writer, bool withSound, DWORD* video, DWORD* audio, uint32_t gop = 60)
 {
     ASSERT_EQ(writer->AddStream(VideoType(MFVideoFormat_H264, W, H, 30).Get(), video), S_OK);
-    ASSERT_EQ(writer->SetInputMediaType(*video, VideoType(MFVideoFormat_RGB32, W, H, 30).Get(), nullptr), S_OK);
+    ASSERT_EQ(writer->SetInputMediaType(*video, VideoType(MFVideoFormat_RGB32, W, H, 30).Get(), Gop(gop).Get()), S_OK);
     if (withSound) {
         ASSERT_EQ(writer->AddStream(AudioType(MFAudioFormat_AAC, 48000, 2).Get(), audio), S_OK);
         ASSERT_EQ(writer->SetInputMediaType(*audio, AudioType(MFAudioFormat_PCM, 48000, 2).Get(), nullptr), S_OK);
@@ -106,11 +120,12 @@ void SetUpStreams(IMFSinkWriter* writer, bool withSound, DWORD* video, DWORD* au
 
 // A writer at `path` set up as above; the caller owns it (null when it could not be made).
 DWORD video = 0, audio = 0;  // its streams
-IMFSinkWriter* Open(const std::wstring& path, bool withSound = false, bool fragmented = false, bool throttlingOff = true)
+IMFSinkWriter* Open(const std::wstring& path, bool withSound = false, bool fragmented = false, bool throttlingOff = true,
+                    uint32_t gop = 60)
 {
     ComOwner<IMFSinkWriter> writer;
     EXPECT_EQ(Create(path, &writer, fragmented, throttlingOff), S_OK);
-    if (writer) SetUpStreams(writer.Get(), withSound, &video, &audio);
+    if (writer) SetUpStreams(writer.Get(), withSound, &video, &audio, gop);
     return writer.Detach();
 }
 
@@ -229,24 +244,21 @@ TEST_F(SinkWriterTest, AcceptsWhatTheSystemWriterAcceptsAndRefusesTheRest)
     ASSERT_EQ(Create(folder_.File(L"types.mp4"), &writer), S_OK);
     video = audio = 9;
     EXPECT_EQ(writer->AddStream(VideoType(MFVideoFormat_RGB32, W, H, 30).Get(), &video), MF_E_INVALIDMEDIATYPE);
-    EXPECT_EQ(writer->AddStream(AudioType(MFAudioFormat_AAC, 22050, 2).Get(), &audio), MF_E_INVALIDMEDIATYPE);
     ASSERT_EQ(writer->AddStream(VideoType(MFVideoFormat_H264, W, H, 30).Get(), &video), S_OK);
     ASSERT_EQ(writer->AddStream(AudioType(MFAudioFormat_AAC, 48000, 2).Get(), &audio), S_OK);
     EXPECT_EQ(video, 0u);
     EXPECT_EQ(audio, 1u);
-    // The input must match the output's size and rate; sound must be PCM at its rate and channels.
+    // The input must match the output's size and rate (sound: the AAC encoder's test below).
     EXPECT_EQ(writer->SetInputMediaType(video, VideoType(MFVideoFormat_RGB32, W, H + 2, 30).Get(), nullptr), MF_E_INVALIDMEDIATYPE);
     EXPECT_EQ(writer->SetInputMediaType(video, VideoType(MFVideoFormat_RGB32, W, H, 25).Get(), nullptr), MF_E_INVALIDMEDIATYPE);
-    EXPECT_EQ(writer->SetInputMediaType(audio, AudioType(MFAudioFormat_PCM, 44100, 2).Get(), nullptr), MF_E_INVALIDMEDIATYPE);
-    EXPECT_EQ(writer->SetInputMediaType(audio, AudioType(MFAudioFormat_PCM, 48000, 1).Get(), nullptr), MF_E_INVALIDMEDIATYPE);
-    EXPECT_EQ(writer->SetInputMediaType(audio, AudioType(MFAudioFormat_Float, 48000, 2).Get(), nullptr), MF_E_INVALIDMEDIATYPE);
     EXPECT_EQ(writer->SetInputMediaType(5, VideoType(MFVideoFormat_RGB32, W, H, 30).Get(), nullptr), MF_E_INVALIDSTREAMNUMBER);
-    ASSERT_EQ(writer->SetInputMediaType(video, VideoType(MFVideoFormat_RGB32, W, H, 30).Get(), nullptr), S_OK);
+    ASSERT_EQ(writer->SetInputMediaType(video, VideoType(MFVideoFormat_RGB32, W, H, 30).Get(), Gop(60).Get()), S_OK);
     // A stream without its input type cannot be fed: writing cannot begin.
     EXPECT_EQ(writer->WriteSample(video, Frame(0).Get()), MF_E_INVALIDREQUEST);
     EXPECT_EQ(writer->BeginWriting(), MF_E_INVALIDREQUEST);
     ASSERT_EQ(writer->SetInputMediaType(audio, AudioType(MFAudioFormat_PCM, 48000, 2).Get(), nullptr), S_OK);
     EXPECT_EQ(writer->Finalize(), MF_E_INVALIDREQUEST);
+    EXPECT_EQ(writer->SendStreamTick(audio, 0), MF_E_INVALIDREQUEST);
     ASSERT_EQ(writer->BeginWriting(), S_OK);
     EXPECT_EQ(writer->BeginWriting(), MF_E_INVALIDREQUEST);
     EXPECT_EQ(writer->AddStream(VideoType(MFVideoFormat_H264, W, H, 30).Get(), &video), MF_E_INVALIDREQUEST);
@@ -256,6 +268,13 @@ TEST_F(SinkWriterTest, AcceptsWhatTheSystemWriterAcceptsAndRefusesTheRest)
     MFCreateSample(&untimed);
     EXPECT_EQ(writer->WriteSample(video, untimed.Get()), MF_E_NO_SAMPLE_TIMESTAMP);
     EXPECT_EQ(writer->WriteSample(video, Frame(0).Get()), S_OK);
+    // A gap in the sound: a tick at its start, the sample after it marked.
+    EXPECT_EQ(writer->WriteSample(audio, Sound(0).Get()), S_OK);
+    EXPECT_EQ(writer->SendStreamTick(audio, 100'000), S_OK);
+    ComOwner<IMFSample> afterGap = Sound(1'500'000);
+    afterGap->SetUINT32(MFSampleExtension_Discontinuity, TRUE);
+    EXPECT_EQ(writer->WriteSample(audio, afterGap.Get()), S_OK);
+    EXPECT_EQ(writer->SendStreamTick(MF_SINK_WRITER_ALL_STREAMS, 0), MF_E_INVALIDSTREAMNUMBER);
     EXPECT_EQ(writer->Finalize(), S_OK);
     EXPECT_EQ(writer->Finalize(), MF_E_INVALIDREQUEST);
     EXPECT_EQ(writer->WriteSample(video, Frame(333'333).Get()), MF_E_INVALIDREQUEST);
@@ -273,10 +292,46 @@ TEST_F(SinkWriterTest, AcceptsWhatTheSystemWriterAcceptsAndRefusesTheRest)
     EXPECT_EQ(v.bitRate, 12'000'000u);
     EXPECT_EQ(v.profile, 100u);
     EXPECT_EQ(v.keyFrameSpacing, 60u);
+    EXPECT_EQ(v.gopSize, 60u);
     EXPECT_EQ(v.inputStride, -static_cast<int32_t>(W * 4));
     EXPECT_EQ(report.streams[1].sampleRate, 48000u);
     EXPECT_EQ(report.streams[1].channels, 2u);
     EXPECT_EQ(report.streams[1].avgBytesPerSecond, 12000u);
+    ASSERT_EQ(report.tickCount, 1u);
+    EXPECT_TRUE(report.ticks[0].stream == audio && report.ticks[0].time == 100'000);
+    ASSERT_EQ(report.writeCount, 3u);
+    EXPECT_TRUE(!report.writes[1].discontinuity && report.writes[2].discontinuity);
+}
+
+// The AAC encoder takes 16-bit PCM at 44.1 or 48 kHz with 1, 2 or 6 channels and encodes it at
+// that rate and channel count, at 12000 to 24000 bytes per second (six times that for 6
+// channels); the writer converts nothing. Anything else is refused when the input type is set.
+TEST_F(SinkWriterTest, AnAacStreamTakesOnlyWhatTheEncoderTakes)
+{
+    struct Case {
+        uint32_t outRate, outChannels, outBytes;
+        GUID inSubtype;
+        uint32_t inRate, inChannels, inBits;
+        HRESULT want;
+    };
+    const GUID PCM = MFAudioFormat_PCM;
+    const Case cases[] = {
+        {48000, 2, 12000, PCM, 48000, 2, 16, S_OK},  {44100, 1, 24000, PCM, 44100, 1, 16, S_OK},
+        {48000, 6, 72000, PCM, 48000, 6, 16, S_OK},  {16000, 1, 12000, PCM, 16000, 1, 16, MF_E_INVALIDMEDIATYPE},
+        {48000, 4, 12000, PCM, 48000, 4, 16, MF_E_INVALIDMEDIATYPE},
+        {44100, 2, 12000, PCM, 48000, 2, 16, MF_E_INVALIDMEDIATYPE},  // no resampling
+        {48000, 2, 12000, PCM, 48000, 1, 16, MF_E_INVALIDMEDIATYPE},
+        {48000, 2, 12000, PCM, 48000, 2, 24, MF_E_INVALIDMEDIATYPE},
+        {48000, 2, 12000, MFAudioFormat_Float, 48000, 2, 32, MF_E_INVALIDMEDIATYPE},
+        {48000, 6, 12000, PCM, 48000, 6, 16, MF_E_INVALIDMEDIATYPE},  {48000, 2, 13000, PCM, 48000, 2, 16, MF_E_INVALIDMEDIATYPE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.inRate) + " Hz " + std::to_string(c.inChannels) + " ch");
+        ComOwner<IMFSinkWriter> writer;
+        ASSERT_EQ(Create(folder_.File(L"aac.mp4"), &writer), S_OK);
+        ASSERT_EQ(writer->AddStream(AudioType(MFAudioFormat_AAC, c.outRate, c.outChannels, c.outBytes).Get(), &audio), S_OK);
+        EXPECT_EQ(writer->SetInputMediaType(audio, AudioType(c.inSubtype, c.inRate, c.inChannels, c.inBits).Get(), nullptr), c.want);
+    }
 }
 
 TEST_F(SinkWriterTest, ScriptedFaults)
@@ -320,37 +375,77 @@ TEST_F(SinkWriterTest, ScriptedFaults)
         EXPECT_EQ(report.streams[0].samplesWritten, 2u);
         EXPECT_EQ(report.streams[0].samplesRefused, 2u);
     }
-    // A failing Finalize, a refused sound input and a failing start.
-    script = {};
+    // A failing Finalize; a stream without any sample fails it as well, the file left unfinished.
+    script = VirtualSinkScript{};
     script.finalizeResult = E_FAIL;
-    script.rejectAudioInput = true;
     VirtualSinkSetScript(script);
     {
-        ComOwner<IMFSinkWriter> writer;
-        ASSERT_EQ(Create(folder_.File(L"final.mp4"), &writer), S_OK);
-        ASSERT_EQ(writer->AddStream(AudioType(MFAudioFormat_AAC, 48000, 2).Get(), &audio), S_OK);
-        EXPECT_EQ(writer->SetInputMediaType(audio, AudioType(MFAudioFormat_PCM, 48000, 2).Get(), nullptr), MF_E_INVALIDMEDIATYPE);
-        writer.Reset();
         ComOwner<IMFSinkWriter> finishing(Open(folder_.File(L"final.mp4")));
         ASSERT_TRUE(finishing);
         EXPECT_EQ(finishing->WriteSample(video, Frame(0).Get()), S_OK);
         EXPECT_EQ(finishing->Finalize(), E_FAIL);
     }
-    script = {};
-    script.beginResult = E_ACCESSDENIED;
-    VirtualSinkSetScript(script);
+    VirtualSinkResetScript();
     {
-        ComOwner<IMFSinkWriter> writer;
-        ASSERT_EQ(Create(folder_.File(L"begin.mp4"), &writer), S_OK);
-        ASSERT_EQ(writer->AddStream(VideoType(MFVideoFormat_H264, W, H, 30).Get(), &video), S_OK);
-        ASSERT_EQ(writer->SetInputMediaType(video, VideoType(MFVideoFormat_RGB32, W, H, 30).Get(), nullptr), S_OK);
-        EXPECT_EQ(writer->BeginWriting(), E_ACCESSDENIED);
+        ComOwner<IMFSinkWriter> silent(Open(folder_.File(L"silent.mp4"), true));
+        ASSERT_TRUE(silent);
+        EXPECT_EQ(silent->WriteSample(video, Frame(0).Get()), S_OK);
+        EXPECT_EQ(silent->Finalize(), MF_E_SINK_NO_SAMPLES_PROCESSED);
+        VirtualSinkReport report;
+        VirtualSinkLastReport(&report);
+        EXPECT_FALSE(report.finalized);
     }
-    script = {};
-    script.createResult = E_INVALIDARG;
+}
+
+// Set-up steps fail as scripted, some only under the fragmented container or with hardware
+// encoders allowed; a write fault can be the hardware encoder's alone.
+TEST_F(SinkWriterTest, SetUpFaultsUnderANamedContainerOrAttribute)
+{
+    constexpr HRESULT REFUSED = MF_E_INVALIDMEDIATYPE;
+    auto fault = [](VirtualSinkStep step, VirtualSinkStream stream, bool onlyFragmented, bool onlyHardware) {
+        VirtualSinkScript script;
+        script.setUpFaults[0] = {step, stream, onlyFragmented, onlyHardware, REFUSED};
+        VirtualSinkSetScript(script);
+    };
+    // Each row: where a writer (fragmented?, hardware?) first fails with the fault.
+    struct Case {
+        VirtualSinkStep step;
+        VirtualSinkStream stream;
+        bool onlyFragmented, onlyHardware, fragmented, hardware, fails;
+    };
+    const Case cases[] = {
+        {VirtualSinkStep::Create, VirtualSinkStream::Any, true, false, true, false, true},
+        {VirtualSinkStep::Create, VirtualSinkStream::Any, true, false, false, true, false},
+        {VirtualSinkStep::AddStream, VirtualSinkStream::Audio, false, false, false, false, true},
+        {VirtualSinkStep::SetInput, VirtualSinkStream::Video, false, true, false, true, true},
+        {VirtualSinkStep::SetInput, VirtualSinkStream::Video, false, true, true, false, false},
+        {VirtualSinkStep::Begin, VirtualSinkStream::Any, true, true, true, true, true},
+        {VirtualSinkStep::Begin, VirtualSinkStream::Any, true, true, true, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.step) * 10 + c.fragmented * 2 + c.hardware);
+        fault(c.step, c.stream, c.onlyFragmented, c.onlyHardware);
+        ComOwner<IMFSinkWriter> writer;
+        HRESULT hr = Create(folder_.File(L"setup.mp4"), &writer, c.fragmented, true, c.hardware);
+        if (SUCCEEDED(hr)) hr = writer->AddStream(VideoType(MFVideoFormat_H264, W, H, 30).Get(), &video);
+        if (SUCCEEDED(hr)) hr = writer->SetInputMediaType(video, VideoType(MFVideoFormat_RGB32, W, H, 30).Get(), nullptr);
+        if (SUCCEEDED(hr)) hr = writer->AddStream(AudioType(MFAudioFormat_AAC, 48000, 2).Get(), &audio);
+        if (SUCCEEDED(hr)) hr = writer->SetInputMediaType(audio, AudioType(MFAudioFormat_PCM, 48000, 2).Get(), nullptr);
+        if (SUCCEEDED(hr)) hr = writer->BeginWriting();
+        EXPECT_EQ(hr, c.fails ? REFUSED : S_OK);
+    }
+    // The hardware encoder fails after two frames; the software one does not.
+    VirtualSinkScript script;
+    script.writeFault = {VirtualSinkStream::Video, 2, -1, E_FAIL};
+    script.writeFaultOnlyHardware = true;
     VirtualSinkSetScript(script);
-    ComOwner<IMFSinkWriter> none;
-    EXPECT_EQ(Create(folder_.File(L"none.mp4"), &none), E_INVALIDARG);
+    for (bool hardware : {true, false}) {
+        ComOwner<IMFSinkWriter> writer;
+        ASSERT_EQ(Create(folder_.File(L"encoder.mp4"), &writer, false, true, hardware), S_OK);
+        SetUpStreams(writer.Get(), false, &video, &audio);
+        for (int i = 0; i < 2; ++i) EXPECT_EQ(writer->WriteSample(video, Frame(i * 333'333).Get()), S_OK);
+        EXPECT_EQ(writer->WriteSample(video, Frame(666'666).Get()), hardware ? E_FAIL : S_OK);
+    }
 }
 
 TEST_F(SinkWriterTest, SlowEncoderBuildsABacklogOnlyWithoutThrottling)
@@ -419,7 +514,25 @@ TEST_F(SinkWriterTest, WritesAFileThatFfprobeReadsWithTheTimesAsGiven)
         EXPECT_LT(static_cast<uint8_t>(pixels[2]), 60);
         EXPECT_GT(static_cast<uint8_t>(pixels[5]), 200);
         std::string comment = Probe(path, L"-show_entries format_tags=comment -of default=nw=1");
-        EXPECT_NE(comment.find("bitrate=12000000 profile=100 keyframes=60"), std::string::npos) << comment;
+        EXPECT_NE(comment.find("bitrate=12000000 profile=100 keyframes=60 gop=60"), std::string::npos) << comment;
+    }
+}
+
+// A fragment begins at a key frame: its length follows the GOP size the encoder was given (2 s
+// when it chooses its own).
+TEST_F(SinkWriterTest, FragmentsFollowTheGopSize)
+{
+    for (uint32_t gop : {30u, 0u}) {
+        std::wstring path = folder_.File(L"gop.mp4");
+        ComOwner<IMFSinkWriter> writer(Open(path, false, true, true, gop));
+        ASSERT_TRUE(writer);
+        for (int i = 0; i < 90; ++i) ASSERT_EQ(writer->WriteSample(video, Frame(i * 333'333).Get()), S_OK);  // 3 s
+        ASSERT_EQ(writer->Finalize(), S_OK);
+        writer.Reset();
+        std::string file = ReadFileBytes(path);
+        size_t fragments = 0;
+        for (size_t at = file.find("moof"); at != std::string::npos; at = file.find("moof", at + 4)) ++fragments;
+        EXPECT_EQ(fragments, gop ? 3u : 2u) << gop;
     }
 }
 
