@@ -10,7 +10,6 @@
 #include <string>
 #include <thread>
 
-#include "app/actions.h"
 #include "base/app_messages.h"
 #include "app/main_window.h"
 #include "app/startup.h"
