@@ -202,6 +202,7 @@ TEST_F(MainWindowTest, ClosingWaitsForTheEndAndForTheWarningBoxToBeAnswered)
     EXPECT_EQ(seen.owner, window);
     EXPECT_TRUE(boxStayed);
     EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(AppWindow(), nullptr);  // workers post nothing more (a failed post would not show it)
     EXPECT_FALSE(ReadFileBytes(folder.File(L"settings.ini")).empty());  // saved on WM_DESTROY
 }
 
