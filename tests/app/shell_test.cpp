@@ -175,7 +175,7 @@ TEST_F(MainWindowTest, ApplicationMessagesAndTheirHeapTexts)
 
 // Closing during a recording waits for its end (a second close and R change nothing). Its
 // finalisation fails: the warning comes first, the end arrives while the box runs. The box
-// stays until it is answered; then the window goes and the shutdown saves the settings.
+// stays until it is answered; then the window goes (its shutdown's save is the real app's test).
 TEST_F(MainWindowTest, ClosingWaitsForTheEndAndForTheWarningBoxToBeAnswered)
 {
     GoLive();
@@ -203,7 +203,6 @@ TEST_F(MainWindowTest, ClosingWaitsForTheEndAndForTheWarningBoxToBeAnswered)
     EXPECT_TRUE(boxStayed);
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(AppWindow(), nullptr);  // workers post nothing more (a failed post would not show it)
-    EXPECT_FALSE(ReadFileBytes(folder.File(L"settings.ini")).empty());  // saved on WM_DESTROY
 }
 
 // A press confirms a photo only when one is being taken; a refused press says why, and a held
