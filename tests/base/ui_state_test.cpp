@@ -1,5 +1,4 @@
 #include "base/text_copy.h"
-#include "base/ui_state.h"
 
 #include <gtest/gtest.h>
 

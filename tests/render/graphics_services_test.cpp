@@ -8,6 +8,7 @@
 #include "res/resource_ids.h"
 #include "settings/settings_store.h"
 #include "tests/diag/log_probe.h"
+#include "tests/support/log_count.h"
 
 namespace {
 
@@ -31,13 +32,6 @@ void ExpectBrandFont()
     EXPECT_TRUE(SUCCEEDED(collection->FindFamilyName(BrandFontFamily(), &index, &found)) && found);
 }
 
-bool Logged(const std::wstring& start)
-{
-    for (const std::wstring& text : LogTexts())
-        if (text.rfind(start, 0) == 0) return true;
-    return false;
-}
-
 // Each test starts without a registered font; the services are released again afterwards.
 class BrandFont : public ::testing::Test {
 protected:
@@ -53,7 +47,7 @@ TEST_F(BrandFont, WrittenOnceRegisteredAndRewrittenWhenItsSizeDiffers)
     ASSERT_GT(font.size(), 1000u);
     ExpectBrandFont();
     EXPECT_TRUE(ReadFileBytes(path) == font);
-    EXPECT_TRUE(Logged(L"Markenschrift Archivo Black registriert"));
+    EXPECT_EQ(TimesLogged(LOG_ANY_LEVEL, L"Markenschrift Archivo Black registriert"), 1u);
 
     // One of another size is replaced by the embedded font (one of its size is kept: below).
     GraphicsServicesRelease();
@@ -69,14 +63,14 @@ TEST_F(BrandFont, FallsBackToArialBlackWhenItCannotBeRegistered)
     WriteFileBytes(path, std::string(EmbeddedFont().size(), 'x'));  // the embedded size: kept
     EXPECT_STREQ(BrandFontFamily(), L"Arial Black");
     EXPECT_EQ(BrandFontCollection(), nullptr);
-    EXPECT_TRUE(Logged(L"Markenschrift konnte nicht registriert werden (0x"));
+    EXPECT_EQ(TimesLogged(LOG_ANY_LEVEL, L"Markenschrift konnte nicht registriert werden (0x"), 1u);
     EXPECT_TRUE(GetD2DFactory() && GetDWriteFactory());
 
     GraphicsServicesRelease();
     std::wstring deep = std::wstring(folder.Path()) + L"\\" + std::wstring(240 - wcslen(folder.Path()), L'd');
     SettingsSetFolderOverride(deep.c_str());
     EXPECT_STREQ(BrandFontFamily(), L"Arial Black");
-    EXPECT_TRUE(Logged(L"Markenschrift nicht verf\u00fcgbar \u2014 Arial Black wird verwendet"));
+    EXPECT_EQ(TimesLogged(LOG_ANY_LEVEL, L"Markenschrift nicht verf\u00fcgbar \u2014 Arial Black wird verwendet"), 1u);
     WIN32_FIND_DATAW found{};
     HANDLE search = FindFirstFileW((deep + L"\\Archivo*").c_str(), &found);
     EXPECT_EQ(search, INVALID_HANDLE_VALUE);

@@ -18,6 +18,7 @@
 #include "settings/settings_store.h"
 #include "standins/virtual_devices.h"
 #include "tests/diag/log_probe.h"
+#include "tests/support/log_count.h"
 #include "tests/support/ui_wait.h"
 
 namespace {
@@ -33,13 +34,6 @@ VirtualDevice Pattern(const wchar_t* id)
 void Plug(const VirtualDevice& device)
 {
     ASSERT_GE(VirtualDeviceAdd(device), 0);
-}
-
-size_t CountLogged(uint32_t level, const std::wstring& start)
-{
-    size_t count = 0;
-    for (const std::wstring& text : LogTexts(level)) count += text.rfind(start, 0) == 0;
-    return count;
 }
 
 std::wstring SelectedText(HWND window, int id)
@@ -113,7 +107,6 @@ protected:
         driver.join();
         return finished;
     }
-    std::wstring SettingsFile() const { return folder_.File(L"settings.ini"); }
 
     LogSandbox folder_;
     HRESULT com_ = E_FAIL;
@@ -132,7 +125,6 @@ TEST_F(WizardTest, CameraPageKeepsWhatTheUserSawAndFinishSavesWhatThePagesShow)
     const bool finished = Run([&](HWND window) {
         for (int page = 0; page < PAGE_CAMERAS; page++) Command(window, ID_PRIMARY);
         ASSERT_EQ(PageOf(window), PAGE_CAMERAS);
-        EXPECT_TRUE(wcscmp(Settings.wideDeviceID, L"cam-b") == 0 && wcscmp(Settings.macroDeviceID, L"cam-c") == 0);
 
         // The 64 x 48 pattern (blue = x, green = y) in a 16:9 box: rows 6 ... 42, mirrored. The
         // page's background is bright in every channel: wait for the pattern itself.
@@ -205,10 +197,8 @@ TEST_F(WizardTest, EnterAdvancesOncePerPressAndNotWhileAListIsOpen)
         PostKey(wideList, VK_ESCAPE);
         EXPECT_TRUE(WaitUntil([&] { return !IsWindow(window); }));  // Esc alone, not the driver's close
     });
-    EXPECT_FALSE(finished);
+    EXPECT_FALSE(finished);  // what a cancel leaves (a log line, no settings) is the real app's test
     EXPECT_EQ(Wizard.page, PAGE_CAMERAS);
-    EXPECT_EQ(CountLogged(LOG_INFO, L"Einrichtung abgebrochen"), 1u);
-    EXPECT_EQ(GetFileAttributesW(SettingsFile().c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 // A listed camera that cannot be opened: its preview is tried again when the device list
@@ -227,7 +217,7 @@ TEST_F(WizardTest, APreviewThatCannotOpenIsNotRetriedEverySecondNorLoggedAgain)
         for (int i = 0; i < 5; i++) refresh();
         const int32_t third = VirtualDeviceAdd(Pattern(L"cam-c"));
         refresh();  // the list changed: tried again, failing the same way
-        EXPECT_EQ(CountLogged(LOG_WARN, failure), 1u);
+        EXPECT_EQ(TimesLogged(LOG_WARN, failure), 1u);
         VirtualDeviceRemove(brokenHandle);  // mended where the list cannot see it
         Plug(Pattern(L"cam-b"));
         refresh();
@@ -248,7 +238,7 @@ TEST_F(WizardTest, FinishThatCannotSaveStaysOpenAndEachDrawingFailureIsNamed)
     Plug(Pattern(L"cam-b"));
     BoxSeen seen;
     const bool finished = Run([&](HWND window) {
-        EXPECT_TRUE(WaitUntil([] { return CountLogged(LOG_ERROR, L"Einrichtung: Textformate") == 1; }));
+        EXPECT_TRUE(WaitUntil([] { return TimesLogged(LOG_ERROR, L"Einrichtung: Textformate") == 1; }));
         for (int page = 0; page < PAGE_DONE; page++) Command(window, ID_PRIMARY);
         SettingsSetFolderOverride(L"C:\\miru-no-such-folder\\deeper");
         std::thread answer = AnswerBox(&seen);
@@ -263,9 +253,9 @@ TEST_F(WizardTest, FinishThatCannotSaveStaysOpenAndEachDrawingFailureIsNamed)
     EXPECT_TRUE(finished);
     EXPECT_EQ(seen.text, L"The setup could not be saved. The diagnostics log has the details. Please choose "
                          L"\u201cFinish setup\u201d again.");
-    EXPECT_EQ(CountLogged(LOG_EVENT, L"Einrichtung abgeschlossen"), 1u);
-    EXPECT_EQ(CountLogged(LOG_ERROR, L"Einrichtung: Textformate konnten nicht erstellt werden"), 1u);
-    EXPECT_EQ(CountLogged(LOG_ERROR, L"Einrichtung: Zeichenfl\u00e4che"), 0u);
+    EXPECT_EQ(TimesLogged(LOG_EVENT, L"Einrichtung abgeschlossen"), 1u);
+    EXPECT_EQ(TimesLogged(LOG_ERROR, L"Einrichtung: Textformate konnten nicht erstellt werden"), 1u);
+    EXPECT_EQ(TimesLogged(LOG_ERROR, L"Einrichtung: Zeichenfl\u00e4che"), 0u);
 }
 
 }  // namespace
