@@ -42,8 +42,7 @@ TEST_F(RecorderFixture, ARecordingIsMarkedUntilSaved)
     EXPECT_NE(GetFileAttributesW(report.path), INVALID_FILE_ATTRIBUTES);
     SubmitFrame(1'000);
     EXPECT_TRUE(VirtualSinkWaitAccepted(VirtualSinkStream::Video, 1, 30000));
-    const Posted* ended = StopAndWait();
-    EXPECT_EQ(ended ? ended->wParam : 0u, 1u);
+    EXPECT_EQ(StopAndWait().wParam, 1u);
     EXPECT_EQ(GetFileAttributesW(marker.c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(FilesIn(recordings).size(), 1u);
 }
@@ -58,13 +57,11 @@ TEST_F(RecorderFixture, AFileThatCouldNotBeFinalisedStaysMarkedAndTheNextStartMo
     Start();
     SubmitFrame(1'000);
     ASSERT_TRUE(WaitUntil([] { return Writes().size() == 1; }));
-    const Posted* ended = StopAndWait();
-    ASSERT_NE(ended, nullptr);
-    EXPECT_EQ(ended->wParam, 0u);
-    EXPECT_EQ(ended->text, L"Recording could not be finalized: 0x80004005");
-    ASSERT_EQ(CountPosted(WM_APP_WARNING), 1);
-    const std::wstring told =
-        std::find_if(posted.begin(), posted.end(), [](const Posted& p) { return p.message == WM_APP_WARNING; })->text;
+    const Posted ended = StopAndWait();
+    EXPECT_EQ(ended.wParam, 0u);
+    EXPECT_EQ(ended.text, L"Recording could not be finalized: 0x80004005");
+    ASSERT_EQ(Warnings().size(), 1u);
+    const std::wstring told = Warnings()[0];
     const std::wstring heading = L"The recording could not be finalized. The incomplete file is in the temporary "
                                  L"folder; MI-RU will try to move it into the recording folder at the next start:\n\n";
     ASSERT_EQ(told.substr(0, heading.size()), heading);

@@ -150,6 +150,14 @@ int CountPosted(UINT message)
     return static_cast<int>(std::count_if(posted.begin(), posted.end(), [&](const Posted& p) { return p.message == message; }));
 }
 
+std::vector<std::wstring> Warnings()
+{
+    std::vector<std::wstring> texts;
+    for (const Posted& p : posted)
+        if (p.message == WM_APP_WARNING) texts.push_back(p.text);
+    return texts;
+}
+
 const Posted* Ended()
 {
     for (const Posted& p : posted)
@@ -157,11 +165,11 @@ const Posted* Ended()
     return nullptr;
 }
 
-const Posted* StopAndWait()
+Posted StopAndWait()
 {
     RecordingRequestStop();
-    EXPECT_TRUE(WaitUntil([] { return Ended() != nullptr; }));
-    return Ended();
+    EXPECT_TRUE(WaitUntil([] { return Ended() != nullptr; })) << "the recording's end was not posted";
+    return Ended() ? *Ended() : Posted{};
 }
 
 std::vector<Write> Writes()
@@ -191,16 +199,17 @@ void SubmitSound(LONGLONG time)
     sample->Release();
 }
 
-IMFMediaType* PcmType(UINT32 rate, UINT32 channels)
+void StoreMicrophoneType(UINT32 rate, UINT32 channels)
 {
     IMFMediaType* type = nullptr;
-    MFCreateMediaType(&type);
+    ASSERT_EQ(MFCreateMediaType(&type), S_OK);
     type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Audio);
     type->SetGUID(MF_MT_SUBTYPE, MFAudioFormat_PCM);
     type->SetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, rate);
     type->SetUINT32(MF_MT_AUDIO_NUM_CHANNELS, channels);
     type->SetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, 16);
-    return type;
+    CaptureStoreAudioMediaType(type);
+    type->Release();
 }
 
 std::wstring TempFolder()

@@ -59,16 +59,20 @@ void ScriptedSinkInstall();
 void ScriptedSinkUninstall();
 
 int CountPosted(UINT message);
+// The texts of the warnings posted, in order.
+std::vector<std::wstring> Warnings();
 // The first WM_APP_RECORDING_ENDED posted, or null.
 const Posted* Ended();
-// Stops the recording as the main window does and waits for the end message.
-const Posted* StopAndWait();
+// Stops the recording as the main window does and waits for the end message (a test failure and
+// an empty message when none comes).
+Posted StopAndWait();
 std::vector<Write> Writes();
 int Blocked();
 
 // 10 ms of 48 kHz stereo sound at `time`.
 void SubmitSound(LONGLONG time);
-IMFMediaType* PcmType(UINT32 rate, UINT32 channels);
+// A 16-bit PCM microphone of `rate` and `channels`, as capture leaves its type for the recorder.
+void StoreMicrophoneType(UINT32 rate, UINT32 channels);
 // "<local application data>\MI-RU\tmp"
 std::wstring TempFolder();
 // Names of the files in `folder` that match `pattern`, sorted.
