@@ -99,22 +99,24 @@ TEST_F(RecorderTest, RefusedStartsAndAStartTheMomentTheLastOneEnded)
 // the encoder cannot take is never handed to the writer (the writer's refusal: the set-up test).
 TEST_F(RecorderTest, SoundTrackFollowsTheMicrophoneAndAnUnusableOneRecordsWithoutSound)
 {
+    UseSubstituteWithMicrophone();
     struct Case {
         UINT32 rate, channels;  // 0: no microphone type
-        size_t wantStreams;
+        uint32_t wantStreams;
     };
     const Case cases[] = {{48000, 2, 2}, {44100, 1, 2}, {16000, 1, 1}, {48000, 4, 1}, {0, 0, 1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rate);
         LogResetForTest();
         posted.clear();
-        sink.audioRate = sink.audioChannels = 0;
         CaptureDropAudioMediaType();
         if (c.rate) StoreMicrophoneType(c.rate, c.channels);
         Start(true);
+        VirtualSinkReport report = {};
+        VirtualSinkLastReport(&report);
         const bool track = c.wantStreams == 2, warned = c.rate && !track;
-        EXPECT_EQ(sink.streamTypes.size(), c.wantStreams);
-        EXPECT_TRUE(sink.audioRate == (track ? c.rate : 0) && sink.audioChannels == (track ? c.channels : 0));
+        EXPECT_EQ(report.streamCount, c.wantStreams);
+        EXPECT_TRUE(report.streams[1].sampleRate == (track ? c.rate : 0) && report.streams[1].channels == (track ? c.channels : 0));
         EXPECT_EQ(CountLogged(LOG_WARN, L"Ton-Spur nicht hinzuf\u00fcgbar: das Mikrofon liefert"), warned ? 1u : 0u);
         EXPECT_EQ(LogTexts(LOG_WARN).size(), warned ? 1u : 0u);
         StopAndWait();

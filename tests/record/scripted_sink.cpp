@@ -40,16 +40,8 @@ struct ScriptedSinkWriter final : IMFSinkWriter {
         if (left == 0) delete this;
         return left;
     }
-    HRESULT STDMETHODCALLTYPE AddStream(IMFMediaType* type, DWORD* index) override
+    HRESULT STDMETHODCALLTYPE AddStream(IMFMediaType*, DWORD* index) override
     {
-        GUID major = {};
-        type->GetGUID(MF_MT_MAJOR_TYPE, &major);
-        std::lock_guard<std::mutex> hold(sink.mutex);
-        sink.streamTypes.push_back(major);
-        if (major == MFMediaType_Audio) {
-            type->GetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, &sink.audioRate);
-            type->GetUINT32(MF_MT_AUDIO_NUM_CHANNELS, &sink.audioChannels);
-        }
         *index = streams++;
         return S_OK;
     }
@@ -125,7 +117,6 @@ HRESULT CreateScripted(const wchar_t* url, IMFByteStream*, IMFAttributes*, IMFSi
     created->path = url;
     std::lock_guard<std::mutex> hold(sink.mutex);
     sink.writersCreated++;
-    sink.streamTypes.clear();
     *writer = created;
     return S_OK;
 }

@@ -26,8 +26,6 @@ struct Write {
 struct SinkState {
     std::vector<Write> writes;
     std::vector<Write> ticks;  // SendStreamTick calls
-    std::vector<GUID> streamTypes;  // of the newest writer
-    UINT32 audioRate = 0, audioChannels = 0;
     int writersCreated = 0;
     int videoWritesBeforeFailure = -1;  // -1: never fail
     HRESULT failure = S_OK;
