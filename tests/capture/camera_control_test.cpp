@@ -11,7 +11,6 @@
 
 #include "app/main_window.h"
 #include "base/ui_state.h"
-#include "capture/control_rules.h"
 #include "standins/virtual_seam.h"
 #include "tests/capture/capture_test_support.h"
 #include "tests/support/handle_count.h"

@@ -6,7 +6,6 @@
 // the main window.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <mfapi.h>
 #include <mferror.h>
 
 #include <algorithm>
@@ -16,10 +15,8 @@
 #include <vector>
 
 #include "base/app_messages.h"
-#include "app/texts.h"
 #include "capture/capture_state.h"
 #include "capture/media_seam.h"
-#include "frames/frame_store.h"
 #include "record/recorder.h"
 #include "settings/settings_store.h"
 #include "standins/virtual_sink_writer.h"

@@ -4,17 +4,12 @@
 // is not also whole elsewhere.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <mfapi.h>
-#include <mferror.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "app/texts.h"
-#include "base/app_messages.h"
 #include "capture/media_seam.h"
-#include "record/recorder.h"
 #include "record/recording_recovery.h"
 #include "standins/virtual_sink_writer.h"
 #include "tests/diag/log_probe.h"

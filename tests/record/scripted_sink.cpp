@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <mfapi.h>
-#include <mferror.h>
 #include <shlobj.h>
 
 #include <algorithm>

@@ -3,17 +3,13 @@
 // into a recording folder on a second such drive N: that is too full for the recording.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <mfapi.h>
 
 #include <algorithm>
 #include <string>
 
 #include "base/app_messages.h"
 #include "base/win_owners.h"
-#include "app/texts.h"
-#include "frames/frame_store.h"
 #include "record/file_move.h"
-#include "record/recorder.h"
 #include "record/recording_recovery.h"
 #include "settings/settings_store.h"
 #include "tests/diag/log_probe.h"
