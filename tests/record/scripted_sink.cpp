@@ -223,15 +223,6 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder, const wchar_t* pat
     return names;
 }
 
-std::string Box(const char* type, uint32_t payload)
-{
-    std::string box(8 + payload, '\x11');
-    const uint32_t size = 8 + payload;
-    for (int i = 0; i < 4; i++) box[i] = static_cast<char>(size >> (24 - 8 * i));
-    box.replace(4, 4, type, 4);
-    return box;
-}
-
 size_t CountLogged(uint32_t level, const std::wstring& start)
 {
     size_t count = 0;

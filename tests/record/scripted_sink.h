@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "frames/frame_store.h"
+#include "tests/record/mp4_boxes.h"
 #include "tests/support/test_folder.h"
 #include "tests/support/ui_wait.h"
 
@@ -75,8 +76,6 @@ void StoreMicrophoneType(UINT32 rate, UINT32 channels);
 std::wstring TempFolder();
 // Names of the files in `folder` that match `pattern`, sorted.
 std::vector<std::wstring> FilesIn(const std::wstring& folder, const wchar_t* pattern = L"*");
-// An MP4 box of `type` with `payload` filler bytes.
-std::string Box(const char* type, uint32_t payload);
 // Log entries at `level` that start with `start`.
 size_t CountLogged(uint32_t level, const std::wstring& start);
 
