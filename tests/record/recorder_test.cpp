@@ -114,7 +114,7 @@ TEST_F(RecorderTest, SoundTrackFollowsTheMicrophoneAndAnUnusableOneRecordsWithou
         const bool track = c.wantStreams == 2, warned = c.rate && !track;
         EXPECT_EQ(report.streamCount, c.wantStreams);
         EXPECT_TRUE(report.streams[1].sampleRate == (track ? c.rate : 0) && report.streams[1].channels == (track ? c.channels : 0));
-        EXPECT_EQ(CountLogged(LOG_WARN, L"Ton-Spur nicht hinzuf\u00fcgbar: das Mikrofon liefert"), warned ? 1u : 0u);
+        EXPECT_EQ(TimesLogged(LOG_WARN, L"Ton-Spur nicht hinzuf\u00fcgbar: das Mikrofon liefert"), warned ? 1u : 0u);
         EXPECT_EQ(LogTexts(LOG_WARN).size(), warned ? 1u : 0u);
         StopAndWait();
     }
@@ -161,7 +161,7 @@ TEST_F(RecorderTest, TimesQueuesOverrunsAndAStopThatDrainsEverything)
     ASSERT_EQ(sink.ticks.size(), 1u);
     EXPECT_TRUE(sink.ticks[0].stream == 1 && sink.ticks[0].time == 100'000);
     // The dropped samples are a gap in the sound: said so.
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Aufnahme: 10 Ton-Bl\u00f6cke verworfen (Schreiben zu langsam) \u2014 der Ton hat L\u00fccken"), 1u);
+    EXPECT_EQ(TimesLogged(LOG_WARN, L"Aufnahme: 10 Ton-Bl\u00f6cke verworfen (Schreiben zu langsam) \u2014 der Ton hat L\u00fccken"), 1u);
     EXPECT_NE(EndLine().find(L"verworfen: 1 (Compositing), 0 (Encoder)"), std::wstring::npos);
     EXPECT_EQ(EndLine().rfind(L"Aufnahme beendet: 3 Frames", 0), 0u);
 }
@@ -192,7 +192,7 @@ TEST_F(RecorderTest, HardWriteFailuresWarnAndStopOnceWhileBusyEncodersOnlyCountD
                               L"Recording stopped \u2014 the video encoder failed. What was recorded so far is kept."});
     EXPECT_EQ(CountPosted(WM_APP_STOP_RECORDING), 1);
     EXPECT_EQ(Writes().size(), 4u);  // nothing is handed to the writer after the failure
-    EXPECT_EQ(CountLogged(LOG_ERROR, L"Aufnahme-Writer fehlgeschlagen: 0xC00D3704"), 1u);
+    EXPECT_EQ(TimesLogged(LOG_ERROR, L"Aufnahme-Writer fehlgeschlagen: 0xC00D3704"), 1u);
     EXPECT_NE(EndLine().find(L", 2 (Encoder)"), std::wstring::npos);
 }
 
@@ -214,7 +214,7 @@ TEST_F(RecorderTest, AMicrophoneThatDeliversNothingLosesNoPicture)
     EXPECT_TRUE(report.finalized && report.streamCount == 2 && report.streams[0].gopSize == 60);
     EXPECT_TRUE(report.streams[1].samplesWritten == 1 && report.streams[1].firstTime == 0);
     EXPECT_TRUE(report.tickCount == 1 && report.ticks[0].stream == 1 && report.ticks[0].time == 0);
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Aufnahme: das Mikrofon hat keinen Ton geliefert"), 1u);
+    EXPECT_EQ(TimesLogged(LOG_WARN, L"Aufnahme: das Mikrofon hat keinen Ton geliefert"), 1u);
 }
 
 // A set-up step refused under the fragmented container is retried with the plain one, one refused
@@ -257,9 +257,9 @@ TEST_F(RecorderTest, SetUpFallsBackToThePlainContainerAndTheSoftwareEncoder)
         StopAndWait();
     }
     VirtualSinkResetScript();
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Fragmentiertes MP4 nicht verf\u00fcgbar (0x80004005)"), 1u);  // once per run
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Hardware-Encoder nicht verwendbar (0x80004005)"), softwareFallbacks);
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Ton-Spur nicht hinzuf\u00fcgbar (0x80004005) \u2014 Aufnahme ohne Ton"), 1u);
+    EXPECT_EQ(TimesLogged(LOG_WARN, L"Fragmentiertes MP4 nicht verf\u00fcgbar (0x80004005)"), 1u);  // once per run
+    EXPECT_EQ(TimesLogged(LOG_WARN, L"Hardware-Encoder nicht verwendbar (0x80004005)"), softwareFallbacks);
+    EXPECT_EQ(TimesLogged(LOG_WARN, L"Ton-Spur nicht hinzuf\u00fcgbar (0x80004005) \u2014 Aufnahme ohne Ton"), 1u);
 }
 
 // The writer's video samples come back when it lets go of them and are filled again; one it still
@@ -316,7 +316,7 @@ TEST_F(RecorderTest, AnEncoderThatStaysBehindForFiveSecondsStopsTheRecording)
     EXPECT_EQ(Warnings(), std::vector<std::wstring>{L"Recording stopped \u2014 for 5 seconds no picture could be recorded "
                                                     L"because the encoder failed or could not keep up. What was "
                                                     L"recorded so far is being saved."});
-    EXPECT_EQ(CountLogged(LOG_ERROR, L"Aufnahme: seit 5 s kein Bild aufgenommen (Encoder ausgefallen)"), 1u);
+    EXPECT_EQ(TimesLogged(LOG_ERROR, L"Aufnahme: seit 5 s kein Bild aufgenommen (Encoder ausgefallen)"), 1u);
     EXPECT_EQ(StopAndWait().wParam, 1u);
     EXPECT_EQ(Writes().size(), 4u);
     EXPECT_EQ(EndLine().rfind(L"Aufnahme beendet: 4 Frames", 0), 0u);

@@ -12,7 +12,6 @@
 #include "capture/media_seam.h"
 #include "record/recording_recovery.h"
 #include "standins/virtual_sink_writer.h"
-#include "tests/diag/log_probe.h"
 #include "tests/record/scripted_sink.h"
 
 namespace {
@@ -122,7 +121,7 @@ TEST_F(RecoveryTest, AMarkedLeftoverMovesUnderItsStartTimeBesideAnEarlierFileOfT
     EXPECT_EQ(ReadFileBytes(earlier), "earlier");
     EXPECT_EQ(FilesIn(temp), std::vector<std::wstring>{L"miru-5.mp4"});
     EXPECT_EQ(std::wstring(outcome.message), L"Interrupted recording recovered:\n" + moved);
-    EXPECT_EQ(CountLogged(LOG_EVENT, L"Unterbrochene Aufnahme wiederhergestellt: "
+    EXPECT_EQ(TimesLogged(LOG_EVENT, L"Unterbrochene Aufnahme wiederhergestellt: "
                                      L"MI-RU-2026-03-04_05-06-07-wiederhergestellt_2.mp4"),
               1u);
 
@@ -146,10 +145,10 @@ TEST_F(RecoveryTest, EmptyOrUnplayableLeftoversStayUnmarkedAndAMarkerWithoutItsF
     EXPECT_EQ(outcome.message[0], L'\0');  // nothing the user lost
     EXPECT_EQ(ReadFileBytes(file), emptyMovie);
     EXPECT_EQ(FilesIn(temp), std::vector<std::wstring>{L"miru-1000.mp4"});
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Unterbrochene Aufnahme ohne Bilddaten \u2014 bleibt im tempor\u00e4ren Ordner: "
+    EXPECT_EQ(TimesLogged(LOG_WARN, L"Unterbrochene Aufnahme ohne Bilddaten \u2014 bleibt im tempor\u00e4ren Ordner: "
                                     L"miru-1000.mp4"),
               1u);
-    EXPECT_EQ(CountLogged(LOG_INFO, L"Aufnahme-Markierung ohne Datei entfernt: miru-7.mp4.recording"), 1u);
+    EXPECT_EQ(TimesLogged(LOG_INFO, L"Aufnahme-Markierung ohne Datei entfernt: miru-7.mp4.recording"), 1u);
 
     const std::string plain = Box("ftyp", 24) + std::string("\0\0\0\1mdat\0\0\0\0\0\0\0\x10", 16) + std::string(5000, '\xFF');
     const std::wstring unplayable = Leave(plain, "2026-03-04_05-06-07", 2000);
@@ -169,7 +168,7 @@ TEST_F(RecoveryTest, WithoutAFolderTheLeftoverStaysMarkedAndTheUserLearnsWhere)
     EXPECT_EQ(outcome.keptMarked, 1);
     EXPECT_EQ(std::wstring(outcome.message),
               L"Interrupted recording in the temporary folder (no recording folder chosen):\n" + file);
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Kein Aufnahmeordner gew\u00e4hlt \u2014 unterbrochene Aufnahme bleibt im "
+    EXPECT_EQ(TimesLogged(LOG_WARN, L"Kein Aufnahmeordner gew\u00e4hlt \u2014 unterbrochene Aufnahme bleibt im "
                                     L"tempor\u00e4ren Ordner: " +
                                         file),
               1u);

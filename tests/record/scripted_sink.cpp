@@ -13,7 +13,6 @@
 #include "capture/media_seam.h"
 #include "record/recorder.h"
 #include "settings/settings_store.h"
-#include "tests/diag/log_probe.h"
 
 SinkScript sink;
 std::vector<Posted> posted;
@@ -221,13 +220,6 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder, const wchar_t* pat
     FindClose(find);
     std::sort(names.begin(), names.end());
     return names;
-}
-
-size_t CountLogged(uint32_t level, const std::wstring& start)
-{
-    size_t count = 0;
-    for (const std::wstring& text : LogTexts(level)) count += text.rfind(start, 0) == 0;
-    return count;
 }
 
 void ScriptedSinkInstall()

@@ -13,6 +13,7 @@
 
 #include "frames/frame_store.h"
 #include "tests/record/mp4_boxes.h"
+#include "tests/support/log_count.h"
 #include "tests/support/test_folder.h"
 #include "tests/support/ui_wait.h"
 
@@ -76,8 +77,6 @@ void StoreMicrophoneType(UINT32 rate, UINT32 channels);
 std::wstring TempFolder();
 // Names of the files in `folder` that match `pattern`, sorted.
 std::vector<std::wstring> FilesIn(const std::wstring& folder, const wchar_t* pattern = L"*");
-// Log entries at `level` that start with `start`.
-size_t CountLogged(uint32_t level, const std::wstring& start);
 
 // A recorder with the scripted writer, the stand-in main window, a 32 x 18 Wide Frame and the
 // recording folder "<root>\\Aufnahmen" (root: the test's settings folder unless given).

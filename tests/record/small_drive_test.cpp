@@ -11,7 +11,6 @@
 #include "record/file_move.h"
 #include "record/recording_recovery.h"
 #include "settings/settings_store.h"
-#include "tests/diag/log_probe.h"
 #include "tests/record/scripted_sink.h"
 
 namespace {
@@ -61,15 +60,15 @@ TEST_F(SmallDriveTest, NothingIsMeasuredInTheFirstFiveSecondsThenTheRecordingSto
     Start();
     SubmitFrame(1000);
     StopAndWait();  // stopped at once: nothing measured yet
-    EXPECT_EQ(CountLogged(LOG_EVENT, L"Speicherplatz fast voll"), 0u);
+    EXPECT_EQ(TimesLogged(LOG_EVENT, L"Speicherplatz fast voll"), 0u);
 
     // 8 MB are far below the 1 GB reserve: the first measurement, 5 s in, stops the recording.
     posted.clear();
     Start();
     SubmitFrame(1000);
     ASSERT_TRUE(WaitUntil([] { return CountPosted(WM_APP_STOP_RECORDING) == 1; }, 15));
-    EXPECT_EQ(CountLogged(LOG_EVENT, L"Speicherplatz fast voll (8 MB frei) \u2014 Aufnahme wird automatisch beendet") +
-                  CountLogged(LOG_EVENT, L"Speicherplatz fast voll (7 MB frei) \u2014 Aufnahme wird automatisch beendet"),
+    EXPECT_EQ(TimesLogged(LOG_EVENT, L"Speicherplatz fast voll (8 MB frei) \u2014 Aufnahme wird automatisch beendet") +
+                  TimesLogged(LOG_EVENT, L"Speicherplatz fast voll (7 MB frei) \u2014 Aufnahme wird automatisch beendet"),
               1u);
     EXPECT_EQ(Warnings(), std::vector<std::wstring>{L"Recording stopped automatically: storage at the destination is "
                                                     L"almost full. The recording has been saved."});
@@ -87,7 +86,7 @@ TEST_F(SmallDriveTest, AFullDiskEndsTheRecordingCleanlyAndTheUserLearnsWhereTheF
         WaitUntil([&] { return Writes().size() > static_cast<size_t>(i) || CountPosted(WM_APP_STOP_RECORDING) > 0; });
     }
     ASSERT_TRUE(WaitUntil([] { return CountPosted(WM_APP_STOP_RECORDING) == 1; }));
-    EXPECT_EQ(CountLogged(LOG_ERROR, L"Aufnahme-Writer fehlgeschlagen: 0x80070070"), 1u);
+    EXPECT_EQ(TimesLogged(LOG_ERROR, L"Aufnahme-Writer fehlgeschlagen: 0x80070070"), 1u);
     const Posted ended = StopAndWait();
     EXPECT_EQ(ended.wParam, 0u);
     EXPECT_EQ(ended.text, L"Recording could not be finalized: 0x80070070");
@@ -125,7 +124,7 @@ TEST_F(SmallDriveTest, AMoveToAFullSecondDriveLeavesNoPartialFileAndTheNextStart
     const Posted ended = StopAndWait();
     EXPECT_EQ(ended.wParam, 0u);
     EXPECT_EQ(ended.text, L"Move failed \u2014 file remains in the temporary folder");
-    EXPECT_EQ(CountLogged(LOG_ERROR, L"Aufnahme speichern fehlgeschlagen: Fehler 112"), 1u);
+    EXPECT_EQ(TimesLogged(LOG_ERROR, L"Aufnahme speichern fehlgeschlagen: Fehler 112"), 1u);
     const std::wstring heading = L"The recording could not be moved into the recording folder (drive full or "
                                  L"disconnected?). The file is still in the temporary folder; MI-RU will try again "
                                  L"to move it at the next start.\n\n";
@@ -144,7 +143,7 @@ TEST_F(SmallDriveTest, AMoveToAFullSecondDriveLeavesNoPartialFileAndTheNextStart
     RecoveryOutcome outcome;
     RecoveryRun(TempFolder().c_str(), into.c_str(), &outcome);
     EXPECT_EQ(outcome.keptMarked, 1);
-    EXPECT_EQ(CountLogged(LOG_ERROR, L"Unterbrochene Aufnahme konnte nicht verschoben werden (Fehler 112): " + file), 1u);
+    EXPECT_EQ(TimesLogged(LOG_ERROR, L"Unterbrochene Aufnahme konnte nicht verschoben werden (Fehler 112): " + file), 1u);
     EXPECT_EQ(std::wstring(outcome.message), L"Interrupted recording could not be brought into the recording folder "
                                              L"and is still in the temporary folder:\n" + file);
     EXPECT_EQ(ReadFileBytes(file), whole);
