@@ -11,7 +11,6 @@
 
 #include "app/main_window.h"
 #include "base/ui_state.h"
-#include "capture/control_rules.h"
 #include "standins/virtual_seam.h"
 #include "tests/capture/capture_test_support.h"
 #include "tests/support/handle_count.h"
@@ -66,7 +65,7 @@ TEST_F(CameraControlTest, BothCamerasGoLiveAndRestartOnCommandTwoHundredTimesWit
     VirtualDeviceAdd(VirtualMicrophone(MIC_ID, L"Headset Mic", SceneKind::Tone));
     InitControl(L"", L"", MIC_ID);  // empty camera roles take the free cameras
     StartLive();  // the first start creates what lives for the whole process
-    EXPECT_EQ(CountLogged(LOG_INFO, L"Kamera 1 konfiguriert: Macro Cam"), 1);
+    EXPECT_EQ(TimesLogged(LOG_INFO, L"Kamera 1 konfiguriert: Macro Cam"), 1u);
     ASSERT_TRUE(PumpUntil([] { return CaptureGetMicLevel() > 0.0f; }));
     const DWORD handlesBefore = OpenHandleCount();
     for (size_t i = 1; i <= 200 && !HasFatalFailure(); ++i) {
@@ -124,12 +123,12 @@ TEST_F(CameraControlTest, NothingStartsWithoutTwoDistinctBoundCamerasUntilTheMis
         EXPECT_STREQ(Settings.wideDeviceID, cases[i][0]);  // the automatic choice is for this start only
     }
     const std::wstring notFound = L"Kameras nicht erkannt \u2014 beide anstecken; bei Bedarf neu starten.";
-    EXPECT_TRUE(PumpUntil([&] { return CountLogged(LOG_WARN, notFound) == 4; }));  // logged after the status
-    EXPECT_EQ(CountLoggedPrefix(L"Kamera 0 konfiguriert"), 0);
+    EXPECT_TRUE(PumpUntil([&] { return TimesLogged(LOG_WARN, notFound) == 4; }));  // logged after the status
+    EXPECT_EQ(TimesLogged(LOG_ANY_LEVEL, L"Kamera 0 konfiguriert"), 0u);
     VirtualDevicesSetNotify(true);
     ReplugMacro();  // the missing camera
     ASSERT_TRUE(WaitForStatus(STATUS_LIVE));
-    EXPECT_EQ(CountLoggedPrefix(L"Mikrofon"), 0);  // the absent microphone is ignored without a word
+    EXPECT_EQ(TimesLogged(LOG_ANY_LEVEL, L"Mikrofon"), 0u);  // the absent microphone is ignored without a word
     CaptureStop();
     ASSERT_TRUE(WaitForStatus(STATUS_STOPPED));
 
@@ -143,7 +142,7 @@ TEST_F(CameraControlTest, NothingStartsWithoutTwoDistinctBoundCamerasUntilTheMis
     VirtualDeviceAdd(broken);
     ClearPosted();
     CaptureStart();
-    ASSERT_TRUE(PumpUntil([] { return CountLogged(LOG_ERROR, L"Video-Sessions konnten nicht konfiguriert werden") >= 2; }));
+    ASSERT_TRUE(PumpUntil([] { return TimesLogged(LOG_ERROR, L"Video-Sessions konnten nicht konfiguriert werden") >= 2; }));
     EXPECT_EQ(Statuses(), Values{STATUS_CAMERA_ERROR});
 }
 
@@ -159,16 +158,16 @@ TEST_F(CameraControlTest, ACameraWithoutImageIsRestartedThreeTimesThenReported)
                                   STATUS_RESTARTING, STATUS_LIVE, STATUS_NO_IMAGE}));
     EXPECT_EQ(Lives(), (Values{1, 0, 1, 0, 1, 0, 1}));
     const std::wstring restart = L"Kamera ohne Bild (Wide:1 Macro:0) \u2014 automatischer Neustart ";
-    EXPECT_EQ(CountLogged(LOG_WARN, restart + L"3/3"), 1);
+    EXPECT_EQ(TimesLogged(LOG_WARN, restart + L"3/3"), 1u);
     EXPECT_TRUE(PumpUntil([] {  // logged after the status
-        return CountLogged(LOG_ERROR, L"Kamera liefert kein Bild (Wide:1 Macro:0) \u2014 bitte USB-Verbindung/Hub "
+        return TimesLogged(LOG_ERROR, L"Kamera liefert kein Bild (Wide:1 Macro:0) \u2014 bitte USB-Verbindung/Hub "
                                       L"pr\u00fcfen und neu starten (\u21bb).") == 1;
     }));
 
     // A stop resets the restart count: the next start gets three restarts again.
     CaptureStop();
     CaptureStart();
-    ASSERT_TRUE(PumpUntil([&] { return CountLogged(LOG_WARN, restart + L"1/3") == 2; }));
+    ASSERT_TRUE(PumpUntil([&] { return TimesLogged(LOG_WARN, restart + L"1/3") == 2; }));
 }
 
 TEST_F(CameraControlTest, AMacroStreamErrorKeepsWideLiveAndUnpluggingItWhileRecordingStopsTheRecording)
@@ -178,7 +177,7 @@ TEST_F(CameraControlTest, AMacroStreamErrorKeepsWideLiveAndUnpluggingItWhileReco
     InitBoth(WIDE_CAMERA, failing);
     StartLive();
     ASSERT_TRUE(WaitForStatus(STATUS_CAMERA_ERROR));
-    EXPECT_EQ(CountLogged(LOG_ERROR, L"Kamera 1: Stream-Fehler (0xC00D3704) \u2014 USB-Verbindung pr\u00fcfen"), 1);
+    EXPECT_EQ(TimesLogged(LOG_ERROR, L"Kamera 1: Stream-Fehler (0xC00D3704) \u2014 USB-Verbindung pr\u00fcfen"), 1u);
     // Wide frames go on well past the image check (120 a second), which passes; Macro's do not.
     uint32_t counts[2], wide = 0, macro = 0;
     FrameTakePublishCounts(counts);
@@ -196,7 +195,7 @@ TEST_F(CameraControlTest, AMacroStreamErrorKeepsWideLiveAndUnpluggingItWhileReco
     ASSERT_TRUE(VirtualDeviceRemove(macroHandle_));  // with its device-change notice
     ASSERT_EQ(WaitForPosted(WM_APP_LIVE, 0), 0);
     ASSERT_EQ(WaitForPosted(WM_APP_STOP_RECORDING, 0), 0);
-    EXPECT_EQ(CountLogged(LOG_ERROR, L"Kamera getrennt: Macro Cam \u2014 USB-Verbindung/Hub pr\u00fcfen"), 1);
+    EXPECT_EQ(TimesLogged(LOG_ERROR, L"Kamera getrennt: Macro Cam \u2014 USB-Verbindung/Hub pr\u00fcfen"), 1u);
     EXPECT_TRUE(WaitForStatus(STATUS_DISCONNECTED));
     EXPECT_EQ(FrameAcquireLatest(SLOT_MACRO), nullptr);
     const int32_t listed = Listings();  // three search attempts: the error stays while the camera is away
@@ -225,11 +224,11 @@ TEST_F(CameraControlTest, AThreadThatHangsAtShutdownIsLeftBehindWithAllItUsesAnd
     CaptureStart();
     CaptureSetTimeScaleForTest(100);  // the shutdown waits 100 ms
     EXPECT_FALSE(CaptureShutdown());
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Kamera-Steuerthread reagiert nicht \u2014 Beenden ohne Aufr\u00e4umen"), 1);
+    EXPECT_EQ(TimesLogged(LOG_WARN, L"Kamera-Steuerthread reagiert nicht \u2014 Beenden ohne Aufr\u00e4umen"), 1u);
     EXPECT_EQ(CaptureReaderLiveCount(), 2);  // nothing it uses is taken away
     CaptureStart();  // refused honestly while it hangs
     EXPECT_TRUE(WaitForStatus(STATUS_CAMERA_ERROR));
-    EXPECT_EQ(CountLoggedPrefix(L"Kamera-Steuerthread h\u00e4ngt noch"), 1);
+    EXPECT_EQ(TimesLogged(LOG_ANY_LEVEL, L"Kamera-Steuerthread h\u00e4ngt noch"), 1u);
 
     SetEvent(probe.release);  // it takes the start and the quit together: the quit wins
     ASSERT_TRUE(PumpUntil([] { return CaptureShutdown(); }));  // once it has ended, all goes
@@ -331,14 +330,14 @@ TEST_F(CameraControlTest, TheHeadsetGoesLiveASwapRestartsItTheOtherWayRoundAndCl
     CaptureStart();
     SetTimer(main.get(), TIMER_FRAME, 33, nullptr);
     ASSERT_TRUE(PumpUntil([] { return UiState.status == STATUS_LIVE && UiState.framesWide > 0 && UiState.framesMacro > 0; }));
-    EXPECT_EQ(CountLogged(LOG_INFO, L"Kamera 0 konfiguriert: HD USB Camera #1"), 1);
+    EXPECT_EQ(TimesLogged(LOG_INFO, L"Kamera 0 konfiguriert: HD USB Camera #1"), 1u);
 
     SwapCameras();
     EXPECT_STREQ(Settings.wideDeviceID, cameras[1].id);
     // The main window's restart timer starts the cameras again, the former Macro camera as Wide.
     ASSERT_TRUE(PumpUntil([] { return !UiState.live; }));
     ASSERT_TRUE(PumpUntil([] { return UiState.live && UiState.status == STATUS_LIVE; }));
-    EXPECT_EQ(CountLogged(LOG_INFO, L"Kamera 0 konfiguriert: HD USB Camera #2"), 1);
+    EXPECT_EQ(TimesLogged(LOG_INFO, L"Kamera 0 konfiguriert: HD USB Camera #2"), 1u);
 
     // Closing while live, with a worker posting texts to the window all along: the cameras stop
     // without reporting to the window, and every text is freed.
@@ -355,7 +354,7 @@ TEST_F(CameraControlTest, TheHeadsetGoesLiveASwapRestartsItTheOtherWayRoundAndCl
     poster.join();
     EXPECT_EQ(AppMessageTextsOutstanding(), textsBefore);
     EXPECT_EQ(reportsQueuedAtDestroy, 0);
-    EXPECT_EQ(CountLogged(LOG_EVENT, L"Kamera-Sessions gestoppt"), 2);
+    EXPECT_EQ(TimesLogged(LOG_EVENT, L"Kamera-Sessions gestoppt"), 2u);
 }
 
 }  // namespace

@@ -112,7 +112,7 @@ TEST_F(CaptureReaderTest, EveryBufferPathCopiesExactPixelsAndDropsUndersizedFram
         {VirtualBuffer::Plain, L"Kamera-Frame zu klein (3600 Bytes f\u00fcr 300x7) \u2014 Frame verworfen"},
     };
     const std::wstring streamEnd = L"Kamera 0: Stream-Fehler (0xC00D3704) \u2014 USB-Verbindung pr\u00fcfen";
-    int undersizedReaders = 0;
+    size_t undersizedReaders = 0;
     for (const auto& [buffer, warning] : cases) {
         VirtualDevice camera = PatternCamera(L"cam", L"Cam", 300, 7);  // two 256-pixel blocks and a tail
         camera.buffer = buffer;
@@ -138,12 +138,12 @@ TEST_F(CaptureReaderTest, EveryBufferPathCopiesExactPixelsAndDropsUndersizedFram
         camera.undersized = 1;         // only the upper three rows
         camera.errorAfterSamples = 3;  // the stream error marks that three samples came
         const int32_t handle = VirtualDeviceAdd(camera);
-        for (int round = 1; round <= 2; ++round) {  // a new reader warns again
+        for (size_t round = 1; round <= 2; ++round) {  // a new reader warns again
             CaptureReader* reader = Start(READER_ROLE_WIDE, L"cam");
-            ASSERT_TRUE(PumpUntil([&] { return CountLogged(LOG_ERROR, streamEnd) == undersizedReaders + 1; }));
+            ASSERT_TRUE(PumpUntil([&] { return TimesLogged(LOG_ERROR, streamEnd) == undersizedReaders + 1; }));
             ++undersizedReaders;
             CaptureReaderStop(&reader);
-            EXPECT_EQ(CountLoggedPrefix(warning), round);
+            EXPECT_EQ(TimesLogged(LOG_ANY_LEVEL, warning), round);
         }
         EXPECT_EQ(FrameAcquireLatest(SLOT_WIDE), nullptr);
         VirtualDeviceRemove(handle);
@@ -176,7 +176,7 @@ TEST_F(CaptureReaderTest, MicrophonesComeAt48kHzWithOneOrTwoChannelsAndFeedTheMe
         Recorder().Clear();
         CaptureReader* reader = Start(READER_ROLE_MICROPHONE, microphones[0].id);
         ASSERT_NE(reader, nullptr);
-        EXPECT_EQ(CountLoggedPrefix(c.logged), 1);
+        EXPECT_EQ(TimesLogged(LOG_ANY_LEVEL, c.logged), 1u);
         EXPECT_EQ(reader->audioBitsPerSample, 16u);
         ComOwner<IMFMediaType> type(CaptureAcquireAudioMediaType());
         ASSERT_TRUE(type);
@@ -191,7 +191,7 @@ TEST_F(CaptureReaderTest, MicrophonesComeAt48kHzWithOneOrTwoChannelsAndFeedTheMe
     EXPECT_EQ(CaptureMicrophoneOpen(L"absent", L"Absent", &reader), VIRTUAL_DEVICE_MISSING);
     EXPECT_EQ(reader, nullptr);
     EXPECT_EQ(CaptureAcquireAudioMediaType(), nullptr);
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Mikrofon konnte nicht verbunden werden: 0x80070002"), 1);
+    EXPECT_EQ(TimesLogged(LOG_WARN, L"Mikrofon konnte nicht verbunden werden: 0x80070002"), 1u);
 }
 
 TEST_F(CaptureReaderTest, PreviewKeepsItsNewestFrameToItselfAndAFlushThatNeverEndsIsWaitedForBounded)
@@ -200,7 +200,7 @@ TEST_F(CaptureReaderTest, PreviewKeepsItsNewestFrameToItselfAndAFlushThatNeverEn
     camera.flushNeverCompletes = 1;
     VirtualDeviceAdd(camera);
     EXPECT_EQ(PreviewOpen(L"absent"), nullptr);
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Vorschau: Kamera konnte nicht ge\u00f6ffnet werden (0x80070002)"), 1);
+    EXPECT_EQ(TimesLogged(LOG_WARN, L"Vorschau: Kamera konnte nicht ge\u00f6ffnet werden (0x80070002)"), 1u);
 
     CapturePreview* preview = PreviewOpen(L"cam");
     ASSERT_NE(preview, nullptr);
@@ -209,7 +209,7 @@ TEST_F(CaptureReaderTest, PreviewKeepsItsNewestFrameToItselfAndAFlushThatNeverEn
     EXPECT_TRUE(IsPattern(*frame));
     EXPECT_TRUE(!FrameAcquireLatest(SLOT_WIDE) && !FrameAcquireLatest(SLOT_MACRO));  // nothing is published
     PreviewClose(preview);
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Kamera-Reader: Flush-Timeout beim Stoppen"), 1);
+    EXPECT_EQ(TimesLogged(LOG_WARN, L"Kamera-Reader: Flush-Timeout beim Stoppen"), 1u);
     EXPECT_EQ(CaptureReaderLiveCount(), 0);  // the reader still goes
     EXPECT_EQ(frame->refCount.load(), 1);    // the caller's reference outlives the preview
     FrameRelease(frame);
@@ -242,14 +242,14 @@ TEST_F(CaptureReaderTest, AStopWaitsForASampleCallbackUnderWayWhichThenDeliversN
     ASSERT_TRUE(workersEnded());
     EXPECT_EQ(FrameAcquireLatest(SLOT_WIDE), nullptr);
     EXPECT_EQ(probe.Videos().size(), handedBefore);
-    EXPECT_EQ(CountLoggedPrefix(L"Kamera-Reader"), 0);
+    EXPECT_EQ(TimesLogged(LOG_ANY_LEVEL, L"Kamera-Reader"), 0u);
 
     // Held inside the hand-off itself: the stop waits for it, bounded, and says so.
     reader = Start(READER_ROLE_WIDE, L"cam");
     probe.holdNextSubmit = true;
     ASSERT_EQ(WaitForSingleObject(probe.holding, 20000), WAIT_OBJECT_0);
     CaptureReaderStop(&reader);
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Kamera-Reader: Sample-Callback l\u00e4uft noch beim Stoppen"), 1);
+    EXPECT_EQ(TimesLogged(LOG_WARN, L"Kamera-Reader: Sample-Callback l\u00e4uft noch beim Stoppen"), 1u);
     SetEvent(probe.release);
     ASSERT_TRUE(workersEnded());
 }

@@ -3,7 +3,6 @@
 #include <mfapi.h>
 #include <objbase.h>
 
-#include <algorithm>
 #include <utility>
 
 #include "frames/stabilizer.h"
@@ -67,15 +66,6 @@ bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs)
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
     }
     return true;
-}
-
-int CountLogged(uint32_t level, const std::wstring& text, bool prefix)
-{
-    std::vector<LogEntry> entries(LOG_RING_CAPACITY);  // the ring, which the test's settings folder emptied
-    entries.resize(LogSnapshot(entries.data(), LOG_RING_CAPACITY));
-    return static_cast<int>(std::count_if(entries.begin(), entries.end(), [&](const LogEntry& entry) {
-        return prefix ? std::wstring(entry.text).starts_with(text) : entry.level == level && text == entry.text;
-    }));
 }
 
 VirtualDevice PatternCamera(const wchar_t* id, const wchar_t* name, uint32_t width, uint32_t height)

@@ -24,16 +24,13 @@
 #include "frames/frame_store.h"
 #include "settings/settings_record.h"
 #include "standins/virtual_devices.h"
+#include "tests/support/log_count.h"
 #include "tests/support/test_folder.h"
 #include "tests/support/ui_wait.h"
 
 // Pumps this thread's messages until `condition` holds (asked once per round: it may take
 // something); false after `timeoutMs`.
 bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs = 20000);
-
-// Log entries of `level` whose text is exactly `text`; with `prefix`, of any level starting with it.
-int CountLogged(uint32_t level, const std::wstring& text, bool prefix = false);
-inline int CountLoggedPrefix(const std::wstring& prefix) { return CountLogged(0, prefix, true); }
 
 // A small camera showing the exact test pattern, RGB32-convertible, one mode.
 VirtualDevice PatternCamera(const wchar_t* id, const wchar_t* name, uint32_t width = 64, uint32_t height = 48);

@@ -27,34 +27,15 @@ void PrintUtf8(const wchar_t* text)
     fputc('\n', stdout);
 }
 
-struct DialogSearch {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK FindDialog(HWND window, LPARAM parameter)
+// A visible message box of process `pid`, or null.
+HWND MessageBoxOf(DWORD pid)
 {
-    auto* search = reinterpret_cast<DialogSearch*>(parameter);
-    wchar_t className[16] = {};
-    GetClassNameW(window, className, 16);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid == search->pid && wcscmp(className, L"#32770") == 0 && IsWindowVisible(window)) {
-        search->found = window;
-        return FALSE;
+    for (HWND box = nullptr; (box = FindWindowExW(nullptr, box, L"#32770", nullptr));) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(box, &owner);
+        if (owner == pid && IsWindowVisible(box)) return box;
     }
-    return TRUE;
-}
-
-BOOL CALLBACK PrintStatic(HWND child, LPARAM)
-{
-    wchar_t className[16] = {};
-    GetClassNameW(child, className, 16);
-    if (wcscmp(className, L"Static") != 0) return TRUE;
-    wchar_t text[4096] = {};
-    SendMessageW(child, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text));
-    if (text[0]) PrintUtf8(text);
-    return TRUE;
+    return nullptr;
 }
 
 int Fail(const char* what)
@@ -79,15 +60,15 @@ int main(int argc, char** argv)
         return ended ? 0 : Fail("MI-RU did not end");
     }
     if (strcmp(command, "dialog") == 0) {
-        DialogSearch search = {};
-        GetWindowThreadProcessId(window, &search.pid);
-        for (int i = 0; i < number * 10 && !search.found; i++) {
-            EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
-            if (!search.found) Sleep(100);
-        }
-        if (!search.found) return Fail("no message box appeared");
-        EnumChildWindows(search.found, PrintStatic, 0);
-        PostMessageW(search.found, WM_COMMAND, IDOK, 0);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        HWND box = nullptr;
+        for (int i = 0; i < number * 10 && !(box = MessageBoxOf(pid)); i++) Sleep(100);
+        if (!box) return Fail("no message box appeared");
+        wchar_t text[4096] = {};
+        GetDlgItemTextW(box, 0xFFFF, text, 4096);  // the box's message text
+        PrintUtf8(text);
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
         return 0;
     }
     if (strcmp(command, "endsession") == 0) {

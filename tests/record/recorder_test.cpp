@@ -6,7 +6,6 @@
 // the main window.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <mfapi.h>
 #include <mferror.h>
 
 #include <algorithm>
@@ -16,10 +15,8 @@
 #include <vector>
 
 #include "base/app_messages.h"
-#include "app/texts.h"
 #include "capture/capture_state.h"
 #include "capture/media_seam.h"
-#include "frames/frame_store.h"
 #include "record/recorder.h"
 #include "settings/settings_store.h"
 #include "standins/virtual_sink_writer.h"
@@ -47,9 +44,7 @@ protected:
     {
         static constexpr MediaSeamOverride substitute = {nullptr, nullptr, nullptr, VirtualSinkWriterCreate};
         MediaSeamInstall(&substitute);
-        IMFMediaType* type = PcmType(48000, 2);
-        CaptureStoreAudioMediaType(type);
-        type->Release();
+        StoreMicrophoneType(48000, 2);
     }
 };
 
@@ -63,10 +58,9 @@ TEST_F(RecorderTest, RefusedStartsAndAStartTheMomentTheLastOneEnded)
     EXPECT_EQ(sink.writersCreated, 1);
 
     // A recording without frames leaves nothing behind and says so.
-    const Posted* ended = StopAndWait();
-    ASSERT_NE(ended, nullptr);
-    EXPECT_EQ(ended->wParam, 0u);
-    EXPECT_EQ(ended->text, L"No image data recorded");
+    const Posted ended = StopAndWait();
+    EXPECT_EQ(ended.wParam, 0u);
+    EXPECT_EQ(ended.text, L"No image data recorded");
     EXPECT_EQ(FilesIn(TempFolder()), tempBefore);
     EXPECT_TRUE(FilesIn(recordings).empty());
 
@@ -102,27 +96,25 @@ TEST_F(RecorderTest, RefusedStartsAndAStartTheMomentTheLastOneEnded)
 // the encoder cannot take is never handed to the writer (the writer's refusal: the set-up test).
 TEST_F(RecorderTest, SoundTrackFollowsTheMicrophoneAndAnUnusableOneRecordsWithoutSound)
 {
+    UseSubstituteWithMicrophone();
     struct Case {
         UINT32 rate, channels;  // 0: no microphone type
-        size_t wantStreams;
+        uint32_t wantStreams;
     };
     const Case cases[] = {{48000, 2, 2}, {44100, 1, 2}, {16000, 1, 1}, {48000, 4, 1}, {0, 0, 1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rate);
         LogResetForTest();
         posted.clear();
-        sink.audioRate = sink.audioChannels = 0;
         CaptureDropAudioMediaType();
-        if (c.rate) {
-            IMFMediaType* type = PcmType(c.rate, c.channels);
-            CaptureStoreAudioMediaType(type);
-            type->Release();
-        }
+        if (c.rate) StoreMicrophoneType(c.rate, c.channels);
         Start(true);
+        VirtualSinkReport report = {};
+        VirtualSinkLastReport(&report);
         const bool track = c.wantStreams == 2, warned = c.rate && !track;
-        EXPECT_EQ(sink.streamTypes.size(), c.wantStreams);
-        EXPECT_TRUE(sink.audioRate == (track ? c.rate : 0) && sink.audioChannels == (track ? c.channels : 0));
-        EXPECT_EQ(CountLogged(LOG_WARN, L"Ton-Spur nicht hinzuf\u00fcgbar: das Mikrofon liefert"), warned ? 1u : 0u);
+        EXPECT_EQ(report.streamCount, c.wantStreams);
+        EXPECT_TRUE(report.streams[1].sampleRate == (track ? c.rate : 0) && report.streams[1].channels == (track ? c.channels : 0));
+        EXPECT_EQ(TimesLogged(LOG_WARN, L"Ton-Spur nicht hinzuf\u00fcgbar: das Mikrofon liefert"), warned ? 1u : 0u);
         EXPECT_EQ(LogTexts(LOG_WARN).size(), warned ? 1u : 0u);
         StopAndWait();
     }
@@ -130,9 +122,7 @@ TEST_F(RecorderTest, SoundTrackFollowsTheMicrophoneAndAnUnusableOneRecordsWithou
 
 TEST_F(RecorderTest, TimesQueuesOverrunsAndAStopThatDrainsEverything)
 {
-    IMFMediaType* type = PcmType(48000, 2);
-    CaptureStoreAudioMediaType(type);
-    type->Release();
+    StoreMicrophoneType(48000, 2);
     Start(true);
     const int64_t t0 = 50'000'000;
     SubmitSound(t0 - 5'000'000);  // before the first frame: never queued
@@ -153,9 +143,7 @@ TEST_F(RecorderTest, TimesQueuesOverrunsAndAStopThatDrainsEverything)
     SubmitFrame(t0 + 900'000);  // after the stop: ignored
     SubmitSound(t0 + 900'000);
     SetEvent(sink.gate);
-    const Posted* ended = StopAndWait();
-    ASSERT_NE(ended, nullptr);
-    EXPECT_EQ(ended->wParam, 1u);
+    EXPECT_EQ(StopAndWait().wParam, 1u);
 
     // The first frame at 0 with the nominal duration, the first sound, the next frame with the
     // camera's spacing, the 10 s of queued sound, and last the frame waiting in the mailbox. The
@@ -173,7 +161,7 @@ TEST_F(RecorderTest, TimesQueuesOverrunsAndAStopThatDrainsEverything)
     ASSERT_EQ(sink.ticks.size(), 1u);
     EXPECT_TRUE(sink.ticks[0].stream == 1 && sink.ticks[0].time == 100'000);
     // The dropped samples are a gap in the sound: said so.
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Aufnahme: 10 Ton-Bl\u00f6cke verworfen (Schreiben zu langsam) \u2014 der Ton hat L\u00fccken"), 1u);
+    EXPECT_EQ(TimesLogged(LOG_WARN, L"Aufnahme: 10 Ton-Bl\u00f6cke verworfen (Schreiben zu langsam) \u2014 der Ton hat L\u00fccken"), 1u);
     EXPECT_NE(EndLine().find(L"verworfen: 1 (Compositing), 0 (Encoder)"), std::wstring::npos);
     EXPECT_EQ(EndLine().rfind(L"Aufnahme beendet: 3 Frames", 0), 0u);
 }
@@ -199,15 +187,12 @@ TEST_F(RecorderTest, HardWriteFailuresWarnAndStopOnceWhileBusyEncodersOnlyCountD
         if (i == 3) WaitForWrites(4);
     }
     ASSERT_TRUE(WaitUntil([] { return CountPosted(WM_APP_STOP_RECORDING) == 1; }));
-    const Posted* ended = StopAndWait();
-    ASSERT_NE(ended, nullptr);
-    EXPECT_EQ(ended->wParam, 1u);  // the frame written before is finalised and saved
-    ASSERT_EQ(CountPosted(WM_APP_WARNING), 1);
-    EXPECT_EQ(std::find_if(posted.begin(), posted.end(), [](const Posted& p) { return p.message == WM_APP_WARNING; })->text,
-              L"Recording stopped \u2014 the video encoder failed. What was recorded so far is kept.");
+    EXPECT_EQ(StopAndWait().wParam, 1u);  // the frame written before is finalised and saved
+    EXPECT_EQ(Warnings(), std::vector<std::wstring>{
+                              L"Recording stopped \u2014 the video encoder failed. What was recorded so far is kept."});
     EXPECT_EQ(CountPosted(WM_APP_STOP_RECORDING), 1);
     EXPECT_EQ(Writes().size(), 4u);  // nothing is handed to the writer after the failure
-    EXPECT_EQ(CountLogged(LOG_ERROR, L"Aufnahme-Writer fehlgeschlagen: 0xC00D3704"), 1u);
+    EXPECT_EQ(TimesLogged(LOG_ERROR, L"Aufnahme-Writer fehlgeschlagen: 0xC00D3704"), 1u);
     EXPECT_NE(EndLine().find(L", 2 (Encoder)"), std::wstring::npos);
 }
 
@@ -222,15 +207,14 @@ TEST_F(RecorderTest, AMicrophoneThatDeliversNothingLosesNoPicture)
     ASSERT_TRUE(VirtualSinkWaitAccepted(VirtualSinkStream::Video, 1, 30000));
     SubmitFrame(15'001'000);
     ASSERT_TRUE(VirtualSinkWaitAccepted(VirtualSinkStream::Video, 2, 30000));
-    const Posted* ended = StopAndWait();
-    ASSERT_NE(ended, nullptr);
-    EXPECT_EQ(ended->wParam, 1u) << ended->text;
+    const Posted ended = StopAndWait();
+    EXPECT_EQ(ended.wParam, 1u) << ended.text;
     VirtualSinkReport report = {};
     VirtualSinkLastReport(&report);
     EXPECT_TRUE(report.finalized && report.streamCount == 2 && report.streams[0].gopSize == 60);
     EXPECT_TRUE(report.streams[1].samplesWritten == 1 && report.streams[1].firstTime == 0);
     EXPECT_TRUE(report.tickCount == 1 && report.ticks[0].stream == 1 && report.ticks[0].time == 0);
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Aufnahme: das Mikrofon hat keinen Ton geliefert"), 1u);
+    EXPECT_EQ(TimesLogged(LOG_WARN, L"Aufnahme: das Mikrofon hat keinen Ton geliefert"), 1u);
 }
 
 // A set-up step refused under the fragmented container is retried with the plain one, one refused
@@ -273,9 +257,9 @@ TEST_F(RecorderTest, SetUpFallsBackToThePlainContainerAndTheSoftwareEncoder)
         StopAndWait();
     }
     VirtualSinkResetScript();
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Fragmentiertes MP4 nicht verf\u00fcgbar (0x80004005)"), 1u);  // once per run
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Hardware-Encoder nicht verwendbar (0x80004005)"), softwareFallbacks);
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Ton-Spur nicht hinzuf\u00fcgbar (0x80004005) \u2014 Aufnahme ohne Ton"), 1u);
+    EXPECT_EQ(TimesLogged(LOG_WARN, L"Fragmentiertes MP4 nicht verf\u00fcgbar (0x80004005)"), 1u);  // once per run
+    EXPECT_EQ(TimesLogged(LOG_WARN, L"Hardware-Encoder nicht verwendbar (0x80004005)"), softwareFallbacks);
+    EXPECT_EQ(TimesLogged(LOG_WARN, L"Ton-Spur nicht hinzuf\u00fcgbar (0x80004005) \u2014 Aufnahme ohne Ton"), 1u);
 }
 
 // The writer's video samples come back when it lets go of them and are filled again; one it still
@@ -329,14 +313,11 @@ TEST_F(RecorderTest, AnEncoderThatStaysBehindForFiveSecondsStopsTheRecording)
         ASSERT_TRUE(handled(5 + i));
     }
     ASSERT_TRUE(WaitUntil([] { return CountPosted(WM_APP_STOP_RECORDING) == 1; }));
-    ASSERT_EQ(CountPosted(WM_APP_WARNING), 1);
-    EXPECT_EQ(std::find_if(posted.begin(), posted.end(), [](const Posted& p) { return p.message == WM_APP_WARNING; })->text,
-              L"Recording stopped \u2014 for 5 seconds no picture could be recorded because the "
-              L"encoder failed or could not keep up. What was recorded so far is being saved.");
-    EXPECT_EQ(CountLogged(LOG_ERROR, L"Aufnahme: seit 5 s kein Bild aufgenommen (Encoder ausgefallen)"), 1u);
-    const Posted* ended = StopAndWait();
-    ASSERT_NE(ended, nullptr);
-    EXPECT_EQ(ended->wParam, 1u);
+    EXPECT_EQ(Warnings(), std::vector<std::wstring>{L"Recording stopped \u2014 for 5 seconds no picture could be recorded "
+                                                    L"because the encoder failed or could not keep up. What was "
+                                                    L"recorded so far is being saved."});
+    EXPECT_EQ(TimesLogged(LOG_ERROR, L"Aufnahme: seit 5 s kein Bild aufgenommen (Encoder ausgefallen)"), 1u);
+    EXPECT_EQ(StopAndWait().wParam, 1u);
     EXPECT_EQ(Writes().size(), 4u);
     EXPECT_EQ(EndLine().rfind(L"Aufnahme beendet: 4 Frames", 0), 0u);
     EXPECT_NE(EndLine().find(L"0 (Compositing), 4 (Encoder)"), std::wstring::npos);
@@ -377,13 +358,13 @@ TEST_F(RecorderTest, FilesAreNeverReplacedAndTheFolderIsTheOneOfTheStart)
     }
     SetEvent(sink.gate);
     ASSERT_TRUE(WaitUntil([] { return Ended() != nullptr; }));
-    const Posted* ended = Ended();
-    EXPECT_EQ(ended->wParam, 1u);
-    ASSERT_GT(ended->text.size(), 6u);
-    EXPECT_EQ(ended->text.substr(ended->text.size() - 6), L"_2.mp4");
-    const std::wstring unsuffixed = ended->text.substr(0, ended->text.size() - 6) + L".mp4";
+    Posted ended = *Ended();
+    EXPECT_EQ(ended.wParam, 1u);
+    ASSERT_GT(ended.text.size(), 6u);
+    EXPECT_EQ(ended.text.substr(ended.text.size() - 6), L"_2.mp4");
+    const std::wstring unsuffixed = ended.text.substr(0, ended.text.size() - 6) + L".mp4";
     EXPECT_NE(std::find(earlier.begin(), earlier.end(), unsuffixed), earlier.end()) << "a name that was not taken";
-    EXPECT_EQ(ReadFileBytes(ended->text), "movie");
+    EXPECT_EQ(ReadFileBytes(ended.text), "movie");
     for (const std::wstring& path : earlier) EXPECT_EQ(ReadFileBytes(path), "earlier");
     EXPECT_TRUE(FilesIn(chosenLater).empty());
     for (const std::wstring& path : earlier) DeleteFileW(path.c_str());
@@ -395,13 +376,12 @@ TEST_F(RecorderTest, FilesAreNeverReplacedAndTheFolderIsTheOneOfTheStart)
     SubmitFrame(1'000);
     WaitForWrites(2);
     ended = StopAndWait();
-    ASSERT_NE(ended, nullptr);
-    EXPECT_EQ(ended->wParam, 1u);
-    EXPECT_EQ(ended->text.substr(0, TempFolder().size() + 6), TempFolder() + L"\\miru-");
-    EXPECT_EQ(ReadFileBytes(ended->text), "movie");
+    EXPECT_EQ(ended.wParam, 1u);
+    EXPECT_EQ(ended.text.substr(0, TempFolder().size() + 6), TempFolder() + L"\\miru-");
+    EXPECT_EQ(ReadFileBytes(ended.text), "movie");
     EXPECT_EQ(LogTexts(LOG_WARN).back(), L"Kein Aufnahmeordner gew\u00e4hlt \u2014 Datei bleibt im tempor\u00e4ren Ordner: " +
-                                             ended->text.substr(TempFolder().size() + 1));
-    DeleteFileW(ended->text.c_str());
+                                             ended.text.substr(TempFolder().size() + 1));
+    DeleteFileW(ended.text.c_str());
 }
 
 }  // namespace

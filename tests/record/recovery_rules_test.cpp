@@ -5,6 +5,7 @@
 #include <string>
 
 #include "record/recovery_rules.h"
+#include "tests/record/mp4_boxes.h"
 
 namespace {
 
@@ -31,14 +32,6 @@ TEST(RecoveryRules, MarkerStartTimes)
 
 // ---- Files cut off at some point ----
 
-std::string U32(uint32_t v)
-{
-    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
-}
-std::string Box(const char* type, uint32_t payload)
-{
-    return U32(8 + payload) + type + std::string(payload, '\x11');
-}
 // A plain file's media data box whose 64-bit size is filled in at the end.
 std::string LargeMdat(uint64_t size)
 {

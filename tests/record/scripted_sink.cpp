@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <mfapi.h>
-#include <mferror.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -14,7 +13,6 @@
 #include "capture/media_seam.h"
 #include "record/recorder.h"
 #include "settings/settings_store.h"
-#include "tests/diag/log_probe.h"
 
 SinkScript sink;
 std::vector<Posted> posted;
@@ -40,16 +38,8 @@ struct ScriptedSinkWriter final : IMFSinkWriter {
         if (left == 0) delete this;
         return left;
     }
-    HRESULT STDMETHODCALLTYPE AddStream(IMFMediaType* type, DWORD* index) override
+    HRESULT STDMETHODCALLTYPE AddStream(IMFMediaType*, DWORD* index) override
     {
-        GUID major = {};
-        type->GetGUID(MF_MT_MAJOR_TYPE, &major);
-        std::lock_guard<std::mutex> hold(sink.mutex);
-        sink.streamTypes.push_back(major);
-        if (major == MFMediaType_Audio) {
-            type->GetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, &sink.audioRate);
-            type->GetUINT32(MF_MT_AUDIO_NUM_CHANNELS, &sink.audioChannels);
-        }
         *index = streams++;
         return S_OK;
     }
@@ -125,7 +115,6 @@ HRESULT CreateScripted(const wchar_t* url, IMFByteStream*, IMFAttributes*, IMFSi
     created->path = url;
     std::lock_guard<std::mutex> hold(sink.mutex);
     sink.writersCreated++;
-    sink.streamTypes.clear();
     *writer = created;
     return S_OK;
 }
@@ -150,6 +139,14 @@ int CountPosted(UINT message)
     return static_cast<int>(std::count_if(posted.begin(), posted.end(), [&](const Posted& p) { return p.message == message; }));
 }
 
+std::vector<std::wstring> Warnings()
+{
+    std::vector<std::wstring> texts;
+    for (const Posted& p : posted)
+        if (p.message == WM_APP_WARNING) texts.push_back(p.text);
+    return texts;
+}
+
 const Posted* Ended()
 {
     for (const Posted& p : posted)
@@ -157,11 +154,11 @@ const Posted* Ended()
     return nullptr;
 }
 
-const Posted* StopAndWait()
+Posted StopAndWait()
 {
     RecordingRequestStop();
-    EXPECT_TRUE(WaitUntil([] { return Ended() != nullptr; }));
-    return Ended();
+    EXPECT_TRUE(WaitUntil([] { return Ended() != nullptr; })) << "the recording's end was not posted";
+    return Ended() ? *Ended() : Posted{};
 }
 
 std::vector<Write> Writes()
@@ -191,16 +188,17 @@ void SubmitSound(LONGLONG time)
     sample->Release();
 }
 
-IMFMediaType* PcmType(UINT32 rate, UINT32 channels)
+void StoreMicrophoneType(UINT32 rate, UINT32 channels)
 {
     IMFMediaType* type = nullptr;
-    MFCreateMediaType(&type);
+    ASSERT_EQ(MFCreateMediaType(&type), S_OK);
     type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Audio);
     type->SetGUID(MF_MT_SUBTYPE, MFAudioFormat_PCM);
     type->SetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, rate);
     type->SetUINT32(MF_MT_AUDIO_NUM_CHANNELS, channels);
     type->SetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, 16);
-    return type;
+    CaptureStoreAudioMediaType(type);
+    type->Release();
 }
 
 std::wstring TempFolder()
@@ -222,22 +220,6 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder, const wchar_t* pat
     FindClose(find);
     std::sort(names.begin(), names.end());
     return names;
-}
-
-std::string Box(const char* type, uint32_t payload)
-{
-    std::string box(8 + payload, '\x11');
-    const uint32_t size = 8 + payload;
-    for (int i = 0; i < 4; i++) box[i] = static_cast<char>(size >> (24 - 8 * i));
-    box.replace(4, 4, type, 4);
-    return box;
-}
-
-size_t CountLogged(uint32_t level, const std::wstring& start)
-{
-    size_t count = 0;
-    for (const std::wstring& text : LogTexts(level)) count += text.rfind(start, 0) == 0;
-    return count;
 }
 
 void ScriptedSinkInstall()

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "frames/frame_store.h"
+#include "tests/record/mp4_boxes.h"
+#include "tests/support/log_count.h"
 #include "tests/support/test_folder.h"
 #include "tests/support/ui_wait.h"
 
@@ -26,8 +28,6 @@ struct Write {
 struct SinkState {
     std::vector<Write> writes;
     std::vector<Write> ticks;  // SendStreamTick calls
-    std::vector<GUID> streamTypes;  // of the newest writer
-    UINT32 audioRate = 0, audioChannels = 0;
     int writersCreated = 0;
     int videoWritesBeforeFailure = -1;  // -1: never fail
     HRESULT failure = S_OK;
@@ -59,24 +59,24 @@ void ScriptedSinkInstall();
 void ScriptedSinkUninstall();
 
 int CountPosted(UINT message);
+// The texts of the warnings posted, in order.
+std::vector<std::wstring> Warnings();
 // The first WM_APP_RECORDING_ENDED posted, or null.
 const Posted* Ended();
-// Stops the recording as the main window does and waits for the end message.
-const Posted* StopAndWait();
+// Stops the recording as the main window does and waits for the end message (a test failure and
+// an empty message when none comes).
+Posted StopAndWait();
 std::vector<Write> Writes();
 int Blocked();
 
 // 10 ms of 48 kHz stereo sound at `time`.
 void SubmitSound(LONGLONG time);
-IMFMediaType* PcmType(UINT32 rate, UINT32 channels);
+// A 16-bit PCM microphone of `rate` and `channels`, as capture leaves its type for the recorder.
+void StoreMicrophoneType(UINT32 rate, UINT32 channels);
 // "<local application data>\MI-RU\tmp"
 std::wstring TempFolder();
 // Names of the files in `folder` that match `pattern`, sorted.
 std::vector<std::wstring> FilesIn(const std::wstring& folder, const wchar_t* pattern = L"*");
-// An MP4 box of `type` with `payload` filler bytes.
-std::string Box(const char* type, uint32_t payload);
-// Log entries at `level` that start with `start`.
-size_t CountLogged(uint32_t level, const std::wstring& start);
 
 // A recorder with the scripted writer, the stand-in main window, a 32 x 18 Wide Frame and the
 // recording folder "<root>\\Aufnahmen" (root: the test's settings folder unless given).

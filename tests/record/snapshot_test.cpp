@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <algorithm>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -13,14 +12,13 @@
 #include "frames/frame_store.h"
 #include "record/snapshot.h"
 #include "settings/settings_store.h"
-#include "tests/diag/log_probe.h"
 #include "tests/record/scripted_sink.h"
 
 namespace {
 
 bool WaitForLog(uint32_t level, const std::wstring& text, size_t count = 1)
 {
-    return WaitUntil([&] { return CountLogged(level, text) >= count; }, 60);
+    return WaitUntil([&] { return TimesLogged(level, text) >= count; }, 60);
 }
 
 class SnapshotTest : public testing::Test {
@@ -86,9 +84,9 @@ TEST_F(SnapshotTest, QuickPressesStartAtMostTwoJobsAndPressesThatCannotSaveSayWh
     for (int i = 0; i < 4; i++) results.push_back(SnapshotRequest());
     EXPECT_EQ(results, (std::vector<SnapshotResult>{SnapshotResult::Started, SnapshotResult::Started,
                                                      SnapshotResult::Busy, SnapshotResult::Busy}));
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Foto ignoriert \u2014 vorherige Fotos werden noch gespeichert"), 2u);
+    EXPECT_EQ(TimesLogged(LOG_WARN, L"Foto ignoriert \u2014 vorherige Fotos werden noch gespeichert"), 2u);
     EXPECT_FALSE(SnapshotWaitForShutdown(0));  // both have only just begun
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Foto-Threads enden nicht rechtzeitig \u2014 Programm wird trotzdem beendet"), 1u);
+    EXPECT_EQ(TimesLogged(LOG_WARN, L"Foto-Threads enden nicht rechtzeitig \u2014 Programm wird trotzdem beendet"), 1u);
     ASSERT_TRUE(WaitForLog(LOG_EVENT, L"2 Fotos gespeichert (Wide, Macro, Ansicht)", 2));
     EXPECT_EQ(FilesIn(photos, L"*.jpg").size(), 4u);
 
@@ -98,7 +96,7 @@ TEST_F(SnapshotTest, QuickPressesStartAtMostTwoJobsAndPressesThatCannotSaveSayWh
 
     CaptureResetStateForTest();  // not live
     EXPECT_EQ(SnapshotRequest(), SnapshotResult::NoPicture);
-    EXPECT_EQ(CountLogged(LOG_WARN, L"Foto nicht m\u00f6glich \u2014 noch kein Live-Bild"), 1u);
+    EXPECT_EQ(TimesLogged(LOG_WARN, L"Foto nicht m\u00f6glich \u2014 noch kein Live-Bild"), 1u);
     EXPECT_EQ(FilesIn(photos, L"*.jpg").size(), 4u);
 }
 
@@ -114,7 +112,7 @@ TEST_F(SnapshotTest, PhotosWhosePathsAreTooLongFailAndLeaveNothing)
     wcscpy(Settings.recordingFolder, deep.c_str());
     ASSERT_EQ(SnapshotRequest(), SnapshotResult::Started);
     ASSERT_TRUE(WaitForLog(LOG_ERROR, L"Keine Fotos gespeichert"));
-    EXPECT_EQ(CountLogged(LOG_ERROR, L"Foto speichern fehlgeschlagen: Pfad zu lang ("), 2u);
+    EXPECT_EQ(TimesLogged(LOG_ERROR, L"Foto speichern fehlgeschlagen: Pfad zu lang ("), 2u);
     EXPECT_TRUE(FilesIn(deep).empty());
 }
 

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 
@@ -11,6 +10,7 @@
 #include "settings/settings_store.h"
 #include "tests/diag/log_probe.h"
 #include "tests/support/d2d_canvas.h"
+#include "tests/support/log_count.h"
 
 namespace {
 
@@ -30,12 +30,6 @@ struct DeviceObserver : IUnknown {
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
     ULONG STDMETHODCALLTYPE Release() override { return --references; }
 };
-
-int CountLogged(const std::wstring& text)
-{
-    const std::vector<std::wstring> texts = LogTexts();
-    return static_cast<int>(std::count(texts.begin(), texts.end(), text));
-}
 
 // The main window's stand-in: a 1280 x 800 client area.
 class Renderer : public ::testing::Test {
@@ -167,18 +161,18 @@ TEST_F(Renderer, LostTargetOrDeviceIsRebuiltAndThePictureReturns)
 
     RendererFailForTest(RendererStep::EndDraw, static_cast<HRESULT>(0x8899000C), 1);
     EXPECT_TRUE(Capture().pixels.empty());
-    EXPECT_EQ(CountLogged(L"Renderer: Direct2D-Ziel verloren \u2014 Ger\u00e4t wird neu aufgebaut"), 1);
+    EXPECT_EQ(TimesLogged(LOG_ANY_LEVEL, L"Renderer: Direct2D-Ziel verloren \u2014 Ger\u00e4t wird neu aufgebaut"), 1u);
     EXPECT_TRUE(RendererIsReady() && Shows(20, 10, QUAD_BOTTOM_RIGHT));
 
     RendererFailForTest(RendererStep::Present, static_cast<HRESULT>(0x887A0005), 1);
     RendererDrawFrame();
-    EXPECT_EQ(CountLogged(L"Renderer: Grafikger\u00e4t verloren (0x887A0005) \u2014 Neuaufbau"), 1);
+    EXPECT_EQ(TimesLogged(LOG_ANY_LEVEL, L"Renderer: Grafikger\u00e4t verloren (0x887A0005) \u2014 Neuaufbau"), 1u);
     EXPECT_TRUE(RendererIsReady() && Shows(20, 10, QUAD_BOTTOM_RIGHT));
 
     // Another EndDraw failure is logged once per code in a row, and nothing is rebuilt.
     RendererFailForTest(RendererStep::EndDraw, E_OUTOFMEMORY, 3);
     for (int i = 0; i < 3; ++i) RendererDrawFrame();
-    EXPECT_EQ(CountLogged(L"Renderer: EndDraw fehlgeschlagen (0x8007000E)"), 1);
+    EXPECT_EQ(TimesLogged(LOG_ANY_LEVEL, L"Renderer: EndDraw fehlgeschlagen (0x8007000E)"), 1u);
     EXPECT_TRUE(RendererIsReady());
 
     // Both rebuilds replaced the window's one flip-model swap chain, and a resize follows: each
@@ -199,14 +193,14 @@ TEST_F(Renderer, DeviceThatCannotBeMadeStaysLostWithoutLeaking)
     RendererDrawFrame();  // lost target: the rebuild fails at the DXGI step
     EXPECT_FALSE(RendererIsReady());
     const std::wstring failure = L"Renderer: DXGI-Factory nicht verf\u00fcgbar (0x80004005)";
-    EXPECT_EQ(CountLogged(failure), 1);
+    EXPECT_EQ(TimesLogged(LOG_ANY_LEVEL, failure), 1u);
 
     // Every 90th frame request tries again; each failed try leaves no device behind.
-    for (int attempt = 2; attempt <= 3; ++attempt) {
+    for (size_t attempt = 2; attempt <= 3; ++attempt) {
         for (int i = 0; i < 89; ++i) RendererDrawFrame();
-        EXPECT_EQ(CountLogged(failure), attempt - 1);
+        EXPECT_EQ(TimesLogged(LOG_ANY_LEVEL, failure), attempt - 1);
         RendererDrawFrame();
-        EXPECT_EQ(CountLogged(failure), attempt);
+        EXPECT_EQ(TimesLogged(LOG_ANY_LEVEL, failure), attempt);
         EXPECT_FALSE(RendererIsReady());
     }
     EXPECT_EQ(observer.references.load(), 1u);
