@@ -1,5 +1,5 @@
 // The cockpit drawn into a readable Direct2D target and read back pixel by pixel: bar colours,
-// level meter, photo and record buttons, the recording timer, and the overlays' clip.
+// level meter, photo and record buttons, and the recording timer.
 // Geometry is checked where it does not depend on Wine's fonts and glyph boxes.
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -32,7 +32,6 @@ constexpr uint32_t PANEL_DARK = Argb(255, 34, 34, 34);
 constexpr uint32_t GOLD = Argb(255, 196, 147, 63);
 constexpr uint32_t RED = Argb(255, 255, 69, 58);
 constexpr uint32_t PICTURE = Argb(255, 128, 128, 128);
-constexpr uint32_t WHITE = Argb(255, 255, 255, 255);
 constexpr uint32_t INK_LIGHT = Argb(255, 26, 26, 26);
 constexpr uint32_t INK_DARK = Argb(255, 245, 245, 242);
 
@@ -146,25 +145,6 @@ TEST_F(CockpitDrawTest, TimerPillCentredOnThePictureBelowTheTopBar)
     Draw(canvas, false, 1066);
     ASSERT_NE(CockpitFormat(FONT_TIMER), nullptr);
     EXPECT_FLOAT_EQ(CockpitFormat(FONT_TIMER)->GetFontSize(), 26.0f);
-}
-
-// A 3-pixel picture shows none of the overlays (a 4-pixel one does); the flash still covers
-// the whole window.
-TEST_F(CockpitDrawTest, TinyPictureShowsNoOverlaysButTheFlash)
-{
-    Settings.devStabSliders = true;  // a panel across the middle of the picture
-    D2DCanvas four(1280, 52 + 84 + 4);
-    ASSERT_TRUE(four.Ready());
-    EXPECT_FALSE(NearColor(Draw(four, false, 1000).At(100, 53), PICTURE, 3));
-
-    D2DCanvas three(1280, 52 + 84 + 3);
-    ASSERT_TRUE(three.Ready());
-    EXPECT_TRUE(Looks(Draw(three, false, 1000), 100, 53, PICTURE));
-    UiState.photoFlash = 0.75f;
-    const Picture p = Draw(three, false, 1000);  // the same clock time: no decay yet
-    EXPECT_TRUE(Looks(p, 100, 53, Over(WHITE, 0.75f, PICTURE)));
-    EXPECT_TRUE(Looks(p, 640, 5, Over(WHITE, 0.75f, PANEL_LIGHT)));
-    EXPECT_TRUE(Looks(p, 640, 130, Over(WHITE, 0.75f, PANEL_LIGHT)));
 }
 
 }  // namespace
