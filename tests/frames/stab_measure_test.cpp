@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -115,28 +113,6 @@ TEST_F(StabMeasureTest, MeasuresKnownMovementsAlikeOnEveryKernelSet)
             EXPECT_NEAR(s.shiftY, first[k].shiftY, 0.001);
         }
     }
-}
-
-TEST_F(StabMeasureTest, ReadsTheShiftFromTheSurfacePeak)
-{
-    std::vector<float> surface(STAB_N * STAB_N, 0.0f);
-    auto peakAt = [&surface](int32_t x, int32_t y, float left, float right, float up, float down) {
-        std::fill(surface.begin(), surface.end(), 0.0f);
-        surface[y * STAB_N + x] = 100.0f;
-        surface[y * STAB_N + (x + STAB_N - 1) % STAB_N] = left;
-        surface[y * STAB_N + (x + 1) % STAB_N] = right;
-        surface[((y + STAB_N - 1) % STAB_N) * STAB_N + x] = up;
-        surface[((y + 1) % STAB_N) * STAB_N + x] = down;
-        return StabShiftFromSurface(surface.data(), y * STAB_N + x);
-    };
-    // Neighbours wrap around the edges: at (0, 0) the left one is column 255, the upper row 255.
-    // Parabola through 60, 100, 20: vertex at (60 - 20) / 2 / (60 + 20 - 200) = -1/6 cell.
-    const StabShift s = peakAt(0, 0, 60, 20, 20, 60);
-    EXPECT_NEAR(s.shiftX, -3.75 / 6, 1e-6);
-    EXPECT_NEAR(s.shiftY, 2.109375 / 6, 1e-6);
-    // A flat top refines to nothing; a step beyond half a cell is held at half a cell.
-    EXPECT_DOUBLE_EQ(peakAt(10, 10, 100, 100, 100, 100).shiftX, 10 * 3.75);
-    EXPECT_DOUBLE_EQ(peakAt(10, 10, 100, -1000, 0, 0).shiftX, 9.5 * 3.75);
 }
 
 }  // namespace
