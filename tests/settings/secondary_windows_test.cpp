@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <commctrl.h>
-#include <winternl.h>
 
 #include <cstdlib>
 #include <string>
@@ -320,82 +319,6 @@ TEST_F(DiagnosticsWindowTest, ShowsNewestFirstFiltersCopiesAndClears)
     EXPECT_EQ(TextOf(DiagItem(142)), L"Log (1) \u2014 newest first");
     const std::string file = ReadFileBytes(folder.File(L"miru-diagnose.log"));
     EXPECT_TRUE(CountText(file, "Protokoll geleert") == 1 && file.find("eins") == std::string::npos) << file;
-}
-
-// GDI objects of this process: GetGuiResources where the system counts them, otherwise the
-// entries in use in the process's GDI handle table, which the process block points to.
-DWORD GdiObjectCount()
-{
-    if (const DWORD counted = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)) return counted;
-    struct HandleEntry {
-        UINT64 object;
-        USHORT processId, count, unique;
-        UCHAR type, flags;
-        UINT64 user;
-    };
-    static_assert(sizeof(HandleEntry) == 24);
-    using QueryProcess = LONG(WINAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
-    const auto query = reinterpret_cast<QueryProcess>(reinterpret_cast<void (*)()>(
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
-    PROCESS_BASIC_INFORMATION basic = {};
-    if (!query || query(GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof(basic), nullptr) != 0) return 0;
-    const auto* process = reinterpret_cast<const BYTE*>(basic.PebBaseAddress);
-    const auto* table = *reinterpret_cast<const HandleEntry* const*>(process + 0xF8);  // GdiSharedHandleTable
-    if (!table) return 0;
-    DWORD used = 0;
-    for (int i = 0; i < 0x10000; i++) used += table[i].type != 0;
-    return used;
-}
-
-// USER objects: GetGuiResources, otherwise the windows of this thread with their children.
-DWORD UserObjectCount()
-{
-    if (const DWORD counted = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS)) return counted;
-    DWORD windows = 0;
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND window, LPARAM data) {
-            auto* count = reinterpret_cast<DWORD*>(data);
-            ++*count;
-            EnumChildWindows(window, [](HWND, LPARAM inner) { return ++*reinterpret_cast<DWORD*>(inner), TRUE; }, data);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&windows));
-    return windows;
-}
-
-// Opening and closing each window leaves no GDI or USER object behind.
-TEST_F(DiagnosticsWindowTest, FiftyOpeningsLeaveNoObjectsBehind)
-{
-    // The probes see one object more and one less.
-    const DWORD gdi = GdiObjectCount(), user = UserObjectCount();
-    HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
-    HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_CHILD, 0, 0, 1, 1, main, nullptr, nullptr, nullptr);
-    EXPECT_TRUE(GdiObjectCount() == gdi + 1 && UserObjectCount() == user + 1);
-    DeleteObject(brush);
-    DestroyWindow(probe);
-
-    auto cycle = [this](int i) {
-        ASSERT_NE(OpenDiagnosticsFromSettings(), nullptr);
-        // New fonts for another DPI replace the old ones.
-        for (HWND window : {diagnostics, settings}) {
-            RECT rect;
-            GetWindowRect(window, &rect);
-            SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&rect));
-        }
-        SelectTab(i % 5);
-        Click(136);
-        UpdateWindow(settings);  // draws the logo on the last tab
-        SendMessageW(diagnostics, WM_CLOSE, 0, 0);
-        CloseSettings();
-    };
-    // A round through every tab first: objects the system makes once (class icons, fonts of a
-    // DPI) stay for the process.
-    for (int i = 0; i < 5; i++) cycle(i);
-    const DWORD gdiBefore = GdiObjectCount(), userBefore = UserObjectCount();
-    for (int i = 0; i < 50; i++) cycle(i);
-    EXPECT_EQ(GdiObjectCount(), gdiBefore);
-    EXPECT_EQ(UserObjectCount(), userBefore);
 }
 
 }  // namespace
