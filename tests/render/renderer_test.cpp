@@ -113,8 +113,9 @@ bool IsPlaceholder(uint32_t pixel)
     return b > r && b > 8 && b < 90 && g < 90;
 }
 
-// No Frame, Frames published while not live, a Macro Frame whose rows do not fit its stride.
-TEST_F(Renderer, PlaceholdersWhenACameraHasNoImage)
+// No Frame, Frames published while not live, a Macro Frame whose rows do not fit its stride;
+// a whole Macro Frame is shown through the stabiliser's window.
+TEST_F(Renderer, PlaceholdersWhenACameraHasNoImageAndTheStabilisedMacroOtherwise)
 {
     UiState.cockpitVisible = false;
     Picture p = Capture();
@@ -134,23 +135,15 @@ TEST_F(Renderer, PlaceholdersWhenACameraHasNoImage)
     EXPECT_TRUE(NearColor(p.At(30, 30), QUAD_BOTTOM_RIGHT, 2));
     EXPECT_TRUE(IsPlaceholder(p.At(460, 600)));
     EXPECT_TRUE(LogTexts().empty());
-}
 
-TEST_F(Renderer, StabiliserShiftMovesTheMacroContent)
-{
-    UiState.cockpitVisible = false;  // picture (448, 584, 832, 800), 384 x 216
-    auto publishMacro = [](double offsetX, double zoom) {
-        Frame* macro = Halves();
-        macro->stabOffsetX = offsetX;
-        macro->stabZoom = zoom;
-        Publish(SLOT_MACRO, macro);
-    };
-    // Zoom 2 shows the middle half; turned, the image's red/green edge sits mid-picture.
-    // Shifting the window right by 0.1 of the image moves that edge right by 0.2 of the picture.
-    publishMacro(0.0, 2.0);
-    EXPECT_TRUE(Shows(678, 700, RED));
-    publishMacro(0.1, 2.0);
-    EXPECT_TRUE(Shows(678, 700, GREEN) && Shows(755, 700, RED));
+    // Zoom 2 shows the middle half of the image; moved right by 0.1 of the image, its turned
+    // red/green edge stands 0.2 of the picture (448 .. 832) right of the picture's middle.
+    Frame* shifted = Halves();
+    shifted->stabOffsetX = 0.1;
+    shifted->stabZoom = 2.0;
+    Publish(SLOT_MACRO, shifted);
+    EXPECT_TRUE(Shows(700, 700, GREEN));
+    EXPECT_TRUE(Shows(740, 700, RED));
 }
 
 TEST_F(Renderer, LostTargetOrDeviceIsRebuiltAndThePictureReturns)
