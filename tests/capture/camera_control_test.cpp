@@ -51,7 +51,7 @@ protected:
     }
     bool WaitForStatus(WPARAM status)
     {
-        return PumpUntil([&] { return !Statuses().empty() && Statuses().back() == status; });
+        return WaitUntil([&] { return !Statuses().empty() && Statuses().back() == status; });
     }
     // Camera activations listed so far (each search attempt and device check lists every camera).
     static int32_t Listings() { return VirtualDevicesCounters().activatesFreed; }
@@ -66,7 +66,7 @@ TEST_F(CameraControlTest, BothCamerasGoLiveAndRestartOnCommandTwoHundredTimesWit
     InitControl(L"", L"", MIC_ID);  // empty camera roles take the free cameras
     StartLive();  // the first start creates what lives for the whole process
     EXPECT_EQ(TimesLogged(LOG_INFO, L"Kamera 1 konfiguriert: Macro Cam"), 1u);
-    ASSERT_TRUE(PumpUntil([] { return CaptureGetMicLevel() > 0.0f; }));
+    ASSERT_TRUE(WaitUntil([] { return CaptureGetMicLevel() > 0.0f; }));
     const DWORD handlesBefore = OpenHandleCount();
     for (size_t i = 1; i <= 200 && !HasFatalFailure(); ++i) {
         CaptureStop();  // stop and start in one go restart the cameras
@@ -76,7 +76,7 @@ TEST_F(CameraControlTest, BothCamerasGoLiveAndRestartOnCommandTwoHundredTimesWit
     ASSERT_TRUE(WaitForStatus(STATUS_LIVE));
     CaptureStop();  // stopped, reported, the microphone forgotten, nothing left behind
     ASSERT_TRUE(WaitForStatus(STATUS_STOPPED));
-    ASSERT_TRUE(PumpUntil([] { return VirtualDevicesCounters().readerThreadsLive == 0; }));
+    ASSERT_TRUE(WaitUntil([] { return VirtualDevicesCounters().readerThreadsLive == 0; }));
     EXPECT_EQ(CaptureReaderLiveCount() + VirtualDevicesCounters().sourcesLive + FrameLiveCount(), 0);
     EXPECT_LE(OpenHandleCount(), handlesBefore + 4);
     EXPECT_EQ(CaptureAcquireAudioMediaType(), nullptr);
@@ -123,7 +123,7 @@ TEST_F(CameraControlTest, NothingStartsWithoutTwoDistinctBoundCamerasUntilTheMis
         EXPECT_STREQ(Settings.wideDeviceID, cases[i][0]);  // the automatic choice is for this start only
     }
     const std::wstring notFound = L"Kameras nicht erkannt \u2014 beide anstecken; bei Bedarf neu starten.";
-    EXPECT_TRUE(PumpUntil([&] { return TimesLogged(LOG_WARN, notFound) == 4; }));  // logged after the status
+    EXPECT_TRUE(WaitUntil([&] { return TimesLogged(LOG_WARN, notFound) == 4; }));  // logged after the status
     EXPECT_EQ(TimesLogged(LOG_ANY_LEVEL, L"Kamera 0 konfiguriert"), 0u);
     VirtualDevicesSetNotify(true);
     ReplugMacro();  // the missing camera
@@ -142,7 +142,7 @@ TEST_F(CameraControlTest, NothingStartsWithoutTwoDistinctBoundCamerasUntilTheMis
     VirtualDeviceAdd(broken);
     ClearPosted();
     CaptureStart();
-    ASSERT_TRUE(PumpUntil([] { return TimesLogged(LOG_ERROR, L"Video-Sessions konnten nicht konfiguriert werden") >= 2; }));
+    ASSERT_TRUE(WaitUntil([] { return TimesLogged(LOG_ERROR, L"Video-Sessions konnten nicht konfiguriert werden") >= 2; }));
     EXPECT_EQ(Statuses(), Values{STATUS_CAMERA_ERROR});
 }
 
@@ -159,7 +159,7 @@ TEST_F(CameraControlTest, ACameraWithoutImageIsRestartedThreeTimesThenReported)
     EXPECT_EQ(Lives(), (Values{1, 0, 1, 0, 1, 0, 1}));
     const std::wstring restart = L"Kamera ohne Bild (Wide:1 Macro:0) \u2014 automatischer Neustart ";
     EXPECT_EQ(TimesLogged(LOG_WARN, restart + L"3/3"), 1u);
-    EXPECT_TRUE(PumpUntil([] {  // logged after the status
+    EXPECT_TRUE(WaitUntil([] {  // logged after the status
         return TimesLogged(LOG_ERROR, L"Kamera liefert kein Bild (Wide:1 Macro:0) \u2014 bitte USB-Verbindung/Hub "
                                       L"pr\u00fcfen und neu starten (\u21bb).") == 1;
     }));
@@ -167,7 +167,7 @@ TEST_F(CameraControlTest, ACameraWithoutImageIsRestartedThreeTimesThenReported)
     // A stop resets the restart count: the next start gets three restarts again.
     CaptureStop();
     CaptureStart();
-    ASSERT_TRUE(PumpUntil([&] { return TimesLogged(LOG_WARN, restart + L"1/3") == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return TimesLogged(LOG_WARN, restart + L"1/3") == 2; }));
 }
 
 TEST_F(CameraControlTest, AMacroStreamErrorKeepsWideLiveAndUnpluggingItWhileRecordingStopsTheRecording)
@@ -181,7 +181,7 @@ TEST_F(CameraControlTest, AMacroStreamErrorKeepsWideLiveAndUnpluggingItWhileReco
     // Wide frames go on well past the image check (120 a second), which passes; Macro's do not.
     uint32_t counts[2], wide = 0, macro = 0;
     FrameTakePublishCounts(counts);
-    ASSERT_TRUE(PumpUntil([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         FrameTakePublishCounts(counts);
         macro += counts[SLOT_MACRO];
         return (wide += counts[SLOT_WIDE]) >= 80;
@@ -199,7 +199,7 @@ TEST_F(CameraControlTest, AMacroStreamErrorKeepsWideLiveAndUnpluggingItWhileReco
     EXPECT_TRUE(WaitForStatus(STATUS_DISCONNECTED));
     EXPECT_EQ(FrameAcquireLatest(SLOT_MACRO), nullptr);
     const int32_t listed = Listings();  // three search attempts: the error stays while the camera is away
-    ASSERT_TRUE(PumpUntil([&] { return Listings() >= listed + 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return Listings() >= listed + 3; }));
     EXPECT_EQ(Statuses().back(), STATUS_DISCONNECTED);
     Recorder().active = false;
     ReplugMacro();  // a sound one
@@ -220,7 +220,7 @@ TEST_F(CameraControlTest, AThreadThatHangsAtShutdownIsLeftBehindWithAllItUsesAnd
     RecorderProbe& probe = Recorder();
     probe.holdNextCall = true;
     VirtualDeviceRemove(macroHandle_);  // its notice reaches the control through this thread's window
-    ASSERT_TRUE(PumpUntil([&] { return WaitForSingleObject(probe.holding, 0) == WAIT_OBJECT_0; }));
+    ASSERT_TRUE(WaitUntil([&] { return WaitForSingleObject(probe.holding, 0) == WAIT_OBJECT_0; }));
     CaptureStart();
     CaptureSetTimeScaleForTest(100);  // the shutdown waits 100 ms
     EXPECT_FALSE(CaptureShutdown());
@@ -231,7 +231,7 @@ TEST_F(CameraControlTest, AThreadThatHangsAtShutdownIsLeftBehindWithAllItUsesAnd
     EXPECT_EQ(TimesLogged(LOG_ANY_LEVEL, L"Kamera-Steuerthread h\u00e4ngt noch"), 1u);
 
     SetEvent(probe.release);  // it takes the start and the quit together: the quit wins
-    ASSERT_TRUE(PumpUntil([] { return CaptureShutdown(); }));  // once it has ended, all goes
+    ASSERT_TRUE(WaitUntil([] { return CaptureShutdown(); }));  // once it has ended, all goes
     EXPECT_TRUE(WaitForStatus(STATUS_STOPPED));
     EXPECT_EQ(Lives(), (Values{1, 0}));
     EXPECT_EQ(CaptureReaderLiveCount(), 0);
@@ -264,7 +264,7 @@ TEST_F(CameraControlTest, TheLastStatusPostedIsTheCurrentOneAndDeviceIdsAreCopie
     }
     error.join();
     stop.join();
-    ASSERT_TRUE(PumpUntil([&] { return Statuses().size() >= 3 * ROUNDS; }));
+    ASSERT_TRUE(WaitUntil([&] { return Statuses().size() >= 3 * ROUNDS; }));
     ASSERT_EQ(Statuses().size(), 3u * ROUNDS);
     int wrong = 0;  // rounds whose last message differs from the status
     for (int r = 0; r < ROUNDS; ++r) wrong += Statuses()[3 * r + 2] != finals[r];
@@ -329,14 +329,14 @@ TEST_F(CameraControlTest, TheHeadsetGoesLiveASwapRestartsItTheOtherWayRoundAndCl
     CaptureInit(main.get());
     CaptureStart();
     SetTimer(main.get(), TIMER_FRAME, 33, nullptr);
-    ASSERT_TRUE(PumpUntil([] { return UiState.status == STATUS_LIVE && UiState.framesWide > 0 && UiState.framesMacro > 0; }));
+    ASSERT_TRUE(WaitUntil([] { return UiState.status == STATUS_LIVE && UiState.framesWide > 0 && UiState.framesMacro > 0; }));
     EXPECT_EQ(TimesLogged(LOG_INFO, L"Kamera 0 konfiguriert: HD USB Camera #1"), 1u);
 
     SwapCameras();
     EXPECT_STREQ(Settings.wideDeviceID, cameras[1].id);
     // The main window's restart timer starts the cameras again, the former Macro camera as Wide.
-    ASSERT_TRUE(PumpUntil([] { return !UiState.live; }));
-    ASSERT_TRUE(PumpUntil([] { return UiState.live && UiState.status == STATUS_LIVE; }));
+    ASSERT_TRUE(WaitUntil([] { return !UiState.live; }));
+    ASSERT_TRUE(WaitUntil([] { return UiState.live && UiState.status == STATUS_LIVE; }));
     EXPECT_EQ(TimesLogged(LOG_INFO, L"Kamera 0 konfiguriert: HD USB Camera #2"), 1u);
 
     // Closing while live, with a worker posting texts to the window all along: the cameras stop

@@ -78,13 +78,13 @@ TEST_F(CaptureReaderTest, TheWideReaderTakesSizeBeforeRateAndFeedsTheRecorderOnl
     CaptureReader* reader = Start(READER_ROLE_WIDE, L"wide");
     ASSERT_NE(reader, nullptr);
     EXPECT_EQ(reader->frameHeight, 1080);
-    ASSERT_TRUE(PumpUntil([&] { return reader->clock.samples >= STREAM_CLOCK_SETTLE_SAMPLES; }));
+    ASSERT_TRUE(WaitUntil([&] { return reader->clock.samples >= STREAM_CLOCK_SETTLE_SAMPLES; }));
     EXPECT_TRUE(Recorder().Videos().empty());  // not recording
 
     // Once the stream's clock has settled, the device's spacing is kept exactly; without a
     // Macro frame a Wide frame goes alone.
     Recorder().active = true;
-    ASSERT_TRUE(PumpUntil([] { return Recorder().Videos().size() >= 3; }));
+    ASSERT_TRUE(WaitUntil([] { return Recorder().Videos().size() >= 3; }));
     Recorder().active = false;
     const std::vector<RecordedVideo> videos = Recorder().Videos();
     for (size_t i = 1; i < videos.size(); ++i) {  // the first may have been under way already
@@ -120,7 +120,7 @@ TEST_F(CaptureReaderTest, EveryBufferPathCopiesExactPixelsAndDropsUndersizedFram
             CaptureReader* reader = Start(READER_ROLE_WIDE, L"cam");
             ASSERT_NE(reader, nullptr);
             Frame* frame = nullptr;
-            ASSERT_TRUE(PumpUntil([&] { return (frame = FrameAcquireLatest(SLOT_WIDE)) != nullptr; }));
+            ASSERT_TRUE(WaitUntil([&] { return (frame = FrameAcquireLatest(SLOT_WIDE)) != nullptr; }));
             EXPECT_TRUE(frame->width == 300 && frame->height == 7 && IsPattern(*frame));
             FrameRelease(frame);
             CaptureReaderStop(&reader);
@@ -133,7 +133,7 @@ TEST_F(CaptureReaderTest, EveryBufferPathCopiesExactPixelsAndDropsUndersizedFram
         const int32_t handle = VirtualDeviceAdd(camera);
         for (size_t round = 1; round <= 2; ++round) {  // a new reader warns again
             CaptureReader* reader = Start(READER_ROLE_WIDE, L"cam");
-            ASSERT_TRUE(PumpUntil([&] { return TimesLogged(LOG_ERROR, streamEnd) == undersizedReaders + 1; }));
+            ASSERT_TRUE(WaitUntil([&] { return TimesLogged(LOG_ERROR, streamEnd) == undersizedReaders + 1; }));
             ++undersizedReaders;
             CaptureReaderStop(&reader);
             EXPECT_EQ(TimesLogged(LOG_ANY_LEVEL, warning), round);
@@ -175,7 +175,7 @@ TEST_F(CaptureReaderTest, MicrophonesComeAt48kHzWithOneOrTwoChannelsAndFeedTheMe
         ASSERT_TRUE(type);
         EXPECT_EQ(MFGetAttributeUINT32(type.Get(), MF_MT_AUDIO_SAMPLES_PER_SECOND, 0), 48000u);
         EXPECT_EQ(MFGetAttributeUINT32(type.Get(), MF_MT_AUDIO_NUM_CHANNELS, 0), c.channels);
-        ASSERT_TRUE(PumpUntil([] { return CaptureGetMicLevel() > 0.1f && Recorder().audioSamples > 0; }));
+        ASSERT_TRUE(WaitUntil([] { return CaptureGetMicLevel() > 0.1f && Recorder().audioSamples > 0; }));
         CaptureReaderStop(&reader);
     }
 
@@ -198,7 +198,7 @@ TEST_F(CaptureReaderTest, PreviewKeepsItsNewestFrameToItselfAndAFlushThatNeverEn
     CapturePreview* preview = PreviewOpen(L"cam");
     ASSERT_NE(preview, nullptr);
     Frame* frame = nullptr;
-    ASSERT_TRUE(PumpUntil([&] { return (frame = PreviewAcquireFrame(preview)) != nullptr; }));
+    ASSERT_TRUE(WaitUntil([&] { return (frame = PreviewAcquireFrame(preview)) != nullptr; }));
     EXPECT_TRUE(IsPattern(*frame));
     EXPECT_TRUE(!FrameAcquireLatest(SLOT_WIDE) && !FrameAcquireLatest(SLOT_MACRO));  // nothing is published
     PreviewClose(preview);
@@ -216,7 +216,7 @@ TEST_F(CaptureReaderTest, AStopWaitsForASampleCallbackUnderWayWhichThenDeliversN
     VirtualDeviceAdd(camera);
     RecorderProbe& probe = Recorder();
     probe.active = true;
-    const auto workersEnded = [] { return PumpUntil([] { return VirtualDevicesCounters().readerThreadsLive == 0; }); };
+    const auto workersEnded = [] { return WaitUntil([] { return VirtualDevicesCounters().readerThreadsLive == 0; }); };
 
     // Held while it asks whether a recording runs, and let go once the stop has begun.
     CaptureReader* reader = Start(READER_ROLE_WIDE, L"cam");
@@ -229,7 +229,7 @@ TEST_F(CaptureReaderTest, AStopWaitsForASampleCallbackUnderWayWhichThenDeliversN
         CaptureReaderStop(&reader);
         FrameClearPublished();  // as the control does after stopping
     });
-    ASSERT_TRUE(PumpUntil([&] { return held->reading.load() == 0; }));  // the callback keeps it alive
+    ASSERT_TRUE(WaitUntil([&] { return held->reading.load() == 0; }));  // the callback keeps it alive
     SetEvent(probe.release);
     stopper.join();
     ASSERT_TRUE(workersEnded());

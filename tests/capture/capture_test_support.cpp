@@ -58,16 +58,6 @@ RecorderProbe& Recorder()
     return probe;
 }
 
-bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs)
-{
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    for (PumpMessages(); !condition(); PumpMessages()) {
-        if (GetTickCount64() >= end) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-    return true;
-}
-
 VirtualDevice PatternCamera(const wchar_t* id, const wchar_t* name, uint32_t width, uint32_t height)
 {
     VirtualDevice device = VirtualCamera(id, name, SceneKind::Pattern);
@@ -111,7 +101,7 @@ void CaptureTest::TearDown()
     VirtualDevicesUninstall();
     // Nothing of this test outlives it: readers, their virtual counterparts, frames.
     EXPECT_EQ(CaptureReaderLiveCount(), 0);
-    EXPECT_TRUE(PumpUntil([] { return VirtualDevicesCounters().readersLive == 0; }, 5000));
+    EXPECT_TRUE(WaitUntil([] { return VirtualDevicesCounters().readersLive == 0; }, 5));
     FrameClearPublished();
     EXPECT_EQ(FrameLiveCount(), 0);
     CaptureSetTimeScaleForTest(1.0);
@@ -139,7 +129,7 @@ std::vector<WPARAM> CaptureTest::Posted(UINT message)
 
 int64_t CaptureTest::WaitForPosted(UINT message, size_t nth)
 {
-    return PumpUntil([&] { return Posted(message).size() > nth; }) ? static_cast<int64_t>(Posted(message)[nth]) : -1;
+    return WaitUntil([&] { return Posted(message).size() > nth; }) ? static_cast<int64_t>(Posted(message)[nth]) : -1;
 }
 
 void CaptureTest::ClearPosted()

@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -27,10 +26,6 @@
 #include "tests/support/log_count.h"
 #include "tests/support/test_folder.h"
 #include "tests/support/ui_wait.h"
-
-// Pumps this thread's messages until `condition` holds (asked once per round: it may take
-// something); false after `timeoutMs`.
-bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs = 20000);
 
 // A small camera showing the exact test pattern, RGB32-convertible, one mode.
 VirtualDevice PatternCamera(const wchar_t* id, const wchar_t* name, uint32_t width = 64, uint32_t height = 48);

@@ -16,11 +16,17 @@ inline void PumpMessages()
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
 }
 
-// Pumps messages until `condition` holds; false when it did not within `seconds`.
+// Pumps messages until `condition` holds; false when it did not within `seconds`. The condition
+// is not asked again once it held, so it may take something (a frame, a count).
 inline bool WaitUntil(const std::function<bool()>& condition, int seconds = 30)
 {
-    for (int i = 0; i < seconds * 50 && !condition(); i++, Sleep(20)) PumpMessages();
-    return condition();
+    const ULONGLONG end = GetTickCount64() + seconds * 1000ull;
+    while (!condition()) {
+        if (GetTickCount64() >= end) return false;
+        PumpMessages();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);  // or a message arrives
+    }
+    return true;
 }
 
 // Top-level windows of `className` that belong to this process.
