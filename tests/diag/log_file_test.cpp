@@ -138,26 +138,23 @@ TEST(LogFile, ConcurrentWritesReachTheFileOnceAndTheRingKeepsTheNewest)
     for (std::thread& writer : writers) writer.join();
 
     std::multiset<std::string> expected;
-    for (int t = 0; t < threads; t++) {
+    for (int t = 0; t < threads; t++)
         for (int n = 0; n < perThread; n++) {
             const std::wstring text = ThreadText(t, n);
             expected.insert("  WARN  " + std::string(text.begin(), text.end()));
         }
-    }
     const std::vector<std::string> lines = FileLines(folder.File(L"miru-diagnose.log"));
     EXPECT_TRUE(std::multiset<std::string>(lines.begin(), lines.end()) == expected)
         << "lines missing, doubled or garbled in the file";
 
+    // From the newest back, each thread's entries count down from its last one.
     const std::vector<LogEntry> ring = LogEntries();
     EXPECT_EQ(ring.size(), LOG_RING_CAPACITY);
-    std::vector<std::wstring> kept[threads];
-    for (const LogEntry& entry : ring) {
+    std::vector<int> next(threads, perThread);
+    for (auto entry = ring.rbegin(); entry != ring.rend(); ++entry) {
         int t = -1;
-        ASSERT_EQ(swscanf(entry.text, L"T%d", &t), 1) << entry.text;
-        ASSERT_TRUE(t >= 0 && t < threads) << entry.text;
-        kept[t].emplace_back(entry.text);
+        ASSERT_EQ(swscanf(entry->text, L"T%d", &t), 1) << entry->text;
+        ASSERT_TRUE(t >= 0 && t < threads) << entry->text;
+        EXPECT_EQ(entry->text, ThreadText(t, --next[t]));
     }
-    for (int t = 0; t < threads; t++)
-        for (size_t k = 0; k < kept[t].size(); k++)
-            EXPECT_EQ(kept[t][k], ThreadText(t, perThread - static_cast<int>(kept[t].size() - k)));
 }
