@@ -5,7 +5,6 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <cwchar>
 #include <string>
 #include <vector>
 

@@ -7,10 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "app/texts.h"
 #include "settings/onboarding_rules.h"
