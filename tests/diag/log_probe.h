@@ -8,11 +8,11 @@
 #include "tests/support/test_folder.h"
 #endif
 
-// The newest `capacity` entries, oldest first.
-inline std::vector<LogEntry> LogEntries(uint32_t capacity = LOG_RING_CAPACITY)
+// The entries in the ring, oldest first.
+inline std::vector<LogEntry> LogEntries()
 {
-    std::vector<LogEntry> entries(capacity);
-    entries.resize(LogSnapshot(entries.data(), capacity));
+    std::vector<LogEntry> entries(LOG_RING_CAPACITY);
+    entries.resize(LogSnapshot(entries.data(), LOG_RING_CAPACITY));
     return entries;
 }
 

@@ -3,9 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
-#include <vector>
 
-#include "diag/log.h"
+#include "tests/diag/log_probe.h"
 
 // Stands for every level in TimesLogged.
 constexpr uint32_t LOG_ANY_LEVEL = UINT32_MAX;
@@ -14,10 +13,8 @@ constexpr uint32_t LOG_ANY_LEVEL = UINT32_MAX;
 // whole line's text counts the entries with exactly that text (and any that continue it).
 inline size_t TimesLogged(uint32_t level, std::wstring_view start)
 {
-    std::vector<LogEntry> entries(LOG_RING_CAPACITY);
-    entries.resize(LogSnapshot(entries.data(), LOG_RING_CAPACITY));
     size_t count = 0;
-    for (const LogEntry& entry : entries)
+    for (const LogEntry& entry : LogEntries())
         if ((level == LOG_ANY_LEVEL || entry.level == level) && std::wstring_view(entry.text).starts_with(start))
             count++;
     return count;
