@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <wincodec.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cwchar>
 #include <new>
@@ -43,6 +44,9 @@ struct SnapshotJob {
 SRWLOCK jobsLock = SRWLOCK_INIT;
 CONDITION_VARIABLE jobsEnded = CONDITION_VARIABLE_INIT;
 int32_t jobsRunning = 0;
+#ifdef MIRU_TEST_HOOKS
+std::atomic<HANDLE> holdGate{nullptr};
+#endif
 
 // Claims a place for one more job; false when the bound is reached.
 bool ClaimJob()
@@ -206,6 +210,9 @@ void ComposeAndSave(const SnapshotJob& job, IWICImagingFactory* factory)
 DWORD WINAPI SnapshotThread(void* parameter)
 {
     SnapshotJob* job = static_cast<SnapshotJob*>(parameter);
+#ifdef MIRU_TEST_HOOKS
+    if (const HANDLE gate = holdGate.load()) WaitForSingleObject(gate, 60000);
+#endif
     const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (FAILED(com)) {
         LogWrite(LOG_ERROR, L"Snapshot: COM-Initialisierung fehlgeschlagen (0x%08lX)", LogHresult(com));
@@ -267,6 +274,10 @@ SnapshotResult SnapshotRequest()
     CloseHandle(thread);
     return SnapshotResult::Started;
 }
+
+#ifdef MIRU_TEST_HOOKS
+void SnapshotHoldJobsForTest(void* gate) { holdGate = static_cast<HANDLE>(gate); }
+#endif
 
 bool SnapshotWaitForShutdown(uint32_t timeoutMs)
 {

@@ -21,3 +21,9 @@ SnapshotResult SnapshotRequest();
 // Process end, before COM goes: waits up to `timeoutMs` for running photo jobs. False when
 // some were still running.
 bool SnapshotWaitForShutdown(uint32_t timeoutMs);
+
+#ifdef MIRU_TEST_HOOKS
+// Tests only: while `gate` (an event) is not set, photo jobs wait before saving (at most 60 s),
+// so quick presses meet running jobs however fast they would otherwise end. Null: no wait.
+void SnapshotHoldJobsForTest(void* gate);
+#endif

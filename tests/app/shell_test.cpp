@@ -15,10 +15,12 @@
 #include "app/startup.h"
 #include "app/texts.h"
 #include "base/ui_state.h"
+#include "base/win_owners.h"
 #include "capture/capture_state.h"
 #include "frames/frame_store.h"
 #include "record/recorder.h"
 #include "record/recorder_calls.h"
+#include "record/snapshot.h"
 #include "render/cockpit_kit.h"
 #include "settings/settings_store.h"
 #include "tests/diag/log_probe.h"
@@ -218,6 +220,8 @@ TEST_F(MainWindowTest, OnlyPhotosBeingTakenFlashAndLogOffWaitsForThem)
     CaptureSetLive(true);
     PumpMessages();
     ASSERT_TRUE(UiState.live);
+    const HandleOwner gate(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    SnapshotHoldJobsForTest(gate.handle);
     Key(VK_SPACE);
     EXPECT_FLOAT_EQ(UiState.photoFlash, 0.75f);
     UiState.photoFlash = 0.0f;
@@ -231,6 +235,8 @@ TEST_F(MainWindowTest, OnlyPhotosBeingTakenFlashAndLogOffWaitsForThem)
     Timer(TIMER_NOTICE);
     EXPECT_STREQ(UiState.notice, L"");
 
+    SetEvent(gate.handle);  // the jobs go on only now: log-off has to wait for them
+    SnapshotHoldJobsForTest(nullptr);
     SendMessageW(window, WM_ENDSESSION, TRUE, 0);
     EXPECT_EQ(TimesLogged(LOG_EVENT, L"2 Fotos gespeichert (Wide, Macro, Ansicht)"), 2u);
     CaptureResetStateForTest();

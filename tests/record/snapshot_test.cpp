@@ -10,6 +10,7 @@
 
 #include "capture/capture_state.h"
 #include "frames/frame_store.h"
+#include "base/win_owners.h"
 #include "record/snapshot.h"
 #include "settings/settings_store.h"
 #include "tests/record/scripted_sink.h"
@@ -80,14 +81,19 @@ TEST_F(SnapshotTest, WithoutAMacroFrameTwoPhotosAndEarlierPhotosAreNeverReplaced
 // says when it gives up; presses that cannot save say why.
 TEST_F(SnapshotTest, QuickPressesStartAtMostTwoJobsAndPressesThatCannotSaveSayWhy)
 {
+    const HandleOwner gate(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    SnapshotHoldJobsForTest(gate.handle);
     std::vector<SnapshotResult> results;
     for (int i = 0; i < 4; i++) results.push_back(SnapshotRequest());
     EXPECT_EQ(results, (std::vector<SnapshotResult>{SnapshotResult::Started, SnapshotResult::Started,
                                                      SnapshotResult::Busy, SnapshotResult::Busy}));
     EXPECT_EQ(TimesLogged(LOG_WARN, L"Foto ignoriert \u2014 vorherige Fotos werden noch gespeichert"), 2u);
-    EXPECT_FALSE(SnapshotWaitForShutdown(0));  // both have only just begun
+    EXPECT_FALSE(SnapshotWaitForShutdown(0));  // both are held
     EXPECT_EQ(TimesLogged(LOG_WARN, L"Foto-Threads enden nicht rechtzeitig \u2014 Programm wird trotzdem beendet"), 1u);
-    ASSERT_TRUE(WaitForLog(LOG_EVENT, L"2 Fotos gespeichert (Wide, Macro, Ansicht)", 2));
+    SetEvent(gate.handle);
+    SnapshotHoldJobsForTest(nullptr);
+    ASSERT_TRUE(SnapshotWaitForShutdown(60000));  // ended, not only logged: the next press needs a free place
+    EXPECT_EQ(TimesLogged(LOG_EVENT, L"2 Fotos gespeichert (Wide, Macro, Ansicht)"), 2u);
     EXPECT_EQ(FilesIn(photos, L"*.jpg").size(), 4u);
 
     Settings.recordingFolder[0] = L'\0';
