@@ -25,7 +25,6 @@ TEST(KeyTable, ShortcutsRunOnlyUnderTheirModifiers)
         {0x61, false, false, SetPipSize, 0.1f},
         {'0', false, false, SetPipSize, 1.0f},     {0x60, false, true, SetPipSize, 1.0f},
         {'5', true, false, None, 0},               {0x65, true, true, None, 0},
-        {0x3A, false, false, None, 0},
         {0x6A, false, false, None, 0},             {0x2F, false, false, None, 0},
         {0xBB, true, false, ChangePipSize, 0.05f}, {0x6B, true, true, ChangePipSize, 0.05f},
         {0xBD, true, false, ChangePipSize, -0.05f}, {0x6D, true, false, ChangePipSize, -0.05f},
