@@ -10,7 +10,7 @@ packages=(cmake make g++ googletest g++-mingw-w64-x86-64-posix wine64 xvfb ffmpe
           wixl msitools)
 case "${1:-test}" in
     run) ;;  # the test set has what the run needs (imagemagick for the screenshot)
-    bench) packages+=(libfftw3-dev libopencv-dev) ;;
+    bench) packages+=(libfftw3-dev libopencv-dev procps) ;;  # procps: pgrep finds the app's process
 esac
 missing=()
 for p in "${packages[@]}"; do
